@@ -1,0 +1,193 @@
+#include "device/config_logic.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "link/frame_encoder.h"
+#include "platform/gbk.h"
+#include "platform/serial_io.h"
+
+namespace {
+
+constexpr std::string_view kReplyPrefix = "AT+uart:";
+
+// The log line's time of day: "%X" of the C locale (HH:MM:SS, 24-hour), whatever locale the
+// toolkit has switched the process to.
+std::string TimeOfDay() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return text;
+}
+
+}  // namespace
+
+ConfigLogic::ConfigLogic(DialogState& state, DialogSurface& surface, UiDispatcher& ui,
+                         ConsoleEnvironment environment)
+    : m(state),
+      m_surface(surface),
+      m_ui(ui),
+      m_env(std::move(environment)),
+      m_decoder(std::make_unique<devlink::FrameDecoder>()),
+      m_port(ui) {
+  if (m_env.roots.portsFolder.empty()) m_env.roots.portsFolder = serial::PortsFolder();
+}
+
+ConfigLogic::~ConfigLogic() {
+  if (m_logFile != nullptr) std::fclose(m_logFile);
+}
+
+void ConfigLogic::OnInitDialog() {
+  RegisterDeviceInterfaces();
+  g_knownPortCount = EnumSerialPorts(nullptr, nullptr);
+  ScanAndConnect();
+}
+
+void ConfigLogic::OnExit() { CloseStep(); }
+
+void ConfigLogic::OnClearCommand() {
+  m_surface.UpdateData(true);
+  m.m_sendText.clear();
+  m_surface.UpdateData(false);
+}
+
+// ---------------------------------------------------------------------------------------
+// Receive path
+
+void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
+  m_surface.UpdateData(true);
+  std::string fileText;
+  std::string paneText;
+  if (slot.byteCount > 0) {
+    // A slot never holds more than its buffer, whatever its count claims.
+    const int count = std::min<int>(slot.byteCount, static_cast<int>(sizeof slot.bytes));
+    devlink::DecodeChunk(*m_decoder, slot.bytes, count, [&](const devlink::DecodedFrame& frame) {
+      const std::string_view text = frame.text;
+      if (!text.empty() && text.front() == '$') {
+        ParseNmea(std::string(text).c_str());
+        return;
+      }
+      std::string line = " " + std::to_string(frame.sequence) + "\t" + TimeOfDay() + "\t";
+      line.append(text);
+      line += "\r\n";
+      fileText += line;
+      if (m.m_pauseCaption == T(kPauseDisplay)) paneText += line;
+      if (text.substr(0, kReplyPrefix.size()) == kReplyPrefix) {
+        std::string reply(text.substr(kReplyPrefix.size()));
+        reply += "\r\n";
+        ParseReply(reply.c_str());
+      }
+    });
+  }
+  m_surface.UpdateData(false);
+  if (m.m_pauseCaption == T(kPauseDisplay)) m_surface.AppendToLogPane(paneText);
+  WriteLogFile(std::move(fileText));
+}
+
+void ConfigLogic::ShowPortError(const std::string& text) {
+  m_surface.MessageBox(gbk::FromUtf8(text), MessageIcon::kError, T(kPortErrorCaption));
+}
+
+void ConfigLogic::OnMonitorEnded(int /*portNumber*/) {
+  // The port went away under the monitor thread; the device notice that follows an unplug
+  // closes it and rescans.
+}
+
+// ---------------------------------------------------------------------------------------
+// Encoders
+
+void ConfigLogic::SendUartCommand(const char* command) {
+  const devlink::StuffedFrame frame = devlink::EncodeUartCommand(command);
+  m_port.QueueWrite(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+}
+
+void ConfigLogic::SendAtText(const char* text) {
+  const devlink::StuffedFrame frame = devlink::EncodeAtText(text);
+  m_port.QueueWrite(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+}
+
+// ---------------------------------------------------------------------------------------
+// GPS
+
+void ConfigLogic::ParseNmea(const char* sentence) {
+  const gps::NmeaOutcome outcome = gps::ParseNmea(sentence, m_gps, m);
+  if (outcome.setIndicator) m_surface.SetUpdateIndicator(outcome.indicatorOn);
+  if (outcome.refresh) m_surface.UpdateData(false);
+}
+
+// ---------------------------------------------------------------------------------------
+// Log pane and file
+
+void ConfigLogic::OnPauseDisplay() {
+  m_surface.UpdateData(true);
+  m.m_pauseCaption = m.m_pauseCaption == T(kPauseDisplay) ? T(kStartDisplay) : T(kPauseDisplay);
+  m_surface.UpdateData(false);
+}
+
+void ConfigLogic::OnClearDisplay() {
+  m_surface.UpdateData(true);
+  m_surface.ClearLogPane();
+  m_surface.UpdateData(false);
+}
+
+namespace {
+
+// Writes all of `text` and flushes; 0 on success, else errno.
+int WriteAndFlush(std::FILE* file, const std::string& text) {
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+    return errno != 0 ? errno : EIO;
+  }
+  if (std::fflush(file) != 0) return errno != 0 ? errno : EIO;
+  return 0;
+}
+
+}  // namespace
+
+void ConfigLogic::OnSaveToFile() {
+  if (m.m_saveCaption != T(kSaveToFile)) {
+    if (m_logFile != nullptr) std::fclose(m_logFile);
+    m_logFile = nullptr;
+    m.m_saving = false;
+    m.m_saveCaption = T(kSaveToFile);
+    m_surface.UpdateData(false);
+    return;
+  }
+  const std::optional<std::string> path = m_surface.AskLogFileName();
+  if (!path) return;
+  // Recording is marked on only once the file exists and holds the pane's text.
+  errno = 0;
+  std::FILE* file = std::fopen(path->c_str(), "wb");
+  int error = file == nullptr ? (errno != 0 ? errno : EIO) : WriteAndFlush(file, m_surface.LogPaneText());
+  if (error != 0) {
+    if (file != nullptr) std::fclose(file);
+    m_surface.MessageBox(T(kLogFileFailed) + gbk::FromUtf8(*path + "\n" + serial::ErrnoText(error)),
+                         MessageIcon::kExclamation, T(kAppTitle));
+    return;
+  }
+  m_logFile = file;
+  m.m_saving = true;
+  m.m_saveCaption = T(kStopSaving);
+  m_surface.UpdateData(false);
+}
+
+void ConfigLogic::WriteLogFile(std::string text) {
+  if (!m.m_saving || m_logFile == nullptr) return;
+  errno = 0;
+  const int error = WriteAndFlush(m_logFile, text);
+  if (error == 0) return;
+  // A full disk or a vanished medium: stop recording rather than pretend to record. The box
+  // opens after the receive handler has returned, so the port is not held up meanwhile.
+  std::fclose(m_logFile);
+  m_logFile = nullptr;
+  m.m_saving = false;
+  m.m_saveCaption = T(kSaveToFile);
+  m_surface.UpdateData(false);
+  m_ui.Post([this, error] {
+    m_surface.MessageBox(T(kLogFileWriteFailed) + gbk::FromUtf8(serial::ErrnoText(error)),
+                         MessageIcon::kExclamation, T(kAppTitle));
+  });
+}

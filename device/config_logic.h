@@ -1,0 +1,142 @@
+#pragma once
+// The console's behaviour without a window: the receive dispatcher, the port scan and
+// hot-plug, the command requests, the reply parser and notices, the NMEA panel, the log file.
+// CConfigDlg owns one, forwards its handlers to it under the same names, and implements
+// DialogSurface for it. Tests drive it directly with their own surface.
+//
+// Everything here runs on the UI thread of `ui`.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/dialog_state.h"
+#include "device/dialog_surface.h"
+#include "gps/nmea_parser.h"
+#include "link/frame_decoder.h"
+#include "platform/device_notices.h"
+#include "platform/port_list.h"
+#include "serial/comm_port.h"
+#include "serial/ui_dispatcher.h"
+
+// Device-change event codes, as the notices are named on the wire of the window system.
+inline constexpr std::uint32_t kDeviceArrival = 0x8000;
+inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
+
+// Where the logic finds ports, and how long it settles after a device change. The defaults
+// are the product's; tests point the roots at fake trees and shorten the settle time.
+struct ConsoleEnvironment {
+  ports::PortListRoots roots;  // portsFolder filled from serial::PortsFolder() when empty
+  bool useUdev = true;
+  unsigned settleMilliseconds = 3000;
+};
+
+class ConfigLogic final : public PortOwner {
+ public:
+  ConfigLogic(DialogState& state, DialogSurface& surface, UiDispatcher& ui,
+              ConsoleEnvironment environment = {});
+  ~ConfigLogic() override;
+  ConfigLogic(const ConfigLogic&) = delete;
+  ConfigLogic& operator=(const ConfigLogic&) = delete;
+
+  // --- Start-up and exit -------------------------------------------------------------
+  // The logic's share of dialog initialisation: register device notices, count the ports,
+  // run the first scan.
+  void OnInitDialog();
+  // Exit button: the close step. The window then ends the program.
+  void OnExit();
+  // "清空": empties the command box.
+  void OnClearCommand();
+
+  // --- Receive path ------------------------------------------------------------------
+  void OnPortData(const RxSlot& slot, int portNumber) override;
+  void ShowPortError(const std::string& text) override;
+  void OnMonitorEnded(int portNumber) override;
+
+  // --- Encoders ----------------------------------------------------------------------
+  void SendUartCommand(const char* command);
+  void SendAtText(const char* text);
+
+  // --- Discovery, connection, hot-plug -----------------------------------------------
+  // Fills the lists (either may be null) with at most 50 entries; returns the count held.
+  int EnumSerialPorts(std::vector<std::string>* devicePaths, std::vector<std::string>* portNames,
+                      std::vector<ports::PortEntry>* entries = nullptr);
+  bool ScanAndConnect();
+  bool RegisterDeviceInterfaces();
+  bool OnDeviceChange(std::uint32_t eventCode, std::uint32_t eventData);
+  // Descriptor to watch for device notices (-1 when none registered), and what to call when
+  // it is readable.
+  [[nodiscard]] int DeviceNoticeFd() const;
+  void OnDeviceNoticesReadable();
+  static std::string SystemErrorText(std::uint32_t code);
+  // The close step: OpenPort on port 50 (normally absent), result ignored.
+  void CloseStep();
+
+  // --- Command requests --------------------------------------------------------------
+  bool IsConnected();
+  void OnReadVersion();
+  void OnReadAddress();
+  void OnSetAddress();
+  void OnReadImei();
+  void OnSetImei();
+  void OnReadNumbers();
+  void OnSetNumbers();
+  void OnReadLanguage();
+  void OnSetLanguage();
+  void OnReadSos();
+  void OnSetSos();
+  void OnReadMonitor();
+  void OnSetMonitor();
+  void OnReadUpload();
+  void OnSetUpload();
+  void OnSend();
+  void OnDomainCheck();
+  void OnStartTest();
+
+  // --- Replies and notices -----------------------------------------------------------
+  void ParseReply(const char* reply);
+  void ShowNoticeLater(const char* text);
+  void NoticeTimerProc();
+
+  // --- GPS ---------------------------------------------------------------------------
+  void ParseNmea(const char* sentence);
+
+  // --- Log pane and file -------------------------------------------------------------
+  void OnPauseDisplay();
+  void OnClearDisplay();
+  void OnSaveToFile();
+  void WriteLogFile(std::string text);
+
+  // --- For the window and tests ------------------------------------------------------
+  [[nodiscard]] devlink::FrameDecoder& Decoder() { return *m_decoder; }
+  [[nodiscard]] const gps::NmeaTables& GpsTables() const { return m_gps; }
+  [[nodiscard]] CCommPort& Port() { return m_port; }
+  [[nodiscard]] const ConsoleEnvironment& Environment() const { return m_env; }
+  // The ports of the last scan, for the operator's details.
+  [[nodiscard]] const std::vector<ports::PortEntry>& LastPortList() const { return m_lastPorts; }
+  [[nodiscard]] const char* NoticeText() const { return m_noticeText; }
+
+  // Port-scan memory for the program's lifetime.
+  int g_knownPortCount = 0;
+  int g_lastPortIndex = -1;
+
+ private:
+  bool FinalOpen(int index, const std::vector<std::string>& portNames);
+  bool ProbeEntry(int index, const std::vector<std::string>& portNames);
+  void ExplainPortFailure(const ports::PortEntry* entry, const serial::PortError& error);
+
+  DialogState& m;
+  DialogSurface& m_surface;
+  UiDispatcher& m_ui;
+  ConsoleEnvironment m_env;
+  std::unique_ptr<devlink::FrameDecoder> m_decoder;
+  gps::NmeaTables m_gps;
+  char m_noticeText[100] = {};
+  std::FILE* m_logFile = nullptr;
+  std::vector<ports::PortEntry> m_lastPorts;
+  notices::DeviceNoticeSource m_notices;
+  // Last: destroyed first, so the monitor thread stops before anything it reaches goes away.
+  CCommPort m_port;
+};

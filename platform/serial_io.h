@@ -1,0 +1,77 @@
+#pragma once
+// The operating-system side of serial I/O on Linux: mapping a port number to its device node,
+// opening it exclusively and raw, and the small pieces the monitor thread waits on.
+//
+// Errors come back as values: a closed set of statuses plus the system's errno, turned into
+// text with the system's own description.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace serial {
+
+enum class PortStatus {
+  kOk,
+  kNoDevice,      // no device behind that port number (ENOENT, ENODEV, ENXIO)
+  kBusy,          // held by another program (flock/TIOCEXCL: EWOULDBLOCK, EBUSY)
+  kNotPermitted,  // EACCES, EPERM: typically the user is not in the dialout group
+  kBadArgument,   // unsupported baud rate, parity, data or stop bits
+  kGone,          // the device went away (EIO, POLLHUP)
+  kSystemError,   // anything else; see errorCode
+};
+
+struct PortError {
+  PortStatus status = PortStatus::kOk;
+  int errorCode = 0;  // errno, 0 when not from the system
+  std::string device;  // the device node involved, when known
+  [[nodiscard]] bool ok() const { return status == PortStatus::kOk; }
+};
+
+// The system's description of an errno value ("Permission denied"), never empty.
+std::string ErrnoText(int errorCode);
+
+// COM1-32 -> /dev/ttyS0-31, COM33-64 -> /dev/ttyUSB0-31, COM65-96 -> /dev/ttyACM0-31,
+// COM97-127 -> target of the link <portsFolder>/COM<n>. Anything else: nullopt.
+std::optional<std::string> DevicePathForPort(int portNumber, const std::string& portsFolder);
+
+struct LineSettings {
+  unsigned baud = 115200;
+  char parity = 'N';  // N, E, O, M, S
+  int dataBits = 8;   // 5..8
+  int stopBits = 1;   // 1 or 2
+};
+
+// Opens `device` exclusively (flock + TIOCEXCL), non-blocking, close-on-exec, raw, with the
+// settings, no XON/XOFF or hardware flow control, RTS and DTR asserted; both queues purged.
+// Returns the descriptor, or -1 with *error filled.
+int OpenSerialDevice(const std::string& device, const LineSettings& settings, PortError* error);
+
+// Closes a descriptor from OpenSerialDevice (releases the lock). Safe with -1.
+void CloseSerialDevice(int fd);
+
+// Bytes waiting to be read (FIONREAD), or -1 with errno set.
+int BytesWaiting(int fd);
+
+// A manual-reset wake-up signal that poll() can wait on (an eventfd). Set from any thread.
+class WakeSignal {
+ public:
+  WakeSignal();
+  ~WakeSignal();
+  WakeSignal(const WakeSignal&) = delete;
+  WakeSignal& operator=(const WakeSignal&) = delete;
+  void Set();
+  void Reset();
+  [[nodiscard]] bool IsSet() const;
+  [[nodiscard]] int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The console's runtime folder for virtual ports: $XDG_RUNTIME_DIR/tracker-console/ports, or
+// /tmp/tracker-console-<uid>/ports without it. Created (mode 0700) on demand by the callers
+// that register ports; this only names it.
+std::string PortsFolder();
+
+}  // namespace serial

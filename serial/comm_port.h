@@ -1,0 +1,122 @@
+#pragma once
+// CCommPort: the serial port engine. It opens one port by number, configures it, and runs a
+// monitor thread that does all reading and writing of the port.
+//
+// Threading contract:
+//  - Every public operation runs on the UI thread of the UiDispatcher given at construction.
+//  - The monitor thread (one per open, monitored port) alone reads and writes the port. It
+//    hands each filled receive slot to PortOwner::OnPortData on the UI thread and waits until
+//    that call has returned, so a slot never changes while it is decoded.
+//  - Errors of the monitor thread are shown through PortOwner::ShowPortError on the UI thread
+//    while the monitor thread waits for it to return.
+//  - QueueWrite copies the block into a queue: blocks reach the device whole and in order.
+//  - OpenPort stops a running monitor thread first, pumping UI events meanwhile so that a
+//    delivery in progress can finish; the destructor stops it without pumping and abandons a
+//    delivery not yet started, so it never hangs.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/serial_io.h"
+#include "serial/ui_dispatcher.h"
+
+inline constexpr int kRxSlotCount = 20;
+inline constexpr int kRxSlotSize = 5000;
+inline constexpr int kMaxReadSize = 4900;
+
+struct RxSlot {
+  std::int32_t byteCount = 0;                            // 1..4900
+  std::uint8_t bytes[kRxSlotSize - sizeof(std::int32_t)] = {};  // zero after the data
+};
+static_assert(sizeof(RxSlot) == kRxSlotSize);
+
+// The window that opened the port (the main dialog, or a test's stand-in).
+class PortOwner {
+ public:
+  virtual ~PortOwner() = default;
+  // UI thread. One call per filled slot; `slot` is valid only during the call.
+  virtual void OnPortData(const RxSlot& slot, int portNumber) = 0;
+  // UI thread. Shows the engine's error report (caption "Application Error") and returns
+  // when the operator has closed it.
+  virtual void ShowPortError(const std::string& text) = 0;
+  // UI thread. The monitor thread ended by itself (the tracker was unplugged or the port
+  // failed). Not called when OpenPort or the destructor stopped it.
+  virtual void OnMonitorEnded(int /*portNumber*/) {}
+};
+
+class CCommPort {
+ public:
+  explicit CCommPort(UiDispatcher& ui);
+  virtual ~CCommPort();
+  CCommPort(const CCommPort&) = delete;
+  CCommPort& operator=(const CCommPort&) = delete;
+
+  // Stops the monitor thread, closes the open port, then opens `portNumber` (see
+  // serial::DevicePathForPort) exclusively and configures it. Returns 1 when the port is open
+  // and configured, 0 otherwise (the reason is in LastOpenError()).
+  int OpenPort(PortOwner* owner, int portNumber, unsigned baud, char parity, int dataBits,
+               int stopBits, std::uint32_t eventMask, unsigned writeBufferSize);
+
+  // Starts the monitor thread on the open port; returns once the thread counts as alive.
+  // Returns 0 when no port is open or the thread could not be created.
+  int StartMonitor();
+
+  // Queues one block for the monitor thread to write. Returns 0 and queues nothing when
+  // `length` exceeds the write capacity or is negative; 1 otherwise.
+  int QueueWrite(const char* bytes, int length);
+
+  [[nodiscard]] unsigned GetWriteCapacity() const { return m_writeCapacity; }
+
+  // The plain close: stops the monitor thread and closes the port. Same effect as the close
+  // step (OpenPort on port 50) without trying another port.
+  void ClosePort();
+
+  [[nodiscard]] bool IsOpen() const { return m_fd >= 0; }
+  [[nodiscard]] bool IsMonitoring() const { return m_monitorAlive.load(); }
+  [[nodiscard]] int PortNumber() const { return m_portNumber; }
+  // Why the last OpenPort failed (status Ok after a success).
+  [[nodiscard]] const serial::PortError& LastOpenError() const { return m_lastOpenError; }
+  // The slot index carries on across re-opened ports.
+  [[nodiscard]] int RxSlotIndex() const { return g_rxSlotIndex; }
+  [[nodiscard]] const RxSlot* RxSlotAt(int index) const { return &g_rxSlots[index]; }
+
+ private:
+  struct Delivery;
+  void StopMonitor(bool pumpWhileWaiting);
+  void CommMonitorThread();
+  bool ReadAvailable();
+  void WritePending();
+  void ReportPortError(const char* operation, int errorCode);
+  bool RunOnUi(const std::function<void()>& task);
+
+  UiDispatcher& m_ui;
+  PortOwner* m_ownerWindow = nullptr;
+  int m_portNumber = 0;
+  unsigned m_writeCapacity = 0;
+  std::uint32_t m_eventMask = 0;
+  int m_fd = -1;
+  serial::PortError m_lastOpenError;
+
+  std::atomic<bool> m_monitorAlive{false};
+  std::atomic<bool> m_stopRequested{false};
+  std::atomic<bool> m_abandonDeliveries{false};
+  std::thread m_monitorThread;
+  serial::WakeSignal m_stopEvent;
+  serial::WakeSignal m_writeRequest;
+
+  std::mutex m_writeQueueLock;
+  std::deque<std::vector<std::uint8_t>> m_writeQueue;
+  int g_pendingWriteLength = 0;
+
+  // The ring of receive slots and the next one to fill; one engine, one ring.
+  RxSlot g_rxSlots[kRxSlotCount];
+  int g_rxSlotIndex = 0;
+  std::shared_ptr<Delivery> m_currentDelivery;
+  std::mutex m_deliveryLock;
+};

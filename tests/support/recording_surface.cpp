@@ -1,0 +1,44 @@
+#include "tests/support/recording_surface.h"
+
+void RecordingSurface::UpdateData(bool saveAndValidate) {
+  if (saveAndValidate) {
+    ++saves;
+    state_ = controls_;
+  } else {
+    ++refreshes;
+    controls_ = state_;
+  }
+}
+
+void RecordingSurface::MessageBox(const std::string& gbkText, MessageIcon icon,
+                                  const std::string& gbkCaption) {
+  boxes.push_back({gbkText, icon, gbkCaption});
+  if (onBox) onBox(boxes.back());
+}
+
+void RecordingSurface::StartNoticeTimer(int milliseconds) {
+  noticeTimerRunning = true;
+  noticeTimerInterval = milliseconds;
+  ++noticeTimerStarts;
+}
+
+void RecordingSurface::KillNoticeTimer() { noticeTimerRunning = false; }
+
+void RecordingSurface::AppendToLogPane(const std::string& gbkText) {
+  ++paneAppends;
+  pane += gbkText;
+}
+
+void RecordingSurface::SetUpdateIndicator(bool on) { indicatorHistory.push_back(on); }
+
+std::optional<std::string> RecordingSurface::AskLogFileName() {
+  ++logFileQuestions;
+  return nextLogFileName;
+}
+
+std::vector<std::string> RecordingSurface::BoxTexts() const {
+  std::vector<std::string> out;
+  out.reserve(boxes.size());
+  for (const auto& b : boxes) out.push_back(b.text);
+  return out;
+}

@@ -1,0 +1,63 @@
+#pragma once
+// A DialogSurface for tests: it keeps what the operator would see (boxes, pane, indicator,
+// refreshes) and lets a test script the Save As answer. Controls are modelled by a copy of
+// the state ("what the widgets show"): UpdateData(FALSE) copies members to it, TRUE copies it
+// back, so a test can type into a control and see when the member takes it.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/dialog_state.h"
+#include "device/dialog_surface.h"
+
+struct ShownBox {
+  std::string text;  // GBK
+  MessageIcon icon;
+  std::string caption;
+};
+
+class RecordingSurface : public DialogSurface {
+ public:
+  explicit RecordingSurface(DialogState& state) : state_(state), controls_(state) {}
+
+  void UpdateData(bool saveAndValidate) override;
+  void MessageBox(const std::string& gbkText, MessageIcon icon, const std::string& gbkCaption) override;
+  void StartNoticeTimer(int milliseconds) override;
+  void KillNoticeTimer() override;
+  void AppendToLogPane(const std::string& gbkText) override;
+  std::string LogPaneText() override { return pane; }
+  void ClearLogPane() override { pane.clear(); }
+  void SetUpdateIndicator(bool on) override;
+  std::optional<std::string> AskLogFileName() override;
+  void ShowPortProblem(const std::string& gbkText) override { portProblem = gbkText; }
+  void ShowPortDetails(const std::string& utf8Text) override { portDetails = utf8Text; }
+
+  // The widgets' side of the data exchange: what each control shows.
+  DialogState& Controls() { return controls_; }
+
+  // Runs when a box is shown (e.g. to check state at that moment); boxes are recorded first.
+  std::function<void(const ShownBox&)> onBox;
+
+  std::vector<ShownBox> boxes;
+  std::string pane;
+  int paneAppends = 0;
+  int refreshes = 0;  // UpdateData(FALSE)
+  int saves = 0;      // UpdateData(TRUE)
+  std::vector<bool> indicatorHistory;
+  bool noticeTimerRunning = false;
+  int noticeTimerInterval = 0;
+  int noticeTimerStarts = 0;
+  std::optional<std::string> nextLogFileName;
+  int logFileQuestions = 0;
+  std::string portProblem;
+  std::string portDetails;
+
+  // Convenience: the texts of the boxes shown so far.
+  std::vector<std::string> BoxTexts() const;
+
+ private:
+  DialogState& state_;
+  DialogState controls_;
+};

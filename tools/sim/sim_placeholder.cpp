@@ -1,0 +1,2 @@
+// Placeholder until the virtual tracker lands.
+namespace sim {}
