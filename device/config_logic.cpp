@@ -35,6 +35,7 @@ ConfigLogic::ConfigLogic(DialogState& state, DialogSurface& surface, UiDispatche
       m_decoder(std::make_unique<devlink::FrameDecoder>()),
       m_port(ui) {
   if (m_env.roots.portsFolder.empty()) m_env.roots.portsFolder = serial::PortsFolder();
+  m_port.SetDeviceFolders(m_env.roots.dev, m_env.roots.portsFolder);
 }
 
 ConfigLogic::~ConfigLogic() {

@@ -5,7 +5,7 @@
 namespace serial {
 // Placeholder until the serial layer lands.
 std::string ErrnoText(int errorCode) { return std::strerror(errorCode); }
-std::optional<std::string> DevicePathForPort(int, const std::string&) { return std::nullopt; }
+std::optional<std::string> DevicePathForPort(int, const std::string&, const std::string&) { return std::nullopt; }
 int OpenSerialDevice(const std::string&, const LineSettings&, PortError* error) {
   if (error) error->status = PortStatus::kNoDevice;
   return -1;

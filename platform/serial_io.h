@@ -31,9 +31,11 @@ struct PortError {
 // The system's description of an errno value ("Permission denied"), never empty.
 std::string ErrnoText(int errorCode);
 
-// COM1-32 -> /dev/ttyS0-31, COM33-64 -> /dev/ttyUSB0-31, COM65-96 -> /dev/ttyACM0-31,
-// COM97-127 -> target of the link <portsFolder>/COM<n>. Anything else: nullopt.
-std::optional<std::string> DevicePathForPort(int portNumber, const std::string& portsFolder);
+// COM1-32 -> <devFolder>/ttyS0-31, COM33-64 -> ttyUSB0-31, COM65-96 -> ttyACM0-31,
+// COM97-127 -> the link <portsFolder>/COM<n> (opening follows it). Anything else: nullopt.
+// devFolder is "/dev" in the product; tests point it at a folder of their own.
+std::optional<std::string> DevicePathForPort(int portNumber, const std::string& devFolder,
+                                             const std::string& portsFolder);
 
 struct LineSettings {
   unsigned baud = 115200;

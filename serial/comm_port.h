@@ -57,6 +57,10 @@ class CCommPort {
   CCommPort(const CCommPort&) = delete;
   CCommPort& operator=(const CCommPort&) = delete;
 
+  // Where port numbers lead (serial::DevicePathForPort); "/dev" and serial::PortsFolder()
+  // unless set.
+  void SetDeviceFolders(std::string devFolder, std::string portsFolder);
+
   // Stops the monitor thread, closes the open port, then opens `portNumber` (see
   // serial::DevicePathForPort) exclusively and configures it. Returns 1 when the port is open
   // and configured, 0 otherwise (the reason is in LastOpenError()).
@@ -101,6 +105,8 @@ class CCommPort {
   unsigned m_writeCapacity = 0;
   std::uint32_t m_eventMask = 0;
   int m_fd = -1;
+  std::string m_devFolder = "/dev";
+  std::string m_portsFolder;
   serial::PortError m_lastOpenError;
 
   std::atomic<bool> m_monitorAlive{false};
