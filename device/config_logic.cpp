@@ -115,7 +115,9 @@ void ConfigLogic::SendAtText(const char* text) {
 // GPS
 
 void ConfigLogic::ParseNmea(const char* sentence) {
-  const gps::NmeaOutcome outcome = gps::ParseNmea(sentence, m_gps, m);
+  const gps::NmeaOutcome outcome = gps::ParseNmea(
+      sentence, {T(kNoFix), T(kFixNonDifferential), T(kFixDifferential), T(kFixInvalid), T(kFixed)},
+      m_gps, m);
   if (outcome.setIndicator) m_surface.SetUpdateIndicator(outcome.indicatorOn);
   if (outcome.refresh) m_surface.UpdateData(false);
 }
