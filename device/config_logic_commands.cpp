@@ -1,22 +1,145 @@
+// The operator's requests to the tracker: read and set buttons, free text, the two check
+// boxes. Each request queues one frame and returns; the answer comes back through ParseReply.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
 #include "device/config_logic.h"
 
-// Placeholder until the command requests land.
-bool ConfigLogic::IsConnected() { return m.m_linkState == T(kLinkConnected); }
-void ConfigLogic::OnReadVersion() {}
-void ConfigLogic::OnReadAddress() {}
-void ConfigLogic::OnSetAddress() {}
-void ConfigLogic::OnReadImei() {}
-void ConfigLogic::OnSetImei() {}
-void ConfigLogic::OnReadNumbers() {}
-void ConfigLogic::OnSetNumbers() {}
-void ConfigLogic::OnReadLanguage() {}
-void ConfigLogic::OnSetLanguage() {}
-void ConfigLogic::OnReadSos() {}
-void ConfigLogic::OnSetSos() {}
-void ConfigLogic::OnReadMonitor() {}
-void ConfigLogic::OnSetMonitor() {}
-void ConfigLogic::OnReadUpload() {}
-void ConfigLogic::OnSetUpload() {}
-void ConfigLogic::OnSend() {}
-void ConfigLogic::OnDomainCheck() {}
-void ConfigLogic::OnStartTest() {}
+namespace {
+
+constexpr std::size_t kImeiLength = 15;
+
+void ShowMessage(DialogSurface& surface, const std::string& text) {
+  surface.MessageBox(text, MessageIcon::kNone, T(kAppTitle));
+}
+
+// A read button: its fixed text goes out, then the window shows the members as they stand
+// (anything typed but not yet taken over is replaced).
+void SendRead(ConfigLogic& logic, DialogSurface& surface, const char* command) {
+  if (!logic.IsConnected()) return;
+  logic.SendUartCommand(command);
+  surface.UpdateData(false);
+}
+
+// A set button without checks: the controls' values go out as typed, empty ones included.
+void SendSet(ConfigLogic& logic, DialogSurface& surface,
+             const std::function<std::string()>& compose) {
+  if (!logic.IsConnected()) return;
+  surface.UpdateData(true);
+  logic.SendUartCommand(compose().c_str());
+}
+
+}  // namespace
+
+bool ConfigLogic::IsConnected() {
+  if (m.m_linkState == T(kLinkConnected)) return true;
+  ShowMessage(m_surface, T(kMsgNotConnected));
+  return false;
+}
+
+void ConfigLogic::OnReadVersion() {
+  SendRead(*this, m_surface, "ver,?");
+}
+void ConfigLogic::OnReadAddress() {
+  SendRead(*this, m_surface, "ip_url,?,port,?,url,?");
+}
+void ConfigLogic::OnReadImei() {
+  SendRead(*this, m_surface, "imei,?");
+}
+void ConfigLogic::OnReadNumbers() {
+  SendRead(*this, m_surface, "center_number,?,slave_number,?");
+}
+void ConfigLogic::OnReadLanguage() {
+  SendRead(*this, m_surface, "language,?,zone,?");
+}
+void ConfigLogic::OnReadSos() {
+  SendRead(*this, m_surface, "sos1,?,sos2,?,sos3,?");
+}
+void ConfigLogic::OnReadMonitor() {
+  SendRead(*this, m_surface, "monitor,?");
+}
+void ConfigLogic::OnReadUpload() {
+  SendRead(*this, m_surface, "upload,?");
+}
+
+void ConfigLogic::OnSetAddress() {
+  if (!IsConnected()) return;
+  m_surface.UpdateData(true);
+  if (m.m_serverAddr.empty() || m.m_serverPort.empty()) {
+    ShowMessage(m_surface, T(kMsgAddrEmpty));
+    return;
+  }
+  const std::string command = "ip_url," + m.m_serverAddr + ",port," + m.m_serverPort + ",url," +
+                              (m.m_useDomain ? "1" : "0");
+  SendUartCommand(command.c_str());
+}
+
+void ConfigLogic::OnSetImei() {
+  if (!IsConnected()) return;
+  m_surface.UpdateData(true);
+  if (m.m_imei.empty()) {
+    ShowMessage(m_surface, T(kMsgImeiEmpty));
+    return;
+  }
+  // Only the byte count is checked: the device takes any 15 characters.
+  if (m.m_imei.size() != kImeiLength) {
+    ShowMessage(m_surface, T(kMsgImeiLength));
+    m.m_imei.clear();
+    m_surface.UpdateData(false);
+    return;
+  }
+  SendUartCommand(("imei," + m.m_imei).c_str());
+  m_surface.UpdateData(false);
+}
+
+void ConfigLogic::OnSetNumbers() {
+  SendSet(*this, m_surface, [this] {
+    return "center_number," + m.m_centerNumber + ",slave_number," + m.m_slaveNumber;
+  });
+}
+
+void ConfigLogic::OnSetLanguage() {
+  SendSet(*this, m_surface, [this] { return "language," + m.m_language + ",zone," + m.m_zone; });
+}
+
+void ConfigLogic::OnSetSos() {
+  SendSet(*this, m_surface,
+          [this] { return "sos1," + m.m_sos1 + ",sos2," + m.m_sos2 + ",sos3," + m.m_sos3; });
+}
+
+void ConfigLogic::OnSetMonitor() {
+  SendSet(*this, m_surface, [this] { return "monitor," + m.m_monitorNumber; });
+}
+
+void ConfigLogic::OnSetUpload() {
+  SendSet(*this, m_surface, [this] { return "upload," + m.m_uploadInterval; });
+}
+
+void ConfigLogic::OnSend() {
+  if (!IsConnected()) return;
+  m_surface.UpdateData(true);
+  const std::string text = m.m_sendText;
+  m_surface.UpdateData(false);
+  if (text.empty()) {
+    ShowMessage(m_surface, T(kMsgSendEmpty));
+    return;
+  }
+  SendAtText(text.c_str());
+}
+
+// Switching between IP and domain starts the address afresh; no device needed.
+void ConfigLogic::OnDomainCheck() {
+  m_surface.UpdateData(true);
+  m.m_addrLabel = m.m_useDomain ? T(kAddrLabelUrl) : T(kAddrLabelIp);
+  m.m_serverAddr.clear();
+  m_surface.UpdateData(false);
+}
+
+// Ticking arms the test; it runs now only when a tracker is there, otherwise the connection
+// scan starts it. Silent either way.
+void ConfigLogic::OnStartTest() {
+  m_surface.UpdateData(true);
+  if (m.m_testEnabled && m.m_linkState == T(kLinkConnected)) SendUartCommand("factory_test");
+}
