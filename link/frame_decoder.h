@@ -24,6 +24,9 @@ struct FrameDecoder {
   // The previous byte was a 0x5A kept as the first of a doubled pair: the next 0x5A is its
   // escape partner. Kept across chunks so a pair split by the OS decodes the same.
   std::uint8_t escapePending = 0;
+  // Bytes at the front of `payload` that may be non-zero; a start pair clears only those,
+  // which leaves the whole store zero as clearing all of it would.
+  std::int32_t payloadUsed = 0;
   std::uint8_t payload[kPayloadCapacity] = {};
 };
 
@@ -36,7 +39,9 @@ struct DecodedFrame {
 
 // Feeds the chunk's bytes in order; calls `onFrame` for every frame completed, in order.
 // `onFrame` runs before the next byte is examined. The look-ahead of the chunk's last byte is
-// 0x00, as when the device goes quiet after a frame.
+// 0x00, as when the device goes quiet after a frame. A frame longer than kMaxPayloadLength
+// payload bytes is dropped unreported, like one with a NUL in its first two payload bytes.
+// Nothing is decoded when `byteCount` is 0 or less.
 void DecodeChunk(FrameDecoder& decoder, const std::uint8_t* bytes, int byteCount,
                  const std::function<void(const DecodedFrame&)>& onFrame);
 

@@ -23,13 +23,14 @@ struct StuffedFrame {
   int length = 0;                         // 137..271
 };
 
-// Builds the unstuffed frame around `text` (8-bit bytes, cut to 128).
+// Builds the unstuffed frame around `text`: 8-bit bytes up to a NUL, cut to 128.
 DeviceFrame BuildDeviceFrame(std::string_view text);
 
 // Stuffs a frame for the wire: offsets 0..2 as they are, then 0x5A -> 5A 5A, 0x55 -> 5A 01.
 StuffedFrame StuffFrame(const DeviceFrame& frame);
 
-// "AT+uart:" + command + "#", framed and stuffed.
+// "AT+uart:" + command + "#", framed and stuffed. Past 119 command bytes the cut to 128
+// drops the "#".
 StuffedFrame EncodeUartCommand(std::string_view command);
 
 // "AT:" + text, framed and stuffed; no "#" is added.

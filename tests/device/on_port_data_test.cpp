@@ -1,0 +1,232 @@
+// The receive handler through the real ConfigLogic: log lines in the pane and the recording
+// file, the data exchange around each chunk, paused display, odd slot counts, and chunking.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "device/config_logic.h"
+#include "serial/std_ui_dispatcher.h"
+#include "tests/link/device_frames.h"
+#include "tests/support/recording_surface.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using linktest::DeviceFrameBytes;
+
+// A scratch folder with empty device trees, removed at the end.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "on-port-data-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "no scratch folder";
+    path_ = pattern;
+    for (const char* sub : {"sys/class/tty", "dev", "ports"}) fs::create_directories(path_ / sub);
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  [[nodiscard]] const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// The dialog's logic with a recording surface, recording its log to a scratch file.
+struct Console {
+  ScratchFolder folder;
+  DialogState state;
+  RecordingSurface surface{state};
+  StdUiDispatcher ui;
+  ConfigLogic logic{state, surface, ui,
+                    ConsoleEnvironment{.roots = {.sysClassTty = Sub("sys/class/tty"),
+                                                 .dev = Sub("dev"),
+                                                 .portsFolder = Sub("ports")},
+                                       .useUdev = false}};
+
+  std::string Sub(const char* name) const { return (folder.Path() / name).string(); }
+  std::string LogPath() const { return Sub("log.txt"); }
+
+  // Starts recording and forgets the refreshes that took.
+  void Record() {
+    surface.nextLogFileName = LogPath();
+    logic.OnSaveToFile();
+    ASSERT_TRUE(state.m_saving);
+    surface.saves = 0;
+    surface.refreshes = 0;
+  }
+
+  std::string LogFile() const {
+    std::ifstream in(LogPath(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  void Deliver(const std::string& bytes, std::optional<std::int32_t> claimedCount = {}) {
+    auto slot = std::make_unique<RxSlot>();
+    std::copy(bytes.begin(), bytes.end(), slot->bytes);
+    slot->byteCount = claimedCount.value_or(static_cast<std::int32_t>(bytes.size()));
+    logic.OnPortData(*slot, 7);
+  }
+};
+
+// The time of day is the one part of a line a test cannot know: checked for its form
+// (HH:MM:SS between tabs) and replaced by "T".
+std::string Untimed(const std::string& text) {
+  static const std::regex time("\t[0-2][0-9]:[0-5][0-9]:[0-6][0-9]\t");
+  return std::regex_replace(text, time, "\tT\t");
+}
+
+struct Chunk {
+  std::string bytes;
+  std::optional<std::int32_t> claimedCount = {};  // the slot's byteCount when not bytes.size()
+};
+
+struct ChunkCase {
+  const char* what;
+  std::vector<Chunk> chunks;
+  // After each chunk: the pane (after "earlier\r\n" put there first) and the log file.
+  std::vector<std::string> paneAfter;
+  std::vector<std::string> fileAfter;
+  int paneAppends;
+  bool pausedByOperator = false;
+  bool exactRefreshes = true;  // NMEA and replies may refresh on their own
+};
+
+const std::string kEarlier = "earlier\r\n";
+
+// A slot filled to its last byte, the frame ending there.
+std::string FrameAtEndOfSlot(const std::string& frame) {
+  std::string bytes(sizeof(RxSlot::bytes) - frame.size(), '\0');
+  return bytes + frame;
+}
+
+std::vector<ChunkCase> ChunkCases() {
+  const std::string one = DeviceFrameBytes("hello device");
+  const std::string two = DeviceFrameBytes("second line");
+  const std::string gsv = DeviceFrameBytes("$GPGSV,1,1,01,05,40,083,46*4A");
+  const std::string lineOne = " 0\tT\thello device\r\n";
+  const std::string lineTwo = " 1\tT\tsecond line\r\n";
+  return {
+      {"one frame, one line", {{one}}, {kEarlier + lineOne}, {lineOne}, 1},
+      {"two frames in one chunk: one append holding both",
+       {{one + two}},
+       {kEarlier + lineOne + lineTwo},
+       {lineOne + lineTwo},
+       1},
+      {"a frame over two chunks: empty texts first, the line with the second",
+       {{one.substr(0, 9)}, {one.substr(9)}},
+       {kEarlier, kEarlier + lineOne},
+       {"", lineOne},
+       2},
+      {"line ends inside the payload: exactly one CR LF",
+       {{DeviceFrameBytes("text\r\n")}},
+       {kEarlier + " 0\tT\ttext\r\n"},
+       {" 0\tT\ttext\r\n"},
+       1},
+      {"NMEA is numbered but not logged",
+       {{one + gsv + DeviceFrameBytes("third")}},
+       {kEarlier + lineOne + " 2\tT\tthird\r\n"},
+       {lineOne + " 2\tT\tthird\r\n"},
+       1,
+       false,
+       false},
+      {"a reply is logged like any line",
+       {{DeviceFrameBytes("AT+uart:hello#")}},
+       {kEarlier + " 0\tT\tAT+uart:hello#\r\n"},
+       {" 0\tT\tAT+uart:hello#\r\n"},
+       1,
+       false,
+       false},
+      {"paused: pane untouched, file gets every line",
+       {{one}, {two}},
+       {kEarlier, kEarlier},
+       {lineOne, lineOne + lineTwo},
+       0,
+       true},
+      {"empty slots: nothing decoded, the pane still touched",
+       {{"", 0}, {"", -5}, {"", INT32_MIN}},
+       {kEarlier, kEarlier, kEarlier},
+       {"", "", ""},
+       3},
+      {"empty slot between the halves of a frame",
+       {{one.substr(0, 20)}, {"", 0}, {one.substr(20)}},
+       {kEarlier, kEarlier, kEarlier + lineOne},
+       {"", "", lineOne},
+       3},
+      {"a count beyond the slot decodes the slot only",
+       {{FrameAtEndOfSlot(one), 1 << 30}, {FrameAtEndOfSlot(two), INT32_MAX}},
+       {kEarlier + lineOne, kEarlier + lineOne + lineTwo},
+       {lineOne, lineOne + lineTwo},
+       2},
+  };
+}
+
+TEST(OnPortData, ChunksToPaneAndFile) {
+  for (const ChunkCase& c : ChunkCases()) {
+    SCOPED_TRACE(c.what);
+    Console console;
+    console.Record();
+    console.surface.pane = kEarlier;
+    // The operator's click reaches the member only through UpdateData(TRUE): the handler
+    // must take it first to see the display paused.
+    if (c.pausedByOperator) console.surface.Controls().m_pauseCaption = T(kStartDisplay);
+    for (std::size_t i = 0; i < c.chunks.size(); ++i) {
+      SCOPED_TRACE("after chunk " + std::to_string(i));
+      console.Deliver(c.chunks[i].bytes, c.chunks[i].claimedCount);
+      EXPECT_EQ(Untimed(console.surface.pane), c.paneAfter[i]);
+      EXPECT_EQ(Untimed(console.LogFile()), c.fileAfter[i]);
+      if (c.exactRefreshes) {
+        EXPECT_EQ(console.surface.saves, static_cast<int>(i) + 1);
+        EXPECT_EQ(console.surface.refreshes, static_cast<int>(i) + 1);
+      }
+    }
+    EXPECT_EQ(console.surface.paneAppends, c.paneAppends);
+  }
+}
+
+// Where the OS splits the bytes must not show in what the operator reads.
+TEST(OnPortData, SameTextForEverySplitOfTwoFrames) {
+  const std::string first = "ver,V2.1\x5A";
+  const std::string second =
+      "\x5A\x5A"
+      "batt,88%";
+  // Neither payload has a byte equal to the running XOR, which a split could take for the end.
+  ASSERT_FALSE(linktest::HasZeroXorPrefix(first, linktest::kZeroHeader));
+  ASSERT_FALSE(linktest::HasZeroXorPrefix(second, linktest::kZeroHeader));
+  const std::string stream = DeviceFrameBytes(first) + DeviceFrameBytes(second);
+  Console whole;
+  whole.Record();
+  whole.Deliver(stream);
+  const std::string expected = Untimed(whole.surface.pane);
+  ASSERT_EQ(expected,
+            " 0\tT\tver,V2.1\x5A\r\n 1\tT\t\x5A\x5A"
+            "batt,88%\r\n");
+  ASSERT_EQ(Untimed(whole.LogFile()), expected);
+
+  Console split;
+  split.Record();
+  for (std::size_t cut = 1; cut < stream.size(); ++cut) {
+    split.logic.Decoder() = devlink::FrameDecoder{};
+    split.surface.pane.clear();
+    const std::size_t fileBefore = split.LogFile().size();
+    split.Deliver(stream.substr(0, cut));
+    split.Deliver(stream.substr(cut));
+    ASSERT_EQ(Untimed(split.surface.pane), expected) << "split at " << cut;
+    ASSERT_EQ(Untimed(split.LogFile().substr(fileBefore)), expected) << "split at " << cut;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+#pragma once
+// Builds byte streams as the tracker sends them, for the decoder's tests: the start pair
+// 0x55 0x00, ten header bytes, the payload with every 0x5A doubled, and the XOR of the
+// unescaped bytes as checksum, sent single.
+//
+// Why single: a checksum of 0x5A sent doubled never passes the end test (its first byte is
+// followed by 0x5A, not by 0x55 or 0x00), unless the chunk happens to end between the two.
+//
+// Header-only and free of GoogleTest, so benchmarks and fuzz targets can use it too.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace linktest {
+
+using Header = std::array<std::uint8_t, 10>;
+inline constexpr Header kZeroHeader{};
+
+inline std::string StartAndHeader(const Header& header) {
+  std::string out("\x55\x00", 2);
+  out.append(header.begin(), header.end());
+  return out;
+}
+
+inline std::uint8_t XorOf(std::string_view bytes, std::uint8_t start = 0) {
+  for (const char c : bytes) start ^= static_cast<std::uint8_t>(c);
+  return start;
+}
+
+// The checksum the device computes: start pair, header and the payload as unescaped.
+inline std::uint8_t Checksum(std::string_view unescapedPayload,
+                             const Header& header = kZeroHeader) {
+  return XorOf(unescapedPayload, XorOf(StartAndHeader(header)));
+}
+
+inline std::string DoubleEscapes(std::string_view payload) {
+  std::string out;
+  for (const char c : payload) {
+    out += c;
+    if (c == '\x5A') out += c;
+  }
+  return out;
+}
+
+// Payload bytes exactly as given, then the given checksum byte.
+inline std::string RawDeviceFrame(std::string_view wirePayload, std::uint8_t checksum,
+                                  const Header& header = kZeroHeader) {
+  std::string out = StartAndHeader(header);
+  out.append(wirePayload);
+  out += static_cast<char>(checksum);
+  return out;
+}
+
+// The frame as the device sends it.
+inline std::string DeviceFrameBytes(std::string_view payload, const Header& header = kZeroHeader) {
+  return RawDeviceFrame(DoubleEscapes(payload), Checksum(payload, header), header);
+}
+
+// True when a prefix of the unescaped frame that ends in the payload has XOR zero: the byte
+// after it equals the running XOR there, so a chunk ending right after that byte (or the byte
+// before a NUL) ends the frame early. `unescapedFrame` starts with 0x55 0x00 and stops before
+// the checksum. Prefixes ending at the header's last byte count too, for a leading 0x5A pair.
+inline bool HasZeroXorPrefix(std::string_view unescapedFrame) {
+  constexpr std::size_t kHeaderEnd = 12;
+  std::uint8_t x = 0;
+  for (std::size_t i = 0; i < unescapedFrame.size(); ++i) {
+    x ^= static_cast<std::uint8_t>(unescapedFrame[i]);
+    if (i + 1 >= kHeaderEnd && x == 0) return true;
+  }
+  return false;
+}
+
+inline bool HasZeroXorPrefix(std::string_view unescapedPayload, const Header& header) {
+  return HasZeroXorPrefix(StartAndHeader(header) + std::string(unescapedPayload));
+}
+
+}  // namespace linktest
