@@ -1,18 +1,373 @@
 #include "serial/comm_port.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <optional>
+#include <system_error>
 #include <utility>
 
-// Placeholder until the engine lands.
-struct CCommPort::Delivery {};
-CCommPort::CCommPort(UiDispatcher& ui) : m_ui(ui) {}
-CCommPort::~CCommPort() = default;
-int CCommPort::OpenPort(PortOwner*, int, unsigned, char, int, int, std::uint32_t, unsigned) { return 0; }
-int CCommPort::StartMonitor() { return 0; }
-int CCommPort::QueueWrite(const char*, int) { return 0; }
-void CCommPort::ClosePort() {}
+namespace {
+
+// How long OpenPort and ClosePort pump UI events between looks at a stopping monitor thread.
+constexpr unsigned kStopPumpMilliseconds = 20;
+
+// Errors by which the kernel says the device behind the descriptor is gone (unplugged, or
+// the far end of a pseudo-terminal closed).
+bool IsGoneError(int errorCode) {
+  return errorCode == EIO || errorCode == ENXIO || errorCode == ENODEV;
+}
+
+}  // namespace
+
+std::string FormatPortErrorReport(const char* operation, const std::string& description,
+                                  int portNumber) {
+  char buffer[kPortErrorReportSize];
+  const int length = std::snprintf(buffer, sizeof buffer,
+                                   "WARNING:  %s Failed with the following error: \n%s\nPort: %d\n",
+                                   operation, description.c_str(), portNumber);
+  if (length < 0) return {};
+  return std::string(buffer, std::min(static_cast<std::size_t>(length), sizeof buffer - 1));
+}
+
+// One task that the monitor thread hands to the UI thread and waits for. Shared with the task
+// queued on the UI thread, so that a task the stopper abandoned can still run (and do nothing)
+// after the port object is gone.
+struct CCommPort::Delivery {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::function<void()> task;
+  bool started = false;
+  bool finished = false;
+  bool abandoned = false;
+
+  // UI thread.
+  void Run() {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (abandoned) return;
+      started = true;
+    }
+    task();
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      finished = true;
+    }
+    changed.notify_all();
+  }
+
+  // Monitor thread. True when the task ran to its end, false when it was abandoned.
+  bool Wait() {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [this] { return finished || abandoned; });
+    return finished;
+  }
+
+  void Abandon(bool onlyStarted) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (finished || (onlyStarted && !started)) return;
+      abandoned = true;
+    }
+    changed.notify_all();
+  }
+};
+
+CCommPort::CCommPort(UiDispatcher& ui)
+    : m_ui(ui), m_self(std::make_shared<std::atomic<CCommPort*>>(this)) {}
+
+CCommPort::~CCommPort() {
+  m_self->store(nullptr);
+  StopMonitor(false);
+  CloseDevice();
+}
+
 void CCommPort::SetDeviceFolders(std::string devFolder, std::string portsFolder) {
   m_devFolder = std::move(devFolder);
   m_portsFolder = std::move(portsFolder);
+}
+
+int CCommPort::OpenPort(PortOwner* owner, int portNumber, unsigned baud, char parity, int dataBits,
+                        int stopBits, std::uint32_t eventMask, unsigned writeBufferSize) {
+  StopMonitor(true);
+  RenewSignals();
+  m_ownerWindow = owner;
+  m_portNumber = portNumber;
+  m_writeCapacity = writeBufferSize;
+  m_eventMask = eventMask;
+  CloseDevice();
+
+  const std::optional<std::string> device =
+      serial::DevicePathForPort(portNumber, m_devFolder, PortsFolderInUse());
+  if (!device) {
+    m_lastOpenError = serial::PortError{serial::PortStatus::kNoDevice, 0, {}};
+    return 0;
+  }
+  const serial::LineSettings settings{baud, parity, dataBits, stopBits};
+  m_fd = serial::OpenSerialDevice(*device, settings, &m_lastOpenError);
+  return m_fd >= 0 ? 1 : 0;
+}
+
+int CCommPort::StartMonitor() {
+  if (m_fd < 0 || m_stopEvent.fd() < 0 || m_writeRequest.fd() < 0) return 0;
+  if (m_monitorAlive.load()) return 1;
+  if (m_monitorThread.joinable()) m_monitorThread.join();  // ended by itself earlier
+
+  m_stopRequested = false;
+  m_stopEvent.Reset();
+  {
+    std::lock_guard<std::mutex> guard(m_deliveryLock);
+    m_abandonDeliveries = false;
+  }
+  // Alive from here on: a stop issued right after this returns does stop the new thread.
+  m_monitorAlive = true;
+  const std::uint64_t generation = ++m_monitorGeneration;
+  try {
+    m_monitorThread = std::thread(&CCommPort::CommMonitorThread, this, m_fd, generation);
+  } catch (const std::system_error&) {
+    m_monitorAlive = false;
+    return 0;
+  }
+  return 1;
+}
+
+int CCommPort::QueueWrite(const char* bytes, int length) {
+  if (length < 0 || static_cast<unsigned>(length) > m_writeCapacity) return 0;
+  if (length > 0 && bytes == nullptr) return 0;
+  const auto* first = reinterpret_cast<const std::uint8_t*>(bytes);
+  {
+    std::lock_guard<std::mutex> guard(m_writeQueueLock);
+    m_writeQueue.emplace_back(first, first + length);
+    g_pendingWriteLength = length;
+  }
+  m_writeRequest.Set();
+  return 1;
+}
+
+void CCommPort::ClosePort() {
+  StopMonitor(true);
+  RenewSignals();
+  CloseDevice();
+}
+
+void CCommPort::StopMonitor(bool pumpWhileWaiting) {
+  ++m_monitorGeneration;
+  if (!m_monitorThread.joinable()) return;
+  m_stopRequested = true;
+  m_stopEvent.Set();
+  while (m_monitorAlive.load()) {
+    if (!pumpWhileWaiting || m_ui.QuitRequested()) {
+      AbandonDeliveries(false);
+      break;
+    }
+    AbandonDeliveries(true);
+    PumpedDelay(m_ui, kStopPumpMilliseconds);
+  }
+  m_monitorThread.join();
+  m_stopRequested = false;
+}
+
+// A started delivery runs on this (the UI) thread further down the stack, so it cannot end
+// while we wait here; one not started yet ends only if the UI thread still pumps.
+void CCommPort::AbandonDeliveries(bool onlyStarted) {
+  std::lock_guard<std::mutex> guard(m_deliveryLock);
+  if (!onlyStarted) m_abandonDeliveries = true;
+  if (m_currentDelivery) m_currentDelivery->Abandon(onlyStarted);
+}
+
+// Drops a stop request or a write request left over from the previous port, and the blocks
+// that were queued for it.
+void CCommPort::RenewSignals() {
+  m_stopEvent.Reset();
+  m_writeRequest.Reset();
+  std::lock_guard<std::mutex> guard(m_writeQueueLock);
+  m_writeQueue.clear();
+  g_pendingWriteLength = 0;
+}
+
+void CCommPort::CloseDevice() {
+  serial::CloseSerialDevice(m_fd);
+  m_fd = -1;
+}
+
+std::string CCommPort::PortsFolderInUse() const {
+  return m_portsFolder.empty() ? serial::PortsFolder() : m_portsFolder;
+}
+
+// ---- Monitor thread -------------------------------------------------------------------------
+
+void CCommPort::CommMonitorThread(int fd, std::uint64_t generation) {
+  const Step end = MonitorLoop(fd);
+  // Cleared first, so the owner told of the end finds the thread no longer counted alive.
+  m_monitorAlive = false;
+  if (end == Step::kEnded) PostMonitorEnded(generation);
+}
+
+// Waits on the stop signal, the port and the write signal; serves them in that order.
+CCommPort::Step CCommPort::MonitorLoop(int fd) {
+  pollfd waitSet[3] = {
+      {m_stopEvent.fd(), POLLIN, 0}, {fd, POLLIN, 0}, {m_writeRequest.fd(), POLLIN, 0}};
+  for (;;) {
+    if (poll(waitSet, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      return Step::kEnded;
+    }
+    if (waitSet[0].revents != 0 || m_stopRequested.load()) return Step::kStopped;
+    if ((waitSet[1].revents & POLLNVAL) != 0) return Step::kEnded;
+    Step step = Step::kGoOn;
+    if (waitSet[1].revents != 0) step = ReadAvailable(fd, waitSet[1].revents);
+    if (step == Step::kGoOn && waitSet[2].revents != 0) step = WritePending(fd);
+    if (step != Step::kGoOn) return step;
+  }
+}
+
+// Drains what has arrived, one slot at a time, each handed over before the next is filled.
+// A write requested meanwhile goes out between two slots, so a device that floods the port
+// cannot hold back the console's commands.
+CCommPort::Step CCommPort::ReadAvailable(int fd, short pollEvents) {
+  // poll() woke us: the first read runs even when nothing is counted as waiting, to tell a
+  // hang-up (zero bytes) from a spurious wake (EAGAIN).
+  bool firstRead = true;
+  for (;;) {
+    if (m_stopRequested.load()) return Step::kStopped;
+    const int waiting = serial::BytesWaiting(fd);
+    if (waiting < 0) return Step::kEnded;  // a tty that was hung up refuses even this
+    if (waiting == 0 && !firstRead) return Step::kGoOn;
+    firstRead = false;
+
+    RxSlot& slot = g_rxSlots[g_rxSlotIndex.load()];
+    slot = RxSlot{};
+    const ssize_t got = read(fd, slot.bytes, kMaxReadSize);
+    if (got == 0) return Step::kEnded;
+    if (got < 0) {
+      const int error = errno;
+      if (error == EINTR) continue;
+      if (error == EAGAIN) {
+        return (pollEvents & (POLLHUP | POLLERR)) != 0 ? Step::kEnded : Step::kGoOn;
+      }
+      if (IsGoneError(error)) return Step::kEnded;
+      // A port whose reads fail would wake us again at once; report it and stop watching.
+      const Step reported = ReportPortError("GetOverlappedResults() in ReadFile()", error);
+      return reported == Step::kGoOn ? Step::kEnded : reported;
+    }
+    slot.byteCount = static_cast<std::int32_t>(got);
+    Step step = DeliverSlot(slot);
+    if (step == Step::kGoOn && m_writeRequest.IsSet()) step = WritePending(fd);
+    if (step != Step::kGoOn) return step;
+  }
+}
+
+CCommPort::Step CCommPort::DeliverSlot(const RxSlot& slot) {
+  const bool handled = RunOnUi([this, &slot] {
+    if (m_ownerWindow != nullptr) m_ownerWindow->OnPortData(slot, m_portNumber);
+  });
+  // Advanced also when abandoned: the handler may still be reading this slot further down the
+  // UI thread's stack, so the next thread must not fill it.
+  g_rxSlotIndex = (g_rxSlotIndex.load() + 1) % kRxSlotCount;
+  return handled ? Step::kGoOn : Step::kStopped;
+}
+
+CCommPort::Step CCommPort::WritePending(int fd) {
+  m_writeRequest.Reset();
+  std::vector<std::uint8_t> block;
+  while (!m_stopRequested.load() && TakeQueuedBlock(&block)) {
+    const Step step = WriteBlock(fd, block);
+    if (step != Step::kGoOn) return step;
+  }
+  return m_stopRequested.load() ? Step::kStopped : Step::kGoOn;
+}
+
+bool CCommPort::TakeQueuedBlock(std::vector<std::uint8_t>* block) {
+  std::lock_guard<std::mutex> guard(m_writeQueueLock);
+  if (m_writeQueue.empty()) return false;
+  *block = std::move(m_writeQueue.front());
+  m_writeQueue.pop_front();
+  return true;
+}
+
+// Writes the whole block, waiting for room when the port's output queue is full. Nothing is
+// flushed before it: earlier blocks may still be on their way out.
+CCommPort::Step CCommPort::WriteBlock(int fd, const std::vector<std::uint8_t>& block) {
+  std::size_t written = 0;
+  bool waited = false;  // a failure after waiting for room is the completion's, not the call's
+  while (written < block.size()) {
+    const ssize_t sent = write(fd, block.data() + written, block.size() - written);
+    if (sent > 0) {
+      written += static_cast<std::size_t>(sent);
+      continue;
+    }
+    const int error = sent < 0 ? errno : EIO;
+    if (error == EINTR) continue;
+    if (error == EAGAIN) {
+      const Step step = WaitWritable(fd);
+      if (step != Step::kGoOn) return step;
+      waited = true;
+      continue;
+    }
+    if (IsGoneError(error)) return Step::kEnded;
+    // The rest of the block is lost, as it would be on any write failure; the thread goes on.
+    return ReportPortError(waited ? "GetOverlappedResults() in WriteFile()" : "WriteFile()", error);
+  }
+  return Step::kGoOn;
+}
+
+// Waits for room in the output queue; a stop request ends the wait, so a port that takes
+// nothing cannot hold up a shutdown.
+CCommPort::Step CCommPort::WaitWritable(int fd) {
+  pollfd waitSet[2] = {{m_stopEvent.fd(), POLLIN, 0}, {fd, POLLOUT, 0}};
+  for (;;) {
+    if (poll(waitSet, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return Step::kEnded;
+    }
+    if (waitSet[0].revents != 0) return Step::kStopped;
+    if ((waitSet[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return Step::kEnded;
+    return Step::kGoOn;
+  }
+}
+
+// Shows the report on the UI thread and waits until it was closed (or a stop abandoned it).
+CCommPort::Step CCommPort::ReportPortError(const char* operation, int errorCode) {
+  // The task keeps its own copy: an abandoned box may still be open after we have moved on.
+  std::string text = FormatPortErrorReport(operation, serial::ErrnoText(errorCode), m_portNumber);
+  const bool closed = RunOnUi([this, text = std::move(text)] {
+    if (m_ownerWindow != nullptr) m_ownerWindow->ShowPortError(text);
+  });
+  return closed ? Step::kGoOn : Step::kStopped;
+}
+
+// Runs `task` on the UI thread and waits until it has returned. False when a stop abandoned
+// the wait; the task then never runs, or runs on without us.
+bool CCommPort::RunOnUi(std::function<void()> task) {
+  auto delivery = std::make_shared<Delivery>();
+  delivery->task = std::move(task);
+  {
+    std::lock_guard<std::mutex> guard(m_deliveryLock);
+    if (m_abandonDeliveries) return false;
+    m_currentDelivery = delivery;
+  }
+  m_ui.Post([delivery] { delivery->Run(); });
+  const bool finished = delivery->Wait();
+  std::lock_guard<std::mutex> guard(m_deliveryLock);
+  m_currentDelivery.reset();
+  return finished;
+}
+
+void CCommPort::PostMonitorEnded(std::uint64_t generation) {
+  m_ui.Post([self = m_self, generation] {
+    CCommPort* port = self->load();
+    if (port != nullptr) port->NoticeMonitorEnded(generation);
+  });
+}
+
+// UI thread. Dropped when the port was stopped or restarted since the thread ended.
+void CCommPort::NoticeMonitorEnded(std::uint64_t generation) {
+  if (generation != m_monitorGeneration || m_ownerWindow == nullptr) return;
+  m_ownerWindow->OnMonitorEnded(m_portNumber);
 }
 
 void PumpedDelay(UiDispatcher& ui, unsigned milliseconds) {

@@ -12,11 +12,15 @@
 //  - QueueWrite copies the block into a queue: blocks reach the device whole and in order.
 //  - OpenPort stops a running monitor thread first, pumping UI events meanwhile so that a
 //    delivery in progress can finish; the destructor stops it without pumping and abandons a
-//    delivery not yet started, so it never hangs.
+//    delivery not yet started, so it never hangs. A delivery whose handler is still running
+//    further down the UI thread's stack (a stop from inside a nested event loop) cannot finish
+//    before the stop returns, so every stop abandons it: the thread no longer waits for it.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,10 +35,16 @@ inline constexpr int kRxSlotSize = 5000;
 inline constexpr int kMaxReadSize = 4900;
 
 struct RxSlot {
-  std::int32_t byteCount = 0;                            // 1..4900
+  std::int32_t byteCount = 0;                                   // 1..4900
   std::uint8_t bytes[kRxSlotSize - sizeof(std::int32_t)] = {};  // zero after the data
 };
 static_assert(sizeof(RxSlot) == kRxSlotSize);
+
+// The monitor thread's error report as the operator reads it, cut to fit the report's text
+// buffer of kPortErrorReportSize bytes (terminator included).
+inline constexpr std::size_t kPortErrorReportSize = 200;
+std::string FormatPortErrorReport(const char* operation, const std::string& description,
+                                  int portNumber);
 
 // The window that opened the port (the main dialog, or a test's stand-in).
 class PortOwner {
@@ -92,12 +102,29 @@ class CCommPort {
 
  private:
   struct Delivery;
+  // How a step of the monitor thread ended: go on waiting, stopped by request, or ended by
+  // itself (port gone or failed).
+  enum class Step { kGoOn, kStopped, kEnded };
+
   void StopMonitor(bool pumpWhileWaiting);
-  void CommMonitorThread();
-  bool ReadAvailable();
-  void WritePending();
-  void ReportPortError(const char* operation, int errorCode);
-  bool RunOnUi(const std::function<void()>& task);
+  void AbandonDeliveries(bool onlyStarted);
+  void RenewSignals();
+  void CloseDevice();
+  [[nodiscard]] std::string PortsFolderInUse() const;
+
+  // Monitor thread.
+  void CommMonitorThread(int fd, std::uint64_t generation);
+  Step MonitorLoop(int fd);
+  Step ReadAvailable(int fd, short pollEvents);
+  Step DeliverSlot(const RxSlot& slot);
+  Step WritePending(int fd);
+  Step WriteBlock(int fd, const std::vector<std::uint8_t>& block);
+  Step WaitWritable(int fd);
+  bool TakeQueuedBlock(std::vector<std::uint8_t>* block);
+  Step ReportPortError(const char* operation, int errorCode);
+  bool RunOnUi(std::function<void()> task);
+  void PostMonitorEnded(std::uint64_t generation);
+  void NoticeMonitorEnded(std::uint64_t generation);
 
   UiDispatcher& m_ui;
   PortOwner* m_ownerWindow = nullptr;
@@ -111,8 +138,10 @@ class CCommPort {
 
   std::atomic<bool> m_monitorAlive{false};
   std::atomic<bool> m_stopRequested{false};
-  std::atomic<bool> m_abandonDeliveries{false};
   std::thread m_monitorThread;
+  // UI thread only: changes on every start and stop, so a notice of an earlier thread's end
+  // that is still queued is recognised as stale.
+  std::uint64_t m_monitorGeneration = 0;
   serial::WakeSignal m_stopEvent;
   serial::WakeSignal m_writeRequest;
 
@@ -122,7 +151,12 @@ class CCommPort {
 
   // The ring of receive slots and the next one to fill; one engine, one ring.
   RxSlot g_rxSlots[kRxSlotCount];
-  int g_rxSlotIndex = 0;
-  std::shared_ptr<Delivery> m_currentDelivery;
+  std::atomic<int> g_rxSlotIndex{0};
+
+  // The hand-over in progress, so a stop can abandon it.
   std::mutex m_deliveryLock;
+  std::shared_ptr<Delivery> m_currentDelivery;
+  bool m_abandonDeliveries = false;
+  // Lets tasks still queued on the UI thread find out that this object is gone.
+  std::shared_ptr<std::atomic<CCommPort*>> m_self;
 };

@@ -22,7 +22,7 @@ class StdUiDispatcher final : public UiDispatcher {
   void RequestQuit();
 
  private:
-  bool RunOne(std::chrono::steady_clock::time_point deadline);
+  bool RunOne(std::chrono::steady_clock::time_point deadline, bool endOnQuit);
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
