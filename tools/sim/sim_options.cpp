@@ -1,0 +1,211 @@
+#include "tools/sim/sim_options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <string_view>
+
+namespace sim {
+namespace {
+
+using Handler = std::function<std::string(std::string_view value)>;
+
+struct OptionInfo {
+  std::string_view name;
+  std::string_view valueName;  // empty: a switch without value
+  std::string_view help;
+};
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number* out) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, *out);
+  return ec == std::errc() && ptr == end && !text.empty();
+}
+
+std::string SecondsValue(std::string_view text, double* out) {
+  if (!ParseNumber(text, out) || !std::isfinite(*out) || *out < 0 || *out > 86400) {
+    return "expects seconds from 0 to 86400";
+  }
+  return {};
+}
+
+std::string PresetValue(std::string_view text, std::string* out) {
+  std::string problem = PresetProblem(text);
+  if (problem.empty()) *out = std::string(text);
+  return problem;
+}
+
+std::string SplitValue(std::string_view text, std::vector<std::size_t>* out) {
+  out->clear();
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    std::size_t offset = 0;
+    if (!ParseNumber(text.substr(0, comma), &offset) || offset == 0 ||
+        (!out->empty() && offset <= out->back())) {
+      return "expects ascending byte offsets above 0, e.g. 3,17";
+    }
+    out->push_back(offset);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+  }
+  return out->empty() ? "expects ascending byte offsets above 0, e.g. 3,17" : "";
+}
+
+std::string FailValue(std::string_view text, std::array<bool, 3>* out) {
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view part = text.substr(0, comma);
+    if (part == "gsm") {
+      (*out)[static_cast<std::size_t>(TestPart::kGsm)] = true;
+    } else if (part == "gps") {
+      (*out)[static_cast<std::size_t>(TestPart::kGps)] = true;
+    } else if (part == "key") {
+      (*out)[static_cast<std::size_t>(TestPart::kKey)] = true;
+    } else {
+      return "expects gsm, gps or key (comma-separated)";
+    }
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+  }
+  return {};
+}
+
+struct Option {
+  OptionInfo info;
+  Handler handle;
+};
+
+std::vector<Option> Options(SimOptions& o) {
+  auto preset = [](std::string* target) {
+    return [target](std::string_view v) { return PresetValue(v, target); };
+  };
+  auto flag = [](bool* target, bool value) {
+    return [target, value](std::string_view) {
+      *target = value;
+      return std::string();
+    };
+  };
+  TrackerParams& p = o.presets;
+  return {
+      {{"--help", "", "this text"}, flag(&o.help, true)},
+      {{"--port-number", "N", "preferred COM number, 97..127 (default: lowest free)"},
+       [&o](std::string_view v) -> std::string {
+         if (!ParseNumber(v, &o.portNumber) || o.portNumber < 97 || o.portNumber > 127) {
+           return "expects a number from 97 to 127";
+         }
+         return {};
+       }},
+      {{"--ports-folder", "DIR", "where the port link goes (default: the console's)"},
+       [&o](std::string_view v) {
+         o.portsFolder = std::string(v);
+         return std::string(v.empty() ? "expects a folder" : "");
+       }},
+      {{"--imei", "TEXT", "IMEI"}, preset(&p.imei)},
+      {{"--version", "TEXT", "firmware version"}, preset(&p.version)},
+      {{"--addr", "TEXT", "server IP address or domain"}, preset(&p.serverAddr)},
+      {{"--port", "TEXT", "server port"}, preset(&p.serverPort)},
+      {{"--url", "0|1", "1: the server address is a domain"}, preset(&p.useDomain)},
+      {{"--center", "TEXT", "centre number"}, preset(&p.centerNumber)},
+      {{"--slave", "TEXT", "auxiliary number"}, preset(&p.slaveNumber)},
+      {{"--language", "TEXT", "language"}, preset(&p.language)},
+      {{"--zone", "TEXT", "time zone"}, preset(&p.zone)},
+      {{"--sos1", "TEXT", "SOS number 1"}, preset(&p.sos1)},
+      {{"--sos2", "TEXT", "SOS number 2"}, preset(&p.sos2)},
+      {{"--sos3", "TEXT", "SOS number 3"}, preset(&p.sos3)},
+      {{"--monitor", "TEXT", "monitor number"}, preset(&p.monitorNumber)},
+      {{"--upload", "TEXT", "upload interval"}, preset(&p.uploadInterval)},
+      {{"--fail-test", "PARTS", "factory test fails these parts: gsm,gps,key"},
+       [&o](std::string_view v) { return FailValue(v, &o.failTest); }},
+      {{"--no-nmea", "", "no GPS sentences"}, flag(&o.nmea, false)},
+      {{"--nmea", "FILE", "replay a receiver log (one GGA group a second, looping)"},
+       [&o](std::string_view v) {
+         o.nmeaFile = std::string(v);
+         return std::string(v.empty() ? "expects a file" : "");
+       }},
+      {{"--status-interval", "SEC", "seconds between status reports, 0: none (default 5)"},
+       [&o](std::string_view v) { return SecondsValue(v, &o.statusInterval); }},
+      {{"--log-interval", "SEC", "seconds between plain log lines, 0: none (default 7)"},
+       [&o](std::string_view v) { return SecondsValue(v, &o.logInterval); }},
+      {{"--seed", "N", "seed of the drive and the faults (default: random)"},
+       [&o](std::string_view v) -> std::string {
+         std::uint32_t seed = 0;
+         if (!ParseNumber(v, &seed)) return "expects a number from 0 to 4294967295";
+         o.seed = seed;
+         return {};
+       }},
+      {{"--bad-checksum-every", "N", "every Nth frame goes out with a wrong checksum"},
+       [&o](std::string_view v) -> std::string {
+         if (!ParseNumber(v, &o.badChecksumEvery) || o.badChecksumEvery < 1) {
+           return "expects a number from 1 on";
+         }
+         return {};
+       }},
+      {{"--split", "OFFSETS", "write each frame in pieces cut at these offsets, e.g. 3,17"},
+       [&o](std::string_view v) { return SplitValue(v, &o.splitOffsets); }},
+      {{"--garbage", "", "random bytes between frames"}, flag(&o.garbage, true)},
+      {{"--flood", "", "log frames at full speed"}, flag(&o.flood, true)},
+      {{"--silent", "", "send nothing at all"}, flag(&o.silent, true)},
+      {{"--unplug-after", "SEC", "remove the port this long after start (once)"},
+       [&o](std::string_view v) { return SecondsValue(v, &o.unplugAfter); }},
+      {{"--replug-after", "SEC", "come back this long after an unplug (default: stay away)"},
+       [&o](std::string_view v) { return SecondsValue(v, &o.replugAfter); }},
+      {{"--verbose", "", "print every text received and sent on stderr"}, flag(&o.verbose, true)},
+  };
+}
+
+}  // namespace
+
+ParsedOptions ParseSimOptions(const std::vector<std::string>& arguments) {
+  ParsedOptions parsed;
+  const std::vector<Option> options = Options(parsed.options);
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string_view argument = arguments[i];
+    std::string_view inlineValue;
+    const bool hasInlineValue = argument.find('=') != std::string_view::npos;
+    if (hasInlineValue) {
+      inlineValue = argument.substr(argument.find('=') + 1);
+      argument = argument.substr(0, argument.find('='));
+    }
+    const auto option = std::find_if(options.begin(), options.end(),
+                                     [&](const Option& o) { return o.info.name == argument; });
+    if (option == options.end()) {
+      parsed.error = "unknown option " + std::string(argument) + " (see --help)";
+      return parsed;
+    }
+    const bool takesValue = !option->info.valueName.empty();
+    if (!takesValue && hasInlineValue) {
+      parsed.error = std::string(argument) + " takes no value";
+      return parsed;
+    }
+    if (takesValue && !hasInlineValue) {
+      if (i + 1 >= arguments.size()) {
+        parsed.error = std::string(argument) + " expects " + std::string(option->info.valueName);
+        return parsed;
+      }
+      inlineValue = arguments[++i];
+    }
+    const std::string problem = option->handle(inlineValue);
+    if (!problem.empty()) {
+      parsed.error = std::string(argument) + ": " + problem;
+      return parsed;
+    }
+  }
+  return parsed;
+}
+
+std::string SimHelpText() {
+  SimOptions scratch;
+  std::string text =
+      "usage: tracker-sim [OPTION]...\n"
+      "A virtual tracker on a pseudo-terminal, registered as a virtual port (COM97-COM127).\n"
+      "SIGUSR1 unplugs and replugs it; SIGINT and SIGTERM end it and remove the port.\n\n";
+  for (const Option& option : Options(scratch)) {
+    std::string left = "  " + std::string(option.info.name);
+    if (!option.info.valueName.empty()) left += " " + std::string(option.info.valueName);
+    left.resize(std::max<std::size_t>(left.size() + 1, 32), ' ');
+    text += left + std::string(option.info.help) + "\n";
+  }
+  return text;
+}
+
+}  // namespace sim

@@ -1,2 +1,0 @@
-// Placeholder until the virtual tracker lands.
-namespace sim {}
