@@ -29,9 +29,13 @@ class DeviceNoticeSource {
   DeviceNoticeSource(const DeviceNoticeSource&) = delete;
   DeviceNoticeSource& operator=(const DeviceNoticeSource&) = delete;
 
-  // Registers the udev monitor (when useUdev) and the folder watch (creating the folder).
-  // Stops at the first failure and reports it; what registered before keeps working.
+  // Registers the folder watch (creating the folder, mode 0700) and, when useUdev, the udev
+  // monitor. A part that fails is left out and the other still works; the first failure is
+  // reported and the result is false. A second Open starts over.
   bool Open(const std::string& portsFolder, bool useUdev, SourceError* error);
+
+  // Drops every registration; fd() is -1 afterwards.
+  void Close();
 
   // A descriptor that polls readable when notices may be pending; -1 before Open.
   [[nodiscard]] int fd() const { return epollFd_; }
@@ -40,6 +44,14 @@ class DeviceNoticeSource {
   std::vector<DeviceNotice> ReadNotices();
 
  private:
+  static bool Fail(const char* step, int errorCode, SourceError* error);
+  void DropUdevMonitor();
+  void DropFolderWatch();
+  bool OpenUdevMonitor(SourceError* error);
+  bool OpenFolderWatch(SourceError* error);
+  void ReadUdevNotices(std::vector<DeviceNotice>& notices);
+  void ReadFolderNotices(std::vector<DeviceNotice>& notices);
+
   int epollFd_ = -1;
   int inotifyFd_ = -1;
   int watchFd_ = -1;

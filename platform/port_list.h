@@ -12,11 +12,16 @@
 
 namespace ports {
 
+// COM numbers of the virtual ports (links COM97..COM127 in the ports folder).
+inline constexpr int kFirstVirtualPort = 97;
+inline constexpr int kLastVirtualPort = 127;
+
 struct PortEntry {
   std::string devicePath;  // \Device\USBSER000
   std::string portName;    // COM65 (ttyACM0)
   std::string node;        // /dev/ttyACM0, or the virtual port's link target
   int portNumber = 0;      // 65
+  std::string driver;      // "cdc_acm", "ch341-uart", ... (empty for virtual ports)
   // USB identity where the port has one (empty otherwise).
   std::string usbVendorId;   // "1a86"
   std::string usbProductId;  // "7523"
@@ -36,10 +41,35 @@ struct PortListRoots {
 // Every port found, ordered by port number (stable). Unreadable entries are skipped.
 std::vector<PortEntry> ListSerialPorts(const PortListRoots& roots);
 
+// The number after a port name's first three characters, read like atoi: "COM12" -> 12,
+// "COM65 (ttyACM0)" -> 65, "COMx" -> 0. Out of int range reads 0.
+int PortNumberOfName(const std::string& portName);
+
 // Registers a virtual port: creates <portsFolder>/COM<n> -> target for the lowest free n in
-// 97..127 (or `preferred` if free). Returns n, or 0 with errno set.
-int RegisterVirtualPort(const std::string& portsFolder, const std::string& target, int preferred = 0);
+// 97..127 (or `preferred` if free), creating the folder (mode 0700) when needed. A link whose
+// target no longer exists is taken as left over and reused. Returns n, or 0 with errno set
+// (EBUSY when every number is taken).
+int RegisterVirtualPort(const std::string& portsFolder, const std::string& target,
+                        int preferred = 0);
 // Removes the link of COM<n> (only if it still points at `target`).
-void UnregisterVirtualPort(const std::string& portsFolder, int portNumber, const std::string& target);
+void UnregisterVirtualPort(const std::string& portsFolder, int portNumber,
+                           const std::string& target);
+
+// Creates `folder` and its missing parents with mode 0700. False with errno set on failure.
+bool MakePrivateFolder(const std::string& folder);
+
+// A process holding a device open, as far as this user may see.
+struct PortHolder {
+  int pid = 0;
+  std::string command;  // its /proc/<pid>/comm
+};
+
+// Who has `node` (a device node, or a link to one) open, looking through <procRoot>/*/fd.
+// Processes whose descriptors this user cannot read are not seen. Our own process counts.
+std::vector<PortHolder> FindPortHolders(const std::string& node,
+                                        const std::string& procRoot = "/proc");
+
+// True when some process visible in <procRoot> runs under the command name `command`.
+bool IsProcessRunning(const std::string& command, const std::string& procRoot = "/proc");
 
 }  // namespace ports
