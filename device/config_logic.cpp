@@ -48,7 +48,9 @@ void ConfigLogic::OnInitDialog() {
   ScanAndConnect();
 }
 
-void ConfigLogic::OnExit() { CloseStep(); }
+void ConfigLogic::OnExit() {
+  CloseStep();
+}
 
 void ConfigLogic::OnClearCommand() {
   m_surface.UpdateData(true);
@@ -94,8 +96,10 @@ void ConfigLogic::ShowPortError(const std::string& text) {
 }
 
 void ConfigLogic::OnMonitorEnded(int /*portNumber*/) {
-  // The port went away under the monitor thread; the device notice that follows an unplug
-  // closes it and rescans.
+  // The port went away under the monitor thread (unplugged, or its peer died without a
+  // notice). Handle it as a removal, so the window never shows a connection that is gone;
+  // a removal notice arriving as well only rescans once more.
+  OnDeviceChange(kDeviceRemoveComplete, 0);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -164,7 +168,8 @@ void ConfigLogic::OnSaveToFile() {
   // Recording is marked on only once the file exists and holds the pane's text.
   errno = 0;
   std::FILE* file = std::fopen(path->c_str(), "wb");
-  int error = file == nullptr ? (errno != 0 ? errno : EIO) : WriteAndFlush(file, m_surface.LogPaneText());
+  int error =
+      file == nullptr ? (errno != 0 ? errno : EIO) : WriteAndFlush(file, m_surface.LogPaneText());
   if (error != 0) {
     if (file != nullptr) std::fclose(file);
     m_surface.MessageBox(T(kLogFileFailed) + gbk::FromUtf8(*path + "\n" + serial::ErrnoText(error)),

@@ -1,0 +1,71 @@
+#include "app/config_app.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+
+#include "app/config_dlg.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int signalNumber) {
+  const char byte = static_cast<char>(signalNumber);
+  // Only async-signal-safe work here: the UI thread reads the pipe.
+  [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
+}
+
+bool InstallTerminationSignals() {
+  if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction action = {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+// The dialog font of the original was a CJK system font; Debian's Noto CJK serves here.
+void UseCjkFont() {
+  const QStringList families = QFontDatabase::families();
+  for (const char* name : {"Noto Sans CJK SC", "Noto Sans SC", "WenQuanYi Micro Hei"}) {
+    if (families.contains(QString::fromLatin1(name))) {
+      QFont font(QString::fromLatin1(name));
+      font.setPointSize(QApplication::font().pointSize());
+      QApplication::setFont(font);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+CConfigApp::CConfigApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("tracker-console"));
+  setDesktopFileName(QStringLiteral("tracker-console"));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/tracker-console.svg")));
+}
+
+int CConfigApp::InitInstance() {
+  UseCjkFont();
+  CConfigDlg dialog;
+  if (InstallTerminationSignals()) {
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &dialog);
+    QObject::connect(notifier, &QSocketNotifier::activated, &dialog, [&dialog] {
+      char byte = 0;
+      while (read(g_signalPipe[0], &byte, 1) > 0) {
+      }
+      dialog.RequestQuit();
+    });
+  }
+  dialog.show();
+  // Initialise once the window is on screen: the first scan may take a moment.
+  QTimer::singleShot(0, &dialog, [&dialog] { dialog.OnInitDialog(); });
+  exec();
+  return 0;
+}

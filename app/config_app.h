@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QApplication>
+
+// CConfigApp: starts the one main window and ends when it closes. SIGTERM and SIGINT close
+// the window the same way the close box does, so the port is released on every path.
+class CConfigApp final : public QApplication {
+  Q_OBJECT
+ public:
+  CConfigApp(int& argc, char** argv);
+  int InitInstance();
+};

@@ -1,0 +1,706 @@
+#include "app/config_dlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QSocketNotifier>
+#include <QVBoxLayout>
+
+#include "app/about_box.h"
+#include "app/log_pane.h"
+#include "app/snr_cell.h"
+#include "app/ui_text.h"
+#include "platform/gbk.h"
+
+namespace {
+
+constexpr int kAboutCommand = 0x10;
+constexpr qsizetype kLogCharacterLimit = 52428800;
+
+// Controls known by id: the ones the logic and tests name.
+enum ControlId : int {
+  kSendText = 1003,
+  kLog = 1004,
+  kExit = 1005,
+  kAbout = 1006,
+  kClearCommand = 1008,
+  kSend = 1009,
+  kClearDisplay = 1011,
+  kPause = 1012,
+  kPortState = 1022,
+  kPortName = 1027,
+  kLinkState = 1028,
+  kServerAddr = 1029,
+  kGsmSignal = 1030,
+  kGpsCount = 1031,
+  kAgpsCount = 1032,
+  kReadAddr = 1033,
+  kSetAddr = 1034,
+  kImei = 1035,
+  kSimState = 1036,
+  kReadMonitor = 1037,
+  kReadImei = 1038,
+  kSetImei = 1039,
+  kServerPort = 1040,
+  kCenterNumber = 1041,
+  kSlaveNumber = 1042,
+  kReadNumbers = 1043,
+  kSetNumbers = 1044,
+  kLanguage = 1045,
+  kZone = 1046,
+  kReadLanguage = 1047,
+  kSetLanguage = 1048,
+  kDomain = 1049,
+  kVersion = 1050,
+  kAddrLabel = 1051,
+  kSave = 1052,
+  kKeyOk = 1053,
+  kGsmOk = 1054,
+  kGpsOk = 1055,
+  kReadVersion = 1056,
+  kSos1 = 1057,
+  kTestResult = 1058,
+  kSnrFirst = 1059,
+  kLongitude = 1091,
+  kLatitude = 1092,
+  kGpsTime = 1093,
+  kSetMonitor = 1094,
+  kSatsUsed = 1095,
+  kFixState = 1096,
+  kAltitude = 1097,
+  kIndicator = 1098,
+  kStartTest = 1099,
+  kFixType = 1100,
+  kReadUpload = 1101,
+  kSetUpload = 1102,
+  kSos2 = 1104,
+  kSos3 = 1105,
+  kReadSos = 1106,
+  kSetSos = 1107,
+  kMonitorNumber = 1108,
+  kUploadInterval = 1109,
+};
+
+QString ObjectName(int id) {
+  return QStringLiteral("idc_%1").arg(id);
+}
+
+}  // namespace
+
+// The window lives in a static library: its icon resource must be registered by hand.
+static void InitAppResources() {
+  Q_INIT_RESOURCE(resources);
+}
+
+CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
+    : QDialog(parent), m_logic(m_state, *this, m_ui, std::move(environment)) {
+  InitAppResources();
+  setWindowTitle(UiText(texts::Id::kAppTitle));
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowIcon(QIcon(QStringLiteral(":/icons/tracker-console.svg")));
+  BuildWindow();
+  BindControls();
+  m_noticeTimer.setTimerType(Qt::PreciseTimer);
+  connect(&m_noticeTimer, &QTimer::timeout, this, [this] { m_logic.NoticeTimerProc(); });
+  auto* help = new QShortcut(QKeySequence::HelpContents, this);
+  connect(help, &QShortcut::activated, this, &CConfigDlg::OnAbout);
+  qApp->installEventFilter(this);
+  UpdateData(false);
+}
+
+CConfigDlg::~CConfigDlg() {
+  qApp->removeEventFilter(this);
+  m_ui.RequestQuit();
+}
+
+// ---------------------------------------------------------------------------------------
+// Building the window
+
+void CConfigDlg::Register(int id, QWidget* widget) {
+  widget->setObjectName(ObjectName(id));
+  widget->setProperty("controlId", id);
+  m_controls[id] = widget;
+}
+
+QWidget* CConfigDlg::Control(int id) const {
+  const auto it = m_controls.find(id);
+  return it == m_controls.end() ? nullptr : it->second;
+}
+
+QLineEdit* CConfigDlg::AddEdit(int id, bool readOnly) {
+  auto* edit = new QLineEdit(this);
+  edit->setReadOnly(readOnly);
+  if (readOnly) {
+    // Sunken, read-only and still readable by assistive tools and copyable.
+    edit->setFrame(true);
+    edit->setFocusPolicy(Qt::ClickFocus);
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    edit->setPalette(palette);
+  }
+  Register(id, edit);
+  return edit;
+}
+
+QAbstractButton* CConfigDlg::AddButton(int id, const QString& caption,
+                                       void (ConfigLogic::*handler)(), const QString& row) {
+  auto* button = new QPushButton(caption, this);
+  button->setAutoDefault(false);
+  button->setAccessibleName(caption);
+  if (!row.isEmpty()) button->setAccessibleDescription(row);
+  connect(button, &QPushButton::clicked, this, [this, handler] { (m_logic.*handler)(); });
+  Register(id, button);
+  return button;
+}
+
+QAbstractButton* CConfigDlg::AddWindowButton(int id, const QString& caption,
+                                             void (CConfigDlg::*handler)()) {
+  auto* button = new QPushButton(caption, this);
+  button->setAutoDefault(false);
+  button->setAccessibleName(caption);
+  connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+  Register(id, button);
+  return button;
+}
+
+QCheckBox* CConfigDlg::AddCheck(int id, const QString& caption) {
+  auto* check = new QCheckBox(caption, this);
+  check->setAccessibleName(caption);
+  Register(id, check);
+  return check;
+}
+
+QLabel* CConfigDlg::AddLabel(const QString& text, QWidget* buddy) {
+  auto* label = new QLabel(text, this);
+  if (buddy != nullptr) {
+    label->setBuddy(buddy);
+    buddy->setAccessibleName(text);
+  }
+  return label;
+}
+
+void CConfigDlg::BuildWindow() {
+  auto* top = new QHBoxLayout;
+  auto* left = new QVBoxLayout;
+  left->addWidget(BuildStatusGroup());
+  auto* exitRow = new QHBoxLayout;
+  exitRow->addWidget(AddWindowButton(kExit, UiText(texts::Id::kButtonExit), &CConfigDlg::OnExit));
+  exitRow->addWidget(
+      AddWindowButton(kAbout, UiText(texts::Id::kButtonAbout), &CConfigDlg::OnAbout));
+  left->addLayout(exitRow);
+  top->addLayout(left, 0);
+  top->addWidget(BuildParamsGroup(), 1);
+
+  auto* middle = new QHBoxLayout;
+  middle->addWidget(BuildTestGroup(), 0);
+  middle->addWidget(BuildGpsGroup(), 1);
+
+  auto* root = new QVBoxLayout(this);
+  root->addLayout(top, 0);
+  root->addLayout(middle, 0);
+  root->addWidget(BuildDebugGroup(), 1);
+}
+
+QGroupBox* CConfigDlg::BuildStatusGroup() {
+  auto* group = new QGroupBox(UiText(texts::Id::kGroupStatus), this);
+  auto* grid = new QGridLayout(group);
+  const std::pair<texts::Id, int> rows[] = {
+      {texts::Id::kLabelPortName, kPortName},   {texts::Id::kLabelPortState, kPortState},
+      {texts::Id::kLabelLinkState, kLinkState}, {texts::Id::kLabelGsmSignal, kGsmSignal},
+      {texts::Id::kLabelGpsCount, kGpsCount},   {texts::Id::kLabelAgpsCount, kAgpsCount},
+      {texts::Id::kLabelSim, kSimState},
+  };
+  int row = 0;
+  for (const auto& [label, id] : rows) {
+    QLineEdit* display = AddDisplay(id);
+    display->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("COM127 (ttyACM31)")));
+    grid->addWidget(AddLabel(UiText(label), display), row, 0);
+    grid->addWidget(display, row, 1);
+    ++row;
+  }
+  // Why a listed port could not be used: said here, never in a box, so the scan stays quiet.
+  m_portProblem = new QLabel(group);
+  m_portProblem->setWordWrap(true);
+  m_portProblem->setObjectName(QStringLiteral("portProblem"));
+  m_portProblem->setStyleSheet(QStringLiteral("color: #b94a48;"));
+  m_portProblem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_portProblem->hide();
+  grid->addWidget(m_portProblem, row, 0, 1, 2);
+  grid->setRowStretch(row + 1, 1);
+  return group;
+}
+
+QGroupBox* CConfigDlg::BuildParamsGroup() {
+  auto* group = new QGroupBox(UiText(texts::Id::kGroupParams), this);
+  auto* grid = new QGridLayout(group);
+  const QString read = UiText(texts::Id::kButtonRead);
+  const QString set = UiText(texts::Id::kButtonSet);
+  constexpr int kReadCol = 6;
+  constexpr int kSetCol = 7;
+  auto readSet = [&](int row, int readId, void (ConfigLogic::*onRead)(), int setId,
+                     void (ConfigLogic::*onSet)(), const QString& rowName) {
+    grid->addWidget(AddButton(readId, read, onRead, rowName), row, kReadCol);
+    if (setId != 0) grid->addWidget(AddButton(setId, set, onSet, rowName), row, kSetCol);
+  };
+  auto labelled = [&](int row, int col, texts::Id label, int id, int span) {
+    QLineEdit* edit = AddEdit(id, false);
+    grid->addWidget(AddLabel(UiText(label), edit), row, col);
+    grid->addWidget(edit, row, col + 1, 1, span);
+    return edit;
+  };
+
+  int row = 0;
+  QLineEdit* version = AddEdit(kVersion, true);
+  grid->addWidget(AddLabel(UiText(texts::Id::kLabelVersion), version), row, 0);
+  grid->addWidget(version, row, 1, 1, 5);
+  readSet(row, kReadVersion, &ConfigLogic::OnReadVersion, 0, nullptr,
+          UiText(texts::Id::kLabelVersion));
+
+  ++row;
+  auto* domainBox = new QHBoxLayout;
+  QCheckBox* domain = AddCheck(kDomain, UiText(texts::Id::kCheckDomain));
+  connect(domain, &QCheckBox::clicked, this, [this] { m_logic.OnDomainCheck(); });
+  QLineEdit* addr = AddEdit(kServerAddr, false);
+  auto* addrLabel = AddLabel(UiText(texts::Id::kAddrLabelIp), addr);
+  Register(kAddrLabel, addrLabel);
+  domainBox->addWidget(domain);
+  domainBox->addWidget(addrLabel);
+  grid->addLayout(domainBox, row, 0);
+  grid->addWidget(addr, row, 1, 1, 3);
+  QLineEdit* port = AddEdit(kServerPort, false);
+  grid->addWidget(AddLabel(UiText(texts::Id::kLabelPort), port), row, 4);
+  grid->addWidget(port, row, 5);
+  readSet(row, kReadAddr, &ConfigLogic::OnReadAddress, kSetAddr, &ConfigLogic::OnSetAddress,
+          UiText(texts::Id::kAddrLabelIp));
+
+  ++row;
+  labelled(row, 0, texts::Id::kLabelImei, kImei, 5);
+  readSet(row, kReadImei, &ConfigLogic::OnReadImei, kSetImei, &ConfigLogic::OnSetImei,
+          UiText(texts::Id::kLabelImei));
+
+  ++row;
+  labelled(row, 0, texts::Id::kLabelCenterNumber, kCenterNumber, 1);
+  labelled(row, 2, texts::Id::kLabelSlaveNumber, kSlaveNumber, 3);
+  readSet(row, kReadNumbers, &ConfigLogic::OnReadNumbers, kSetNumbers, &ConfigLogic::OnSetNumbers,
+          UiText(texts::Id::kLabelCenterNumber));
+
+  ++row;
+  QLineEdit* language = AddEdit(kLanguage, false);
+  auto* languageBox = new QHBoxLayout;
+  languageBox->addWidget(language, 1);
+  languageBox->addWidget(new QLabel(UiText(texts::Id::kLanguageHint), this));
+  grid->addWidget(AddLabel(UiText(texts::Id::kLabelLanguage), language), row, 0);
+  grid->addLayout(languageBox, row, 1);
+  labelled(row, 2, texts::Id::kLabelZone, kZone, 3);
+  readSet(row, kReadLanguage, &ConfigLogic::OnReadLanguage, kSetLanguage,
+          &ConfigLogic::OnSetLanguage, UiText(texts::Id::kLabelLanguage));
+
+  ++row;
+  labelled(row, 0, texts::Id::kLabelSos1, kSos1, 1);
+  labelled(row, 2, texts::Id::kLabelSos2, kSos2, 1);
+  labelled(row, 4, texts::Id::kLabelSos3, kSos3, 1);
+  readSet(row, kReadSos, &ConfigLogic::OnReadSos, kSetSos, &ConfigLogic::OnSetSos,
+          QStringLiteral("SOS"));
+
+  ++row;
+  labelled(row, 0, texts::Id::kLabelMonitor, kMonitorNumber, 5);
+  readSet(row, kReadMonitor, &ConfigLogic::OnReadMonitor, kSetMonitor, &ConfigLogic::OnSetMonitor,
+          UiText(texts::Id::kLabelMonitor));
+
+  ++row;
+  labelled(row, 0, texts::Id::kLabelUpload, kUploadInterval, 5);
+  readSet(row, kReadUpload, &ConfigLogic::OnReadUpload, kSetUpload, &ConfigLogic::OnSetUpload,
+          UiText(texts::Id::kLabelUpload));
+
+  ++row;
+  labelled(row, 0, texts::Id::kLabelSendCommand, kSendText, 5);
+  grid->addWidget(AddButton(kSend, UiText(texts::Id::kButtonSend), &ConfigLogic::OnSend), row,
+                  kReadCol);
+  grid->addWidget(
+      AddWindowButton(kClearCommand, UiText(texts::Id::kButtonClear), &CConfigDlg::OnClearCommand),
+      row, kSetCol);
+
+  auto* hint = new QLabel(UiText(texts::Id::kCommandHint), this);
+  hint->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+  hint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  grid->addWidget(hint, 0, 8, row, 1);
+  grid->setColumnStretch(1, 2);
+  grid->setColumnStretch(3, 1);
+  grid->setColumnStretch(5, 1);
+  return group;
+}
+
+QGroupBox* CConfigDlg::BuildTestGroup() {
+  auto* group = new QGroupBox(UiText(texts::Id::kGroupTest), this);
+  auto* grid = new QGridLayout(group);
+  QCheckBox* start = AddCheck(kStartTest, UiText(texts::Id::kCheckStartTest));
+  connect(start, &QCheckBox::clicked, this, [this] { m_logic.OnStartTest(); });
+  grid->addWidget(start, 0, 0, 1, 2);
+  const std::pair<int, texts::Id> results[] = {
+      {kGsmOk, texts::Id::kTestGsm}, {kGpsOk, texts::Id::kTestGps}, {kKeyOk, texts::Id::kTestKey}};
+  int row = 1;
+  for (const auto& [id, label] : results) {
+    QCheckBox* box = AddCheck(id, QString());
+    box->setEnabled(false);
+    grid->addWidget(box, row, 0);
+    grid->addWidget(AddLabel(UiText(label), box), row, 1);
+    ++row;
+  }
+  QLineEdit* result = AddDisplay(kTestResult);
+  grid->addWidget(AddLabel(UiText(texts::Id::kLabelTestResult), result), row, 0, 1, 2);
+  grid->addWidget(result, row, 2);
+  grid->setColumnStretch(2, 1);
+  return group;
+}
+
+QGroupBox* CConfigDlg::BuildGpsGroup() {
+  auto* group = new QGroupBox(UiText(texts::Id::kGroupGps), this);
+  auto* layout = new QVBoxLayout(group);
+  auto* values = new QGridLayout;
+  const std::pair<texts::Id, int> cells[] = {
+      {texts::Id::kLabelLongitude, kLongitude}, {texts::Id::kLabelLatitude, kLatitude},
+      {texts::Id::kLabelGpsTime, kGpsTime},     {texts::Id::kLabelSatsUsed, kSatsUsed},
+      {texts::Id::kLabelFixState, kFixState},   {texts::Id::kLabelAltitude, kAltitude},
+      {texts::Id::kLabelFixType, kFixType},
+  };
+  int index = 0;
+  for (const auto& [label, id] : cells) {
+    QLineEdit* display = AddDisplay(id);
+    const int row = index / 4;
+    const int col = (index % 4) * 2;
+    values->addWidget(AddLabel(UiText(label), display), row, col);
+    values->addWidget(display, row, col + 1);
+    ++index;
+  }
+  m_indicator = new QRadioButton(UiText(texts::Id::kGpsIndicator), this);
+  m_indicator->setAutoExclusive(false);
+  // An indicator, not an input: the parser sets it, clicks do not.
+  m_indicator->setAttribute(Qt::WA_TransparentForMouseEvents);
+  m_indicator->setFocusPolicy(Qt::NoFocus);
+  m_indicator->setAccessibleName(UiText(texts::Id::kGpsIndicator));
+  Register(kIndicator, m_indicator);
+  values->addWidget(m_indicator, 1, 6, 1, 2);
+  layout->addLayout(values);
+
+  auto* signal = new QGridLayout;
+  signal->setHorizontalSpacing(2);
+  signal->setVerticalSpacing(0);
+  signal->addWidget(new QLabel(UiText(texts::Id::kLabelSignal), this), 1, 0);
+  for (int sat = 1; sat <= 32; ++sat) {
+    auto* header = new QLabel(QStringLiteral("%1").arg(sat, 2, 10, QLatin1Char('0')), this);
+    header->setAlignment(Qt::AlignCenter);
+    auto* cell = new SnrCell(sat, this);
+    header->setBuddy(cell);
+    Register(kSnrFirst + sat - 1, cell);
+    signal->addWidget(header, 0, sat);
+    signal->addWidget(cell, 1, sat);
+  }
+  layout->addLayout(signal);
+  return group;
+}
+
+QGroupBox* CConfigDlg::BuildDebugGroup() {
+  auto* group = new QGroupBox(UiText(texts::Id::kGroupDebug), this);
+  auto* layout = new QVBoxLayout(group);
+  m_log = new LogPane(this);
+  m_log->setAccessibleName(UiText(texts::Id::kGroupDebug));
+  Register(kLog, m_log);
+  layout->addWidget(m_log, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(AddButton(kSave, UiText(texts::Id::kSaveToFile), &ConfigLogic::OnSaveToFile));
+  buttons->addWidget(
+      AddButton(kPause, UiText(texts::Id::kPauseDisplay), &ConfigLogic::OnPauseDisplay));
+  buttons->addWidget(AddButton(kClearDisplay, UiText(texts::Id::kButtonClearDisplay),
+                               &ConfigLogic::OnClearDisplay));
+  layout->addLayout(buttons);
+  return group;
+}
+
+void CConfigDlg::BindControls() {
+  DialogState& s = m_state;
+  auto text = [this](int id, std::string& member) {
+    Binding binding;
+    binding.id = id;
+    binding.text = &member;
+    m_bindings.push_back(binding);
+  };
+  auto flag = [this](int id, bool& member) {
+    Binding binding;
+    binding.id = id;
+    binding.flag = &member;
+    m_bindings.push_back(binding);
+  };
+  // In the order of one data-exchange pass.
+  text(kSendText, s.m_sendText);
+  text(kServerAddr, s.m_serverAddr);
+  text(kImei, s.m_imei);
+  text(kVersion, s.m_version);
+  text(kServerPort, s.m_serverPort);
+  flag(kDomain, s.m_useDomain);
+  flag(kStartTest, s.m_testEnabled);
+  flag(kGsmOk, s.m_gsmOk);
+  flag(kGpsOk, s.m_gpsOk);
+  flag(kKeyOk, s.m_keyOk);
+  text(kPortState, s.m_portState);
+  for (int i = 0; i < 32; ++i) text(kSnrFirst + i, s.m_snr[static_cast<size_t>(i)]);
+  text(kLongitude, s.m_longitude);
+  text(kLatitude, s.m_latitude);
+  text(kGpsTime, s.m_gpsTime);
+  text(kSatsUsed, s.m_satsUsed);
+  text(kFixState, s.m_fixState);
+  text(kFixType, s.m_fixType);
+  text(kAltitude, s.m_altitude);
+  text(kPortName, s.m_portName);
+  text(kAddrLabel, s.m_addrLabel);
+  text(kPause, s.m_pauseCaption);
+  text(kLinkState, s.m_linkState);
+  text(kTestResult, s.m_testResult);
+  text(kSave, s.m_saveCaption);
+  text(kCenterNumber, s.m_centerNumber);
+  text(kLanguage, s.m_language);
+  text(kMonitorNumber, s.m_monitorNumber);
+  text(kUploadInterval, s.m_uploadInterval);
+  text(kSos1, s.m_sos1);
+  text(kSos2, s.m_sos2);
+  text(kSos3, s.m_sos3);
+  text(kSlaveNumber, s.m_slaveNumber);
+  text(kZone, s.m_zone);
+  text(kGsmSignal, s.m_gsmSignal);
+  text(kGpsCount, s.m_gpsCount);
+  text(kAgpsCount, s.m_agpsCount);
+  text(kSimState, s.m_simState);
+}
+
+// ---------------------------------------------------------------------------------------
+// Data exchange
+
+QString CConfigDlg::ReadControlText(int id) const {
+  QWidget* widget = Control(id);
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
+  if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+  return {};
+}
+
+void CConfigDlg::WriteControlText(int id, const QString& text) {
+  QWidget* widget = Control(id);
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    edit->setText(text);
+    edit->setCursorPosition(0);
+  } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+    label->setText(text);
+    // The edit this label names is announced by the new label.
+    if (QWidget* buddy = label->buddy()) buddy->setAccessibleName(text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+    button->setText(text);
+    button->setAccessibleName(text);
+  }
+}
+
+void CConfigDlg::ExchangeText(Binding& binding, bool saveAndValidate) {
+  if (saveAndValidate) {
+    const QString now = ReadControlText(binding.id);
+    // Unchanged since we wrote it: keep the exact bytes, even ones GBK-to-Unicode could not
+    // carry back (device garbage in a field must not turn into '?').
+    if (!binding.cached || now != binding.shown) {
+      binding.shownGbk = gbk::FromUtf8(now.toStdString());
+      binding.shown = now;
+      binding.cached = true;
+    }
+    *binding.text = binding.shownGbk;
+    return;
+  }
+  if (!binding.cached || *binding.text != binding.shownGbk) {
+    binding.shown = QString::fromStdString(gbk::ToUtf8(*binding.text));
+    binding.shownGbk = *binding.text;
+    binding.cached = true;
+  }
+  if (ReadControlText(binding.id) != binding.shown) WriteControlText(binding.id, binding.shown);
+}
+
+void CConfigDlg::ExchangeFlag(Binding& binding, bool saveAndValidate) {
+  auto* check = qobject_cast<QAbstractButton*>(Control(binding.id));
+  if (check == nullptr) return;
+  if (saveAndValidate) {
+    *binding.flag = check->isChecked();
+  } else if (check->isChecked() != *binding.flag) {
+    check->setChecked(*binding.flag);
+  }
+}
+
+void CConfigDlg::UpdateData(bool saveAndValidate) {
+  for (Binding& binding : m_bindings) {
+    if (binding.text != nullptr) {
+      ExchangeText(binding, saveAndValidate);
+    } else {
+      ExchangeFlag(binding, saveAndValidate);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up, window commands, shut-down
+
+void CConfigDlg::OnInitDialog() {
+  m_log->SetCharacterLimit(kLogCharacterLimit);
+  m_logic.OnInitDialog();
+  WatchDeviceNotices();
+}
+
+void CConfigDlg::WatchDeviceNotices() {
+  const int fd = m_logic.DeviceNoticeFd();
+  if (fd < 0 || m_noticeNotifier != nullptr) return;
+  m_noticeNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+  connect(m_noticeNotifier, &QSocketNotifier::activated, this,
+          [this] { m_logic.OnDeviceNoticesReadable(); });
+}
+
+void CConfigDlg::OnSysCommand(unsigned nID) {
+  if ((nID & 0xFFF0U) == kAboutCommand) OnAbout();
+}
+
+void CConfigDlg::OnAbout() {
+  CAboutBox about(this);
+  about.exec();
+}
+
+void CConfigDlg::OnClearCommand() {
+  m_logic.OnClearCommand();
+}
+
+void CConfigDlg::OnExit() {
+  m_logic.OnExit();
+  RequestQuit();
+}
+
+void CConfigDlg::RequestQuit() {
+  m_ui.RequestQuit();
+  hide();
+  QCoreApplication::quit();
+}
+
+void CConfigDlg::reject() {
+  RequestQuit();
+}
+
+void CConfigDlg::closeEvent(QCloseEvent* event) {
+  RequestQuit();
+  event->accept();
+}
+
+void CConfigDlg::contextMenuEvent(QContextMenuEvent* event) {
+  // Linux window managers give an application no system menu of its own; the About entry
+  // lives in the window's context menu instead.
+  QMenu menu(this);
+  QAction* about = menu.addAction(UiText(texts::Id::kAboutMenuItem));
+  connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommand); });
+  menu.exec(event->globalPos());
+}
+
+bool CConfigDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr || widget->window() != this) return QDialog::eventFilter(watched, event);
+  const int key = static_cast<QKeyEvent*>(event)->key();
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    // Enter in the IMEI box sets the IMEI; anywhere else in the window it does nothing (no
+    // default button), and Esc never closes the window.
+    if (widget == Control(kImei)) m_logic.OnSetImei();
+    return true;
+  }
+  if (key == Qt::Key_Escape) return true;
+  return QDialog::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------
+// DialogSurface
+
+void CConfigDlg::MessageBox(const std::string& gbkText, MessageIcon icon,
+                            const std::string& gbkCaption) {
+  const QString text = QString::fromStdString(gbk::ToUtf8(gbkText));
+  const QString caption = QString::fromStdString(gbk::ToUtf8(gbkCaption));
+  if (messageBoxHook) {
+    messageBoxHook(text, icon, caption);
+    return;
+  }
+  QMessageBox::Icon qtIcon = QMessageBox::NoIcon;
+  if (icon == MessageIcon::kExclamation) qtIcon = QMessageBox::Warning;
+  if (icon == MessageIcon::kError) qtIcon = QMessageBox::Critical;
+  QMessageBox box(qtIcon, caption, text, QMessageBox::Ok, isVisible() ? this : nullptr);
+  box.button(QMessageBox::Ok)->setText(UiText(texts::Id::kOk));
+  box.exec();
+}
+
+void CConfigDlg::StartNoticeTimer(int milliseconds) {
+  m_noticeTimer.start(milliseconds);
+}
+
+void CConfigDlg::KillNoticeTimer() {
+  m_noticeTimer.stop();
+}
+
+void CConfigDlg::AppendToLogPane(const std::string& gbkText) {
+  QString text = QString::fromStdString(gbk::ToUtf8(gbkText));
+  text.remove(QLatin1Char('\r'));
+  m_log->AppendBatch(text);
+}
+
+std::string CConfigDlg::LogPaneText() {
+  m_log->Flush();
+  QString text = m_log->toPlainText();
+  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  return gbk::FromUtf8(text.toStdString());
+}
+
+void CConfigDlg::ClearLogPane() {
+  m_log->ClearAll();
+}
+
+void CConfigDlg::SetUpdateIndicator(bool on) {
+  m_indicator->setChecked(on);
+}
+
+std::optional<std::string> CConfigDlg::AskLogFileName() {
+  std::optional<QString> chosen;
+  if (saveFileHook) {
+    chosen = saveFileHook();
+  } else {
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.setNameFilter(UiText(texts::Id::kTxtFilter));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+      chosen = dialog.selectedFiles().constFirst();
+    }
+  }
+  if (!chosen || chosen->isEmpty()) return std::nullopt;
+  return QFile::encodeName(*chosen).toStdString();
+}
+
+void CConfigDlg::ShowPortProblem(const std::string& gbkText) {
+  m_portProblem->setText(QString::fromStdString(gbk::ToUtf8(gbkText)));
+  m_portProblem->setVisible(!gbkText.empty());
+}
+
+void CConfigDlg::ShowPortDetails(const std::string& utf8Text) {
+  QWidget* portName = Control(kPortName);
+  portName->setToolTip(QString::fromStdString(utf8Text));
+  portName->setAccessibleDescription(QString::fromStdString(utf8Text));
+}

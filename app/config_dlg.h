@@ -1,0 +1,128 @@
+#pragma once
+// CConfigDlg: the console's one main window. It lays out the five groups with their controls
+// (each known by its control id), binds them to DialogState with UpdateData, routes every
+// control to its handler in ConfigLogic, and implements DialogSurface for it.
+
+#include <QDialog>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/qt_ui_dispatcher.h"
+#include "device/config_logic.h"
+#include "device/dialog_state.h"
+#include "device/dialog_surface.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+class QSocketNotifier;
+class LogPane;
+
+class CConfigDlg final : public QDialog, public DialogSurface {
+  Q_OBJECT
+ public:
+  explicit CConfigDlg(ConsoleEnvironment environment = {}, QWidget* parent = nullptr);
+  ~CConfigDlg() override;
+
+  // The dialog's initialisation after it is shown: icon, log limit, then the logic's start-up
+  // (device notices, port count, first scan).
+  void OnInitDialog();
+
+  // Handlers of this window.
+  void OnSysCommand(unsigned nID);
+  void OnAbout();
+  void OnExit();
+  void OnClearCommand();
+  void OnPortData(const RxSlot& slot, int portNumber) { m_logic.OnPortData(slot, portNumber); }
+
+  // DialogSurface
+  void UpdateData(bool saveAndValidate) override;
+  void MessageBox(const std::string& gbkText, MessageIcon icon,
+                  const std::string& gbkCaption) override;
+  void StartNoticeTimer(int milliseconds) override;
+  void KillNoticeTimer() override;
+  void AppendToLogPane(const std::string& gbkText) override;
+  std::string LogPaneText() override;
+  void ClearLogPane() override;
+  void SetUpdateIndicator(bool on) override;
+  std::optional<std::string> AskLogFileName() override;
+  void ShowPortProblem(const std::string& gbkText) override;
+  void ShowPortDetails(const std::string& utf8Text) override;
+
+  // The widget of a control id (nullptr if none).
+  [[nodiscard]] QWidget* Control(int id) const;
+  [[nodiscard]] DialogState& State() { return m_state; }
+  [[nodiscard]] ConfigLogic& Logic() { return m_logic; }
+  [[nodiscard]] LogPane* Log() const { return m_log; }
+  [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
+  [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
+
+  // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
+  // scripted. Without hooks the real dialogs open.
+  std::function<void(const QString& text, MessageIcon icon, const QString& caption)> messageBoxHook;
+  std::function<std::optional<QString>()> saveFileHook;
+
+  // Ends the program by any path (Exit, close box, SIGTERM): nested waits return at once.
+  void RequestQuit();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  struct Binding {
+    int id = 0;
+    std::string* text = nullptr;  // a text control
+    bool* flag = nullptr;         // a check box
+    // What the control showed when last exchanged, to skip needless conversions and to
+    // leave the operator's cursor alone when nothing changed.
+    QString shown;
+    std::string shownGbk;
+    bool cached = false;
+  };
+
+  void BuildWindow();
+  QGroupBox* BuildStatusGroup();
+  QGroupBox* BuildParamsGroup();
+  QGroupBox* BuildTestGroup();
+  QGroupBox* BuildGpsGroup();
+  QGroupBox* BuildDebugGroup();
+  void BindControls();
+
+  QLineEdit* AddEdit(int id, bool readOnly);
+  QLineEdit* AddDisplay(int id) { return AddEdit(id, true); }
+  QAbstractButton* AddButton(int id, const QString& caption, void (ConfigLogic::*handler)(),
+                             const QString& row = {});
+  QAbstractButton* AddWindowButton(int id, const QString& caption, void (CConfigDlg::*handler)());
+  QCheckBox* AddCheck(int id, const QString& caption);
+  QLabel* AddLabel(const QString& text, QWidget* buddy);
+  void Register(int id, QWidget* widget);
+
+  QString ReadControlText(int id) const;
+  void WriteControlText(int id, const QString& text);
+  void ExchangeText(Binding& binding, bool saveAndValidate);
+  void ExchangeFlag(Binding& binding, bool saveAndValidate);
+  void WatchDeviceNotices();
+
+  DialogState m_state;
+  QtUiDispatcher m_ui;
+  std::map<int, QWidget*> m_controls;
+  std::vector<Binding> m_bindings;
+  LogPane* m_log = nullptr;
+  QRadioButton* m_indicator = nullptr;
+  QLabel* m_portProblem = nullptr;
+  QTimer m_noticeTimer;
+  QSocketNotifier* m_noticeNotifier = nullptr;
+  // Last: destroyed first, so the port's monitor thread is stopped while everything it may
+  // reach (this window, the dispatcher) still exists.
+  ConfigLogic m_logic;
+};

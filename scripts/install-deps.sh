@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the console needs to build, run and test, when any is missing.
+# Runs apt-get update once, and only when something has to be installed.
+set -euo pipefail
+
+packages=(
+  g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
+  qt6-base-dev libqt6svg6 libudev-dev libgtest-dev googletest
+  fonts-noto-cjk xvfb xauth
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]} > 0)); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+fi

@@ -1,0 +1,255 @@
+// The main window as the operator meets it: its groups, controls and first texts, the About
+// box, the window buttons, the keyboard, and the data exchange between controls and members.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTest>
+
+#include "app/about_box.h"
+#include "app/log_pane.h"
+#include "tests/gui/gui_support.h"
+
+namespace {
+
+// Closes the next modal dialog that opens and reports its title and text through `seen`.
+void CloseNextModal(QString* title, QString* text) {
+  QTimer::singleShot(0, [title, text] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    *title = modal->windowTitle();
+    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutText"))) *text = label->text();
+    if (auto* ok = modal->findChild<QAbstractButton*>(QStringLiteral("aboutOk"))) ok->click();
+  });
+}
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void opensWithEveryGroupAndFirstText();
+  void everyControlHasAnAccessibleName();
+  void aboutOpensFromButtonF1AndContextMenu();
+  void clearCommandEmptiesTheBoxOnly();
+  void exitAndCloseBoxEndTheProgram();
+  void enterAndEscapeAreFiltered();
+  void dataExchangeCarriesGbkBothWays();
+  void garbageBytesSurviveARoundTrip();
+  void startupWithoutPortsShowsNoDevice();
+};
+
+void TestMainWindow::opensWithEveryGroupAndFirstText() {
+  ConsoleUnderTest c;
+  c.dialog->show();
+  QCOMPARE(c.dialog->windowTitle(), QStringLiteral("瓦伦托配置工具V1.9"));
+
+  QStringList groups;
+  for (auto* box : c.dialog->findChildren<QGroupBox*>()) groups << box->title();
+  for (const char* title : {"状态", "参数配置", "生产测试", "GPS信息", "调试信息"}) {
+    QVERIFY2(groups.contains(QString::fromUtf8(title)), title);
+  }
+
+  const struct {
+    int id;
+    const char* shown;
+  } rows[] = {
+      {1022, "关闭"},       {1027, ""},         {1028, ""},         {1058, "未连接到设备"},
+      {1052, "保存到文件"}, {1012, "暂停显示"}, {1011, "清空显示"}, {1051, "IP:"},
+      {1005, "退出"},       {1006, "关于"},     {1008, "清空"},     {1009, "发送"},
+      {1056, "读取"},       {1034, "设置"},     {1049, "[ ]"},      {1099, "[ ]"},
+      {1054, "[ ]"},        {1055, "[ ]"},      {1053, "[ ]"},      {1098, "[ ]"},
+      {1059, "0"},          {1090, "0"},        {1091, "0"},        {1092, "0"},
+      {1093, "0"},          {1095, "0"},        {1097, "0"},        {1096, "未定位"},
+      {1100, "未定位"},     {1003, ""},         {1035, ""},         {1030, ""},
+  };
+  for (const auto& row : rows) {
+    QCOMPARE(c.Shown(row.id), QString::fromUtf8(row.shown));
+  }
+  // Every control id of the layout exists.
+  for (int id :
+       {1003, 1004, 1005, 1006, 1008, 1009, 1011, 1012, 1022, 1027, 1028, 1029, 1030, 1031, 1032,
+        1033, 1034, 1035, 1036, 1037, 1038, 1039, 1040, 1041, 1042, 1043, 1044, 1045, 1046, 1047,
+        1048, 1049, 1050, 1051, 1052, 1053, 1054, 1055, 1056, 1057, 1058, 1091, 1092, 1093, 1094,
+        1095, 1096, 1097, 1098, 1099, 1100, 1101, 1102, 1104, 1105, 1106, 1107, 1108, 1109}) {
+    QVERIFY2(c.dialog->Control(id) != nullptr, qPrintable(QString::number(id)));
+  }
+  // The result boxes are the device's to tick, not the operator's.
+  QVERIFY(!c.dialog->Control(1054)->isEnabled());
+  QVERIFY(qobject_cast<QPlainTextEdit*>(c.dialog->Control(1004))->isReadOnly());
+}
+
+void TestMainWindow::everyControlHasAnAccessibleName() {
+  ConsoleUnderTest c;
+  const struct {
+    int id;
+    const char* name;
+  } rows[] = {
+      {1027, "当前串口:"}, {1022, "串口状态:"}, {1028, "通信状态:"}, {1030, "GSM信号:"},
+      {1035, "IMEI号:"},   {1029, "IP:"},       {1040, "PORT:"},     {1003, "指令发送:"},
+      {1058, "测试结果:"}, {1091, "经度:"},     {1096, "定位状态:"}, {1059, "01"},
+      {1090, "32"},        {1009, "发送"},      {1012, "暂停显示"},  {1098, "GPS数据更新状态"},
+      {1054, "1.GSM"},     {1053, "3.按键"},    {1099, "开启测试"},
+  };
+  for (const auto& row : rows) {
+    QCOMPARE(c.dialog->Control(row.id)->accessibleName(), QString::fromUtf8(row.name));
+  }
+  // The address edit is announced by whatever its label says now.
+  c.dialog->State().m_addrLabel = gbk::FromUtf8("URL:");
+  c.dialog->UpdateData(false);
+  QCOMPARE(c.dialog->Control(1029)->accessibleName(), QStringLiteral("URL:"));
+  // Two buttons share a caption; their row tells them apart.
+  QCOMPARE(c.dialog->Control(1038)->accessibleDescription(), QStringLiteral("IMEI号:"));
+}
+
+void TestMainWindow::aboutOpensFromButtonF1AndContextMenu() {
+  ConsoleUnderTest c;
+  c.dialog->show();
+  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+
+  QString title;
+  QString text;
+  CloseNextModal(&title, &text);
+  qobject_cast<QAbstractButton*>(c.dialog->Control(1006))->click();
+  QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
+  QCOMPARE(text, QStringLiteral("瓦伦托配置工具 V1.9_180421 版"));
+
+  title.clear();
+  c.dialog->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(c.dialog.get()));
+  c.dialog->Control(1003)->setFocus();
+  CloseNextModal(&title, &text);
+  QTest::keyClick(c.dialog->Control(1003), Qt::Key_F1);
+  QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
+
+  title.clear();
+  CloseNextModal(&title, &text);
+  c.dialog->OnSysCommand(0x13);  // low bits are the system's own
+  QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
+
+  title.clear();
+  c.dialog->OnSysCommand(0xF060);  // another system command opens nothing
+  QVERIFY(title.isEmpty());
+
+  // The context menu carries the About entry.
+  QString menuText;
+  QTimer::singleShot(0, [&menuText] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (menu == nullptr) return;
+    menuText = menu->actions().value(0)->text();
+    menu->close();
+  });
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                          c.dialog->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(c.dialog.get(), &event);
+  QCOMPARE(menuText, QStringLiteral("关于VARENTO(&A)..."));
+}
+
+void TestMainWindow::clearCommandEmptiesTheBoxOnly() {
+  ConsoleUnderTest c;
+  auto* command = qobject_cast<QLineEdit*>(c.dialog->Control(1003));
+  auto* imei = qobject_cast<QLineEdit*>(c.dialog->Control(1035));
+  QTest::keyClicks(command, QStringLiteral("POWEROFF"));
+  QTest::keyClicks(imei, QStringLiteral("12345"));
+  qobject_cast<QAbstractButton*>(c.dialog->Control(1008))->click();
+  QCOMPARE(command->text(), QString());
+  QCOMPARE(c.dialog->State().m_sendText, std::string());
+  // The exchange took the other boxes into their members and left them as typed.
+  QCOMPARE(imei->text(), QStringLiteral("12345"));
+  QVERIFY(c.boxes.empty());
+}
+
+void TestMainWindow::exitAndCloseBoxEndTheProgram() {
+  {
+    ConsoleUnderTest c;
+    c.dialog->show();
+    qobject_cast<QAbstractButton*>(c.dialog->Control(1005))->click();
+    QVERIFY(c.dialog->Dispatcher().QuitRequested());
+    QVERIFY(!c.dialog->isVisible());
+    QVERIFY(!c.dialog->Logic().Port().IsOpen());
+  }
+  {
+    ConsoleUnderTest c;
+    c.dialog->show();
+    c.dialog->close();
+    QVERIFY(c.dialog->Dispatcher().QuitRequested());
+    QVERIFY(!c.dialog->isVisible());
+  }
+}
+
+void TestMainWindow::enterAndEscapeAreFiltered() {
+  ConsoleUnderTest c;
+  c.dialog->show();
+  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  // Enter in the IMEI box runs the IMEI set: not connected, so the guard speaks.
+  QWidget* imei = c.dialog->Control(1035);
+  imei->setFocus();
+  QTest::keyClick(imei, Qt::Key_Return);
+  QCOMPARE(c.boxes.size(), size_t{1});
+  QCOMPARE(c.boxes[0].text, QStringLiteral("尚未连接到设备,请重新插拔USB!"));
+  // Enter elsewhere, on a button included, does nothing; Esc does not close the window.
+  QWidget* readVersion = c.dialog->Control(1056);
+  readVersion->setFocus();
+  QTest::keyClick(readVersion, Qt::Key_Return);
+  QTest::keyClick(c.dialog->Control(1003), Qt::Key_Enter);
+  QTest::keyClick(c.dialog->Control(1003), Qt::Key_Escape);
+  QCOMPARE(c.boxes.size(), size_t{1});
+  QVERIFY(c.dialog->isVisible());
+  QVERIFY(!c.dialog->Dispatcher().QuitRequested());
+}
+
+void TestMainWindow::dataExchangeCarriesGbkBothWays() {
+  ConsoleUnderTest c;
+  DialogState& s = c.dialog->State();
+  // Typed text arrives as Unicode; what the member holds is GBK.
+  qobject_cast<QLineEdit*>(c.dialog->Control(1041))->setText(QStringLiteral("中心13800138000"));
+  qobject_cast<QCheckBox*>(c.dialog->Control(1099))->setChecked(true);
+  c.dialog->UpdateData(true);
+  QCOMPARE(s.m_centerNumber, gbk::FromUtf8("中心13800138000"));
+  QCOMPARE(s.m_centerNumber.size(), size_t{15});  // two GBK characters of two bytes each
+  QVERIFY(s.m_testEnabled);
+
+  s.m_version = gbk::FromUtf8("V1.2 版本");
+  s.m_gsmOk = true;
+  s.m_pauseCaption = gbk::FromUtf8("开始显示");
+  c.dialog->UpdateData(false);
+  QCOMPARE(c.Shown(1050), QStringLiteral("V1.2 版本"));
+  QCOMPARE(c.Shown(1054), QStringLiteral("[x]"));
+  QCOMPARE(c.Shown(1012), QStringLiteral("开始显示"));
+
+  // A refresh overwrites typing not yet taken into the member.
+  QTest::keyClicks(c.dialog->Control(1035), QStringLiteral("999"));
+  c.dialog->UpdateData(false);
+  QCOMPARE(c.Shown(1035), QString());
+}
+
+void TestMainWindow::garbageBytesSurviveARoundTrip() {
+  ConsoleUnderTest c;
+  DialogState& s = c.dialog->State();
+  const std::string garbage = std::string("AB\xFF\x80", 4) + "C";
+  s.m_imei = garbage;
+  c.dialog->UpdateData(false);
+  c.dialog->UpdateData(true);
+  QCOMPARE(s.m_imei, garbage);
+}
+
+void TestMainWindow::startupWithoutPortsShowsNoDevice() {
+  ConsoleUnderTest c;
+  c.dialog->OnInitDialog();
+  QCOMPARE(c.Shown(1022), QStringLiteral("关闭"));
+  QCOMPARE(c.Shown(1027), QStringLiteral("无"));
+  QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
+  QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
+  QCOMPARE(c.dialog->Log()->CharacterLimit(), qsizetype{52428800});
+  QVERIFY(c.boxes.empty());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"
