@@ -122,6 +122,8 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
   connect(help, &QShortcut::activated, this, &CConfigDlg::OnAbout);
   qApp->installEventFilter(this);
   UpdateData(false);
+  // Room for the log pane to show a useful number of lines at first sight.
+  resize(sizeHint().expandedTo(QSize(1280, 900)));
 }
 
 CConfigDlg::~CConfigDlg() {
@@ -420,6 +422,7 @@ QGroupBox* CConfigDlg::BuildDebugGroup() {
   auto* layout = new QVBoxLayout(group);
   m_log = new LogPane(this);
   m_log->setAccessibleName(UiText(texts::Id::kGroupDebug));
+  m_log->setMinimumHeight(fontMetrics().lineSpacing() * 8);
   Register(kLog, m_log);
   layout->addWidget(m_log, 1);
   auto* buttons = new QHBoxLayout;

@@ -190,6 +190,15 @@ std::optional<PortEntry> KernelPort(const PortListRoots& roots, const std::strin
   return entry;
 }
 
+// The node as the operator knows it: "pts/3" for /dev/pts/3, the file name elsewhere.
+std::string NodeName(const std::string& target) {
+  constexpr std::string_view kDev = "/dev/";
+  if (target.size() > kDev.size() && target.compare(0, kDev.size(), kDev) == 0) {
+    return target.substr(kDev.size());
+  }
+  return BaseName(target);
+}
+
 std::optional<PortEntry> VirtualPort(const std::string& portsFolder, const std::string& name) {
   const std::optional<int> number = ParseVirtualPortName(name);
   if (!number) return std::nullopt;
@@ -202,7 +211,7 @@ std::optional<PortEntry> VirtualPort(const std::string& portsFolder, const std::
   entry.node = target->front() == '/' ? *target : portsFolder + "/" + *target;
   entry.portNumber = *number;
   entry.devicePath = "\\Device\\USBSER" + ThreeDigits(*number);
-  entry.portName = "COM" + std::to_string(*number) + " (" + BaseName(*target) + ")";
+  entry.portName = "COM" + std::to_string(*number) + " (" + NodeName(*target) + ")";
   entry.isVirtual = true;
   return entry;
 }

@@ -41,8 +41,9 @@ std::vector<ListedPort> Listed(const std::vector<ports::PortEntry>& entries) {
   return listed;
 }
 
+// A pseudo-terminal's node as the port name shows it: "pts/3".
 std::string SlaveName(const FakeSysfs& tree, const std::string& name) {
-  return std::filesystem::path(tree.PtyOf(name)->slavePath()).filename();
+  return tree.PtyOf(name)->slavePath().substr(std::string("/dev/").size());
 }
 
 TEST(PortList, KeepsRealPortsNamedAndOrderedByNumber) {
