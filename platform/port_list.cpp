@@ -17,10 +17,7 @@
 namespace ports {
 namespace {
 
-constexpr int kMaxTtyIndex = 31;
-constexpr int kFirstUartPort = 1;
-constexpr int kFirstUsbSerialPort = 33;
-constexpr int kFirstAcmPort = 65;
+constexpr int kMaxTtyIndex = kPortsPerKind - 1;
 // How far up from a tty's device the USB device folder may lie (interface, usb-serial port).
 constexpr int kMaxUsbWalk = 6;
 constexpr std::size_t kMaxAttributeBytes = 256;

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/port_numbers.h"
+
 namespace ports {
 
 // COM numbers of the virtual ports (links COM97..COM127 in the ports folder).
-inline constexpr int kFirstVirtualPort = 97;
-inline constexpr int kLastVirtualPort = 127;
 
 struct PortEntry {
   std::string devicePath;  // \Device\USBSER000

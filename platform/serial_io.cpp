@@ -15,15 +15,17 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/port_numbers.h"
+
 namespace serial {
 namespace {
 
-constexpr int kPortsPerKind = 32;
-constexpr int kFirstUartPort = 1;
-constexpr int kFirstUsbSerialPort = 33;
-constexpr int kFirstAcmPort = 65;
-constexpr int kFirstVirtualPort = 97;
-constexpr int kLastVirtualPort = 127;
+using ports::kFirstAcmPort;
+using ports::kFirstUartPort;
+using ports::kFirstUsbSerialPort;
+using ports::kFirstVirtualPort;
+using ports::kLastVirtualPort;
+using ports::kPortsPerKind;
 
 // strerror_r comes in two flavours (GNU returns a pointer, XSI fills the buffer); these pick
 // the text from whichever one the C library gives us.
