@@ -19,9 +19,16 @@ std::string TimeOfDay() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  char text[16] = {};
+  // Eight characters always fit: the result needs no check.
+  (void)std::strftime(text, sizeof text, "%H:%M:%S", &local);
   return text;
+}
+
+// Every write was flushed when it was made, so a failing close has nothing left to lose.
+void CloseLogFile(std::FILE*& file) {
+  if (file != nullptr) (void)std::fclose(file);
+  file = nullptr;
 }
 
 }  // namespace
@@ -39,7 +46,7 @@ ConfigLogic::ConfigLogic(DialogState& state, DialogSurface& surface, UiDispatche
 }
 
 ConfigLogic::~ConfigLogic() {
-  if (m_logFile != nullptr) std::fclose(m_logFile);
+  CloseLogFile(m_logFile);
 }
 
 void ConfigLogic::OnInitDialog() {
@@ -88,7 +95,7 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
   }
   m_surface.UpdateData(false);
   if (m.m_pauseCaption == T(kPauseDisplay)) m_surface.AppendToLogPane(paneText);
-  WriteLogFile(std::move(fileText));
+  WriteLogFile(fileText);
 }
 
 void ConfigLogic::ShowPortError(const std::string& text) {
@@ -156,8 +163,7 @@ int WriteAndFlush(std::FILE* file, const std::string& text) {
 
 void ConfigLogic::OnSaveToFile() {
   if (m.m_saveCaption != T(kSaveToFile)) {
-    if (m_logFile != nullptr) std::fclose(m_logFile);
-    m_logFile = nullptr;
+    CloseLogFile(m_logFile);
     m.m_saving = false;
     m.m_saveCaption = T(kSaveToFile);
     m_surface.UpdateData(false);
@@ -171,7 +177,7 @@ void ConfigLogic::OnSaveToFile() {
   int error =
       file == nullptr ? (errno != 0 ? errno : EIO) : WriteAndFlush(file, m_surface.LogPaneText());
   if (error != 0) {
-    if (file != nullptr) std::fclose(file);
+    CloseLogFile(file);
     m_surface.MessageBox(T(kLogFileFailed) + gbk::FromUtf8(*path + "\n" + serial::ErrnoText(error)),
                          MessageIcon::kExclamation, T(kAppTitle));
     return;
@@ -182,15 +188,14 @@ void ConfigLogic::OnSaveToFile() {
   m_surface.UpdateData(false);
 }
 
-void ConfigLogic::WriteLogFile(std::string text) {
+void ConfigLogic::WriteLogFile(const std::string& text) {
   if (!m.m_saving || m_logFile == nullptr) return;
   errno = 0;
   const int error = WriteAndFlush(m_logFile, text);
   if (error == 0) return;
   // A full disk or a vanished medium: stop recording rather than pretend to record. The box
   // opens after the receive handler has returned, so the port is not held up meanwhile.
-  std::fclose(m_logFile);
-  m_logFile = nullptr;
+  CloseLogFile(m_logFile);
   m.m_saving = false;
   m.m_saveCaption = T(kSaveToFile);
   m_surface.UpdateData(false);

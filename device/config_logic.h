@@ -107,7 +107,7 @@ class ConfigLogic final : public PortOwner {
   void OnPauseDisplay();
   void OnClearDisplay();
   void OnSaveToFile();
-  void WriteLogFile(std::string text);
+  void WriteLogFile(const std::string& text);
 
   // --- For the window and tests ------------------------------------------------------
   [[nodiscard]] devlink::FrameDecoder& Decoder() { return *m_decoder; }

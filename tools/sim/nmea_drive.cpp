@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numbers>
+#include <utility>
 
 namespace sim {
 namespace {
@@ -41,6 +42,7 @@ int HexDigit(char c) {
   char buffer[96];
   va_list args;
   va_start(args, format);
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): va_start above initialises it.
   const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
   return std::string(buffer, n < 0 ? 0 : std::min<std::size_t>(n, sizeof buffer - 1));
@@ -251,8 +253,7 @@ std::optional<NmeaReplay> NmeaReplay::FromText(std::string_view text, std::strin
     begin = end + 1;
     if (line.empty() || line.front() != '$') continue;
     const bool startsGroup = line.size() >= 6 && line.compare(3, 3, "GGA") == 0;
-    if (startsGroup && !group.empty()) replay.groups_.push_back(std::move(group));
-    if (startsGroup) group.clear();
+    if (startsGroup && !group.empty()) replay.groups_.push_back(std::exchange(group, {}));
     group.push_back(std::move(line));
   }
   if (!group.empty()) replay.groups_.push_back(std::move(group));

@@ -21,7 +21,7 @@ constexpr milliseconds kNmeaPeriod{1000};
 constexpr milliseconds kSplitPause{30};
 constexpr milliseconds kReplugRetry{1000};
 // What may wait for a console that does not read; older frames make way for newer ones.
-constexpr std::size_t kQueueLimit = 16 * 1024;
+constexpr std::size_t kQueueLimit = std::size_t{16} * 1024;
 constexpr std::size_t kFloodLowWater = 2048;
 constexpr int kFloodBatch = 32;
 
@@ -299,10 +299,10 @@ void TrackerRunner::Send(const std::string& payload) {
     Note("cannot frame \"" + payload.substr(0, 40) + "\" (empty, NUL byte or too long)");
     return;
   }
-  Enqueue(std::move(*frame));
+  Enqueue(*frame);
 }
 
-void TrackerRunner::Enqueue(std::vector<std::uint8_t> frame) {
+void TrackerRunner::Enqueue(const std::vector<std::uint8_t>& frame) {
   OutFrame out;
   bool first = true;
   for (auto& piece : SplitAt(frame, options_.splitOffsets)) {

@@ -63,7 +63,7 @@ class TrackerRunner {
   void ReadConsole();
   void OnConsoleText(std::string_view text);
   void Send(const std::string& payload);
-  void Enqueue(std::vector<std::uint8_t> frame);
+  void Enqueue(const std::vector<std::uint8_t>& frame);
   void DropStaleFrames();
   void WritePending(Clock::time_point now);
   [[nodiscard]] bool WantsToWrite(Clock::time_point now) const;
