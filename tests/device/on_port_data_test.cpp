@@ -2,10 +2,8 @@
 // file, the data exchange around each chunk, paused display, odd slot counts, and chunking.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -15,50 +13,17 @@
 #include <vector>
 
 #include "device/config_logic.h"
-#include "serial/std_ui_dispatcher.h"
 #include "tests/link/device_frames.h"
-#include "tests/support/recording_surface.h"
+#include "tests/support/console_harness.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using linktest::DeviceFrameBytes;
 
-// A scratch folder with empty device trees, removed at the end.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "on-port-data-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "no scratch folder";
-    path_ = pattern;
-    for (const char* sub : {"sys/class/tty", "dev", "ports"}) fs::create_directories(path_ / sub);
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  [[nodiscard]] const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 // The dialog's logic with a recording surface, recording its log to a scratch file.
-struct Console {
-  ScratchFolder folder;
-  DialogState state;
-  RecordingSurface surface{state};
-  StdUiDispatcher ui;
-  ConfigLogic logic{state, surface, ui,
-                    ConsoleEnvironment{.roots = {.sysClassTty = Sub("sys/class/tty"),
-                                                 .dev = Sub("dev"),
-                                                 .portsFolder = Sub("ports")},
-                                       .useUdev = false}};
-
-  std::string Sub(const char* name) const { return (folder.Path() / name).string(); }
-  std::string LogPath() const { return Sub("log.txt"); }
+struct Console : ConsoleHarness {
+  // Beside the ports folder, in the temporary folder that goes with the harness.
+  std::string LogPath() const { return PortsFolder() + "/../log.txt"; }
 
   // Starts recording and forgets the refreshes that took.
   void Record() {
@@ -97,20 +62,15 @@ struct Chunk {
 struct ChunkCase {
   const char* what;
   std::vector<Chunk> chunks;
-  // After each chunk: the pane (after "earlier\r\n" put there first) and the log file.
-  std::vector<std::string> paneAfter;
-  std::vector<std::string> fileAfter;
+  std::vector<std::string> fileAfter;  // after each chunk; the pane shows the same unless paused
   int paneAppends;
-  bool pausedByOperator = false;
+  bool paused = false;         // by the operator, on the screen only
   bool exactRefreshes = true;  // NMEA and replies may refresh on their own
 };
 
-const std::string kEarlier = "earlier\r\n";
-
 // A slot filled to its last byte, the frame ending there.
 std::string FrameAtEndOfSlot(const std::string& frame) {
-  std::string bytes(sizeof(RxSlot::bytes) - frame.size(), '\0');
-  return bytes + frame;
+  return std::string(sizeof(RxSlot::bytes) - frame.size(), '\0') + frame;
 }
 
 std::vector<ChunkCase> ChunkCases() {
@@ -120,74 +80,62 @@ std::vector<ChunkCase> ChunkCases() {
   const std::string lineOne = " 0\tT\thello device\r\n";
   const std::string lineTwo = " 1\tT\tsecond line\r\n";
   return {
-      {"one frame, one line", {{one}}, {kEarlier + lineOne}, {lineOne}, 1},
-      {"two frames in one chunk: one append holding both",
-       {{one + two}},
-       {kEarlier + lineOne + lineTwo},
-       {lineOne + lineTwo},
-       1},
+      {"two frames in one chunk: one append holding both", {{one + two}}, {lineOne + lineTwo}, 1},
       {"a frame over two chunks: empty texts first, the line with the second",
        {{one.substr(0, 9)}, {one.substr(9)}},
-       {kEarlier, kEarlier + lineOne},
        {"", lineOne},
        2},
       {"line ends inside the payload: exactly one CR LF",
        {{DeviceFrameBytes("text\r\n")}},
-       {kEarlier + " 0\tT\ttext\r\n"},
        {" 0\tT\ttext\r\n"},
        1},
       {"NMEA is numbered but not logged",
        {{one + gsv + DeviceFrameBytes("third")}},
-       {kEarlier + lineOne + " 2\tT\tthird\r\n"},
        {lineOne + " 2\tT\tthird\r\n"},
        1,
        false,
        false},
       {"a reply is logged like any line",
        {{DeviceFrameBytes("AT+uart:hello#")}},
-       {kEarlier + " 0\tT\tAT+uart:hello#\r\n"},
        {" 0\tT\tAT+uart:hello#\r\n"},
        1,
        false,
        false},
       {"paused: pane untouched, file gets every line",
        {{one}, {two}},
-       {kEarlier, kEarlier},
        {lineOne, lineOne + lineTwo},
        0,
        true},
       {"empty slots: nothing decoded, the pane still touched",
        {{"", 0}, {"", -5}, {"", INT32_MIN}},
-       {kEarlier, kEarlier, kEarlier},
        {"", "", ""},
        3},
       {"empty slot between the halves of a frame",
        {{one.substr(0, 20)}, {"", 0}, {one.substr(20)}},
-       {kEarlier, kEarlier, kEarlier + lineOne},
        {"", "", lineOne},
        3},
       {"a count beyond the slot decodes the slot only",
        {{FrameAtEndOfSlot(one), 1 << 30}, {FrameAtEndOfSlot(two), INT32_MAX}},
-       {kEarlier + lineOne, kEarlier + lineOne + lineTwo},
        {lineOne, lineOne + lineTwo},
        2},
   };
 }
 
 TEST(OnPortData, ChunksToPaneAndFile) {
+  const std::string earlier = "earlier\r\n";
   for (const ChunkCase& c : ChunkCases()) {
     SCOPED_TRACE(c.what);
     Console console;
     console.Record();
-    console.surface.pane = kEarlier;
+    console.surface.pane = earlier;
     // The operator's click reaches the member only through UpdateData(TRUE): the handler
     // must take it first to see the display paused.
-    if (c.pausedByOperator) console.surface.Controls().m_pauseCaption = T(kStartDisplay);
+    if (c.paused) console.surface.Controls().m_pauseCaption = T(kStartDisplay);
     for (std::size_t i = 0; i < c.chunks.size(); ++i) {
       SCOPED_TRACE("after chunk " + std::to_string(i));
       console.Deliver(c.chunks[i].bytes, c.chunks[i].claimedCount);
-      EXPECT_EQ(Untimed(console.surface.pane), c.paneAfter[i]);
       EXPECT_EQ(Untimed(console.LogFile()), c.fileAfter[i]);
+      EXPECT_EQ(Untimed(console.surface.pane), earlier + (c.paused ? "" : c.fileAfter[i]));
       if (c.exactRefreshes) {
         EXPECT_EQ(console.surface.saves, static_cast<int>(i) + 1);
         EXPECT_EQ(console.surface.refreshes, static_cast<int>(i) + 1);
@@ -204,8 +152,10 @@ TEST(OnPortData, SameTextForEverySplitOfTwoFrames) {
       "\x5A\x5A"
       "batt,88%";
   // Neither payload has a byte equal to the running XOR, which a split could take for the end.
-  ASSERT_FALSE(linktest::HasZeroXorPrefix(first, linktest::kZeroHeader));
-  ASSERT_FALSE(linktest::HasZeroXorPrefix(second, linktest::kZeroHeader));
+  for (const std::string& payload : {first, second}) {
+    ASSERT_FALSE(
+        linktest::HasZeroXorPrefix(linktest::StartAndHeader(linktest::kZeroHeader) + payload));
+  }
   const std::string stream = DeviceFrameBytes(first) + DeviceFrameBytes(second);
   Console whole;
   whole.Record();

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/gps/nmea_panel_view.h"
@@ -63,7 +64,7 @@ fs::path ExpectedPath(const std::string& logName) {
 
 bool Regenerating() {
   const char* flag = std::getenv("TC_REGENERATE");
-  return flag != nullptr && std::string(flag) == "1";
+  return flag != nullptr && std::string_view(flag) == "1";
 }
 
 class NmeaCorpus : public testing::TestWithParam<std::string> {};
@@ -83,9 +84,8 @@ TEST_P(NmeaCorpus, FinalPanelMatchesTheReviewedExpectation) {
 // garmin-10x.nmea -> garmin_10x
 std::string TestName(const testing::TestParamInfo<std::string>& row) {
   std::string name = fs::path(row.param).stem().string();
-  for (char& c : name) {
-    if (std::isalnum(static_cast<unsigned char>(c)) == 0) c = '_';
-  }
+  std::replace_if(
+      name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
   return name;
 }
 
@@ -99,11 +99,8 @@ TEST(NmeaCorpusPayloads, LinesAreCutAtEitherLineEndAndNulBytesDropped) {
             (std::vector<std::string>{"$GPGGA,1", "$GPGSA,A,3", "$GPGSV,1,1,00", "$GPGGA,2"}));
 }
 
-TEST(NmeaCorpusPayloads, EveryLogIsPresentWithItsExpectation) {
-  EXPECT_EQ(LogNames().size(), 10U);
-  for (const std::string& name : LogNames()) {
-    EXPECT_TRUE(fs::exists(ExpectedPath(name)) || Regenerating()) << name;
-  }
+TEST(NmeaCorpusPayloads, EveryLogIsPresent) {
+  EXPECT_EQ(LogNames().size(), 10U);  // each one's expectation is checked by its own test
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "tests/gps/nmea_panel_view.h"
 
-#include <span>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -11,63 +9,36 @@
 namespace nmea_test {
 namespace {
 
+using Lines = std::vector<std::pair<std::string, std::string>>;
+
 std::string Quoted(const std::string& gbkText) {
   return "\"" + gbk::ToUtf8(gbkText) + "\"";
 }
 
-std::string Bytes(std::span<const std::uint8_t> bytes) {
+std::string Bytes(const std::array<std::uint8_t, 12>& bytes) {
   std::string text;
-  for (const std::uint8_t byte : bytes) {
-    if (!text.empty()) text += ' ';
-    text += std::to_string(byte);
-  }
+  for (const std::uint8_t byte : bytes) text += (text.empty() ? "" : " ") + std::to_string(byte);
   return text;
 }
 
 // "prn=value" for every satellite whose entry is not 0, or "(all 0)".
-template <typename Entry>
-std::string NonZeroSatellites(std::span<const Entry> entries) {
+template <typename Entries>
+std::string NonZeroSatellites(const Entries& entries) {
   std::string text;
   for (std::size_t j = 0; j < entries.size(); ++j) {
     std::string value;
-    if constexpr (std::is_same_v<Entry, std::string>) {
+    if constexpr (std::is_same_v<typename Entries::value_type, std::string>) {
       value = gbk::ToUtf8(entries[j]);
-      if (entries[j] == "0") continue;
     } else {
-      if (entries[j] == 0) continue;
       value = std::to_string(entries[j]);
     }
-    if (!text.empty()) text += ' ';
-    text += std::to_string(j + 1) + "=" + value;
+    if (value == "0") continue;
+    text += (text.empty() ? "" : " ") + std::to_string(j + 1) + "=" + value;
   }
   return text.empty() ? "(all 0)" : text;
 }
 
-// Key order of the text view: the panel as the operator reads it, then the tables.
-constexpr std::string_view kOrder[] = {
-    "sentences",      "refreshes",  "indicator sets", "indicator",
-    "m_gpsTime",      "m_latitude", "m_longitude",    "m_altitude",
-    "m_satsUsed",     "m_fixType",  "m_fixState",     "m_snr",
-    "g_usedSatCount", "g_usedPrns", "g_snrTable",     "g_gpsUpdateToggle"};
-
-}  // namespace
-
-gps::NmeaTexts DialogFixTexts() {
-  return {T(kNoFix), T(kFixNonDifferential), T(kFixDifferential), T(kFixInvalid), T(kFixed)};
-}
-
-void PanelRun::Feed(const char* sentence) {
-  static const gps::NmeaTexts texts = DialogFixTexts();
-  last = gps::ParseNmea(sentence, texts, tables, panel);
-  ++sentences;
-  if (last.refresh) ++refreshes;
-  if (last.setIndicator) {
-    ++indicatorSets;
-    indicatorOn = last.indicatorOn;
-  }
-}
-
-std::map<std::string, std::string> View(const PanelRun& run) {
+Lines ViewLines(const PanelRun& run) {
   const DialogState& p = run.panel;
   const gps::NmeaTables& t = run.tables;
   return {
@@ -82,20 +53,31 @@ std::map<std::string, std::string> View(const PanelRun& run) {
       {"m_satsUsed", Quoted(p.m_satsUsed)},
       {"m_fixType", Quoted(p.m_fixType)},
       {"m_fixState", Quoted(p.m_fixState)},
-      {"m_snr", NonZeroSatellites<std::string>(p.m_snr)},
+      {"m_snr", NonZeroSatellites(p.m_snr)},
       {"g_usedSatCount", std::to_string(t.g_usedSatCount)},
       {"g_usedPrns", Bytes(t.g_usedPrns)},
-      {"g_snrTable", NonZeroSatellites<std::uint8_t>(t.g_snrTable)},
+      {"g_snrTable", NonZeroSatellites(t.g_snrTable)},
       {"g_gpsUpdateToggle", std::to_string(t.g_gpsUpdateToggle)},
   };
 }
 
-std::string ViewText(const PanelRun& run) {
-  const std::map<std::string, std::string> view = View(run);
-  std::string text;
-  for (const std::string_view key : kOrder) {
-    text += std::string(key) + ": " + view.at(std::string(key)) + "\n";
+}  // namespace
+
+void PanelRun::Feed(const char* sentence) {
+  static const gps::NmeaTexts texts{T(kNoFix), T(kFixNonDifferential), T(kFixDifferential),
+                                    T(kFixInvalid), T(kFixed)};
+  last = gps::ParseNmea(sentence, texts, tables, panel);
+  ++sentences;
+  if (last.refresh) ++refreshes;
+  if (last.setIndicator) {
+    ++indicatorSets;
+    indicatorOn = last.indicatorOn;
   }
+}
+
+std::string ViewText(const PanelRun& run) {
+  std::string text;
+  for (const auto& [key, value] : ViewLines(run)) text += key + ": " + value + "\n";
   return text;
 }
 

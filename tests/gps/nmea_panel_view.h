@@ -2,16 +2,12 @@
 // Test helpers for the NMEA panel: a panel fed sentence by sentence that counts what the
 // dialog would do, and a readable "key: value" view of everything the parser touches.
 
-#include <map>
 #include <string>
 
 #include "device/dialog_state.h"
 #include "gps/nmea_parser.h"
 
 namespace nmea_test {
-
-// The dialog's fix texts (GBK), as the console passes them.
-gps::NmeaTexts DialogFixTexts();
 
 // One console's GPS panel from start-up: the dialog's initial texts and zeroed tables.
 struct PanelRun {
@@ -27,10 +23,8 @@ struct PanelRun {
   void Feed(const std::string& sentence) { Feed(sentence.c_str()); }
 };
 
-// Every panel member (strings quoted, GBK shown as UTF-8), the four tables and the counts.
-std::map<std::string, std::string> View(const PanelRun& run);
-
-// View() as lines "key: value", in a fixed order.
+// Every panel member (strings quoted, GBK shown as UTF-8), the four tables and the counts as
+// lines "key: value": the panel as the operator reads it, then the tables.
 std::string ViewText(const PanelRun& run);
 
 }  // namespace nmea_test

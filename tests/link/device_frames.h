@@ -1,11 +1,8 @@
 #pragma once
-// Builds byte streams as the tracker sends them, for the decoder's tests: the start pair
-// 0x55 0x00, ten header bytes, the payload with every 0x5A doubled, and the XOR of the
-// unescaped bytes as checksum, sent single.
-//
-// Why single: a checksum of 0x5A sent doubled never passes the end test (its first byte is
-// followed by 0x5A, not by 0x55 or 0x00), unless the chunk happens to end between the two.
-//
+// Builds byte streams as the tracker sends them: the start pair 0x55 0x00, ten header bytes,
+// the payload with every 0x5A doubled, and the XOR of the unescaped bytes as checksum, sent
+// single: a checksum of 0x5A sent doubled never passes the end test (its first byte is followed
+// by 0x5A, not by 0x55 or 0x00), unless the chunk happens to end between the two.
 // Header-only and free of GoogleTest, so benchmarks and fuzz targets can use it too.
 
 #include <array>
@@ -29,7 +26,6 @@ inline std::uint8_t XorOf(std::string_view bytes, std::uint8_t start = 0) {
   return start;
 }
 
-// The checksum the device computes: start pair, header and the payload as unescaped.
 inline std::uint8_t Checksum(std::string_view unescapedPayload,
                              const Header& header = kZeroHeader) {
   return XorOf(unescapedPayload, XorOf(StartAndHeader(header)));
@@ -44,7 +40,6 @@ inline std::string DoubleEscapes(std::string_view payload) {
   return out;
 }
 
-// Payload bytes exactly as given, then the given checksum byte.
 inline std::string RawDeviceFrame(std::string_view wirePayload, std::uint8_t checksum,
                                   const Header& header = kZeroHeader) {
   std::string out = StartAndHeader(header);

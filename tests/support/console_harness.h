@@ -2,13 +2,6 @@
 // End-to-end pieces: the console's logic with a recording surface on empty temporary port
 // folders (no hardware, no udev), driven the way the window drives it; and tracker-sim as a
 // child process registering its port in those folders.
-//
-//   ConsoleHarness h;
-//   SimProcess sim(TC_SIM_PATH, h.PortsFolder(), {"--no-nmea"});
-//   ASSERT_EQ(sim.WaitForPlug(), 97);
-//   h.logic.OnInitDialog();
-//   h.logic.OnReadVersion();
-//   ASSERT_TRUE(h.RunUntil([&] { return !h.state.m_version.empty(); }));
 
 #include <sys/types.h>
 
@@ -26,9 +19,8 @@
 
 inline constexpr std::chrono::milliseconds kE2ePatience{10000};
 
-// The product settles 3000 ms after a device change; tests settle much shorter so that
-// hot-plug cases stay quick. What the settle is for (device nodes appearing after the notice)
-// does not apply to the virtual ports used here.
+// The product settles 3000 ms after a device change, for device nodes that appear after the
+// notice; virtual ports need no such wait, and hot-plug cases stay quick.
 inline constexpr unsigned kTestSettleMilliseconds = 300;
 
 // A temporary folder holding an empty tty class tree, a device folder and a ports folder.
@@ -53,14 +45,12 @@ class ConsoleHarness {
   [[nodiscard]] const std::string& PortsFolder() const { return folders_.Roots().portsFolder; }
 
   // Runs the UI loop until `done()` holds or `timeout` passes; returns done(). Between short
-  // runs of the dispatcher it reads pending device notices, as the window's socket notifier
-  // does (a notice arriving during a settle wait is read after that wait, not inside it).
+  // runs it reads pending device notices, as the window's socket notifier does (a notice
+  // arriving during a settle wait is read after that wait, not inside it).
   bool RunUntil(const std::function<bool()>& done,
                 std::chrono::milliseconds timeout = kE2ePatience);
 
  private:
-  void HandleDeviceNotices();
-
   PortFolders folders_;  // first: outlives the logic that looks at it
 
  public:
@@ -91,24 +81,28 @@ class SimProcess {
                                          std::chrono::milliseconds timeout = kE2ePatience);
 
   void Signal(int signalNumber) const;
-  // SIGTERM and wait: the exit status, or -1 when it did not end by itself in time.
+  // The exit status, or -1 when it did not exit by itself in time or died of a signal.
+  int WaitForExit(std::chrono::milliseconds timeout = kE2ePatience);
+  // SIGTERM, then WaitForExit.
   int Stop(std::chrono::milliseconds timeout = kE2ePatience);
 
  private:
-  std::optional<std::string> NextLine(std::chrono::steady_clock::time_point deadline);
-  int WaitForExit(std::chrono::steady_clock::time_point deadline);
-
   pid_t pid_ = -1;
   int stdout_ = -1;
   std::string buffered_;
 };
 
+// tracker-sim arguments for nothing but answers: no NMEA, status reports or plain log lines.
+inline std::vector<std::string> Quiet(std::vector<std::string> extra = {}) {
+  extra.insert(extra.end(), {"--no-nmea", "--status-interval", "0", "--log-interval", "0"});
+  return extra;
+}
+
 // One line of the log pane: " %d\t%X\t<payload>\r\n".
 struct LogLine {
   int number = -1;
-  std::string time;
   std::string payload;
 };
-// The pane's lines in order; a line that does not have that shape comes back with number -1
-// and the whole line as its payload.
+// The pane's lines in order; a line without that shape comes back with number -1 and the
+// whole line as its payload.
 std::vector<LogLine> ParseLogLines(std::string_view pane);

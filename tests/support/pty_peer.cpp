@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -18,14 +18,6 @@ using Clock = std::chrono::steady_clock;
 int MillisecondsUntil(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-bool MakeFolders(const std::string& folder) {
-  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-    const std::string part = folder.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) return true;
-  }
 }
 
 }  // namespace
@@ -58,7 +50,9 @@ bool PtyPeer::OpenMaster() {
 }
 
 bool PtyPeer::RegisterAsPort(const std::string& portsFolder, int portNumber) {
-  if (!ok() || !MakeFolders(portsFolder)) return false;
+  std::error_code error;
+  std::filesystem::create_directories(portsFolder, error);
+  if (!ok() || error) return false;
   Unregister();
   const std::string link = portsFolder + "/COM" + std::to_string(portNumber);
   unlink(link.c_str());

@@ -2,14 +2,6 @@
 // The far end of a serial port, for tests: a pseudo-terminal master in raw mode. The code
 // under test opens the slave, directly (SlavePath) or as a virtual port: a link
 // <portsFolder>/COM<n> to the slave, which is how any program registers a tracker port.
-//
-//   PtyPeer peer;
-//   peer.RegisterAsPort(folder, 97);          // COM97 now leads to the slave
-//   ... the console opens COM97 ...
-//   peer.Write("hello");                      // bytes the console receives
-//   std::string got = peer.ReadExactly(5);    // bytes the console sent
-//   peer.HangUp();                            // unplug: the slave sees POLLHUP / EIO
-//   peer.Recreate();                          // plug in again under the same number
 
 #include <chrono>
 #include <cstddef>
@@ -28,11 +20,10 @@ class PtyPeer {
   [[nodiscard]] bool ok() const { return master_ >= 0; }
   [[nodiscard]] const std::string& SlavePath() const { return slavePath_; }
   [[nodiscard]] int MasterFd() const { return master_; }
-  // The link made by RegisterAsPort, empty when not registered.
-  [[nodiscard]] const std::string& LinkPath() const { return linkPath_; }
+  [[nodiscard]] const std::string& LinkPath() const { return linkPath_; }  // empty: none
 
-  // Links <portsFolder>/COM<portNumber> to the slave, creating the folder (0700) and
-  // replacing a link of that name. False with errno set on failure.
+  // Links <portsFolder>/COM<portNumber> to the slave, creating the folder and
+  // replacing a link of that name. False on failure.
   bool RegisterAsPort(const std::string& portsFolder, int portNumber);
   // Removes the link (an unplug as the console's folder watch sees it).
   void Unregister();
@@ -52,7 +43,7 @@ class PtyPeer {
 
  private:
   bool OpenMaster();
-  // Reads what is there now, waiting for it at most until `deadline`. False on timeout.
+  // Reads what is there, waiting for it at most until `deadline`. False on timeout.
   bool ReadSome(std::string* into, std::size_t limit,
                 std::chrono::steady_clock::time_point deadline);
 
