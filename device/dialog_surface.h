@@ -15,7 +15,8 @@ class DialogSurface {
   virtual void UpdateData(bool saveAndValidate) = 0;
 
   // A modal message box with an OK button; returns when the operator has closed it.
-  virtual void MessageBox(const std::string& gbkText, MessageIcon icon, const std::string& gbkCaption) = 0;
+  virtual void MessageBox(const std::string& gbkText, MessageIcon icon,
+                          const std::string& gbkCaption) = 0;
 
   // Starts (or restarts) the one-shot notice timer; when it fires the surface calls
   // ConfigLogic::NoticeTimerProc.

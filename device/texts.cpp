@@ -27,6 +27,8 @@ const std::string& Gbk(Id id) {
   return converted[static_cast<size_t>(id)];
 }
 
-const char* Utf8(Id id) { return kUtf8[static_cast<size_t>(id)]; }
+const char* Utf8(Id id) {
+  return kUtf8[static_cast<size_t>(id)];
+}
 
 }  // namespace texts

@@ -23,7 +23,7 @@ enum class PortStatus {
 
 struct PortError {
   PortStatus status = PortStatus::kOk;
-  int errorCode = 0;  // errno, 0 when not from the system
+  int errorCode = 0;   // errno, 0 when not from the system
   std::string device;  // the device node involved, when known
   [[nodiscard]] bool ok() const { return status == PortStatus::kOk; }
 };

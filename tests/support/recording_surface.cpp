@@ -22,14 +22,18 @@ void RecordingSurface::StartNoticeTimer(int milliseconds) {
   ++noticeTimerStarts;
 }
 
-void RecordingSurface::KillNoticeTimer() { noticeTimerRunning = false; }
+void RecordingSurface::KillNoticeTimer() {
+  noticeTimerRunning = false;
+}
 
 void RecordingSurface::AppendToLogPane(const std::string& gbkText) {
   ++paneAppends;
   pane += gbkText;
 }
 
-void RecordingSurface::SetUpdateIndicator(bool on) { indicatorHistory.push_back(on); }
+void RecordingSurface::SetUpdateIndicator(bool on) {
+  indicatorHistory.push_back(on);
+}
 
 std::optional<std::string> RecordingSurface::AskLogFileName() {
   ++logFileQuestions;

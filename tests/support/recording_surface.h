@@ -23,7 +23,8 @@ class RecordingSurface : public DialogSurface {
   explicit RecordingSurface(DialogState& state) : state_(state), controls_(state) {}
 
   void UpdateData(bool saveAndValidate) override;
-  void MessageBox(const std::string& gbkText, MessageIcon icon, const std::string& gbkCaption) override;
+  void MessageBox(const std::string& gbkText, MessageIcon icon,
+                  const std::string& gbkCaption) override;
   void StartNoticeTimer(int milliseconds) override;
   void KillNoticeTimer() override;
   void AppendToLogPane(const std::string& gbkText) override;
