@@ -1,10 +1,9 @@
 // Profile files, good and bad, and the hash that names their content.
 
-#include "station/profile.h"
-
 #include <gtest/gtest.h>
 
 #include "platform/gbk.h"
+#include "station/profile.h"
 #include "station/sha256.h"
 
 namespace {

@@ -1,14 +1,14 @@
 // The station sequence over a fake unit: each step's success, refusal and time-out, as one
 // table, each verdict written to a real SQLite file and read back.
 
-#include "station/station_engine.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <deque>
 #include <filesystem>
 #include <map>
+
+#include "station/station_engine.h"
 
 namespace {
 
