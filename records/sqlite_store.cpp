@@ -105,7 +105,7 @@ constexpr std::string_view kSelectRecords =
     " console_version FROM unit_record"
     " WHERE (?1 = '' OR imei = ?1) AND (?2 < 0 OR passed = ?2)"
     " AND (?3 = '' OR started_utc >= ?3) AND (?4 = '' OR started_utc < ?4)"
-    " ORDER BY started_utc DESC, record_id DESC LIMIT ?5";
+    " ORDER BY started_utc DESC, rowid DESC LIMIT ?5";
 constexpr std::string_view kSelectMismatches =
     "SELECT field, expected, actual FROM unit_mismatch WHERE record_id = ?1 ORDER BY seq";
 constexpr std::string_view kSelectReasons =
