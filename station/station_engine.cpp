@@ -238,6 +238,14 @@ bool StationEngine::TakeExchangeReply(const std::vector<std::string>& fields,
       Fail(ex.group + " set (ok)", came, now);
     return true;
   }
+  // A late or repeated set confirmation is no read answer (unless "ok" is what was set).
+  bool allOk = true;
+  bool expectOk = true;
+  for (std::size_t i = 0; i < ex.replyKeys.size(); ++i) {
+    allOk = allOk && fields[2 * i + 1] == "ok";
+    expectOk = expectOk && ex.expected[i] == "ok";
+  }
+  if (allOk && !expectOk) return false;
   bool same = true;
   for (std::size_t i = 0; i < ex.replyKeys.size(); ++i) {
     const std::string& actual = fields[2 * i + 1];

@@ -20,6 +20,7 @@ struct FakeUnit : station::UnitLink {
   std::map<std::string, std::string> params{{"imei", "860000000000001"}, {"ver", "FW1"}};
   std::string silentOn;                 // a command starting so gets no answer
   std::string refuseKey, misreportKey;  // its set answers "error" / its read answers "x"
+  bool repeatConfirmations = false;     // every confirmation comes twice
   std::optional<std::string> testResult = "gsm,ok,gps,ok,key,ok";
   station::GpsMeasure gps{4.0, 6, {40, 38, 30, 20}};
   std::vector<std::string> sent;
@@ -45,6 +46,7 @@ struct FakeUnit : station::UnitLink {
       reply += (i ? "," : "") + f[i] + "," + answer;
     }
     replies.push_back(reply + "#\r\n");
+    if (repeatConfirmations && f.size() > 1 && f[1] != "?") replies.push_back(replies.back());
   }
   void StartTest(std::chrono::milliseconds) override {
     sent.emplace_back("factory_test");
@@ -110,6 +112,12 @@ TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
        false,
        {"apply"},
        "none"},
+      {"confirmations repeated",
+       [](FakeUnit& u, auto&) { u.repeatConfirmations = true; },
+       {},
+       true,
+       {},
+       ""},
       {"read back differs",
        [](FakeUnit& u, auto&) { u.misreportKey = "sos2"; },
        {},
