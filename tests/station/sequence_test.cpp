@@ -113,7 +113,10 @@ TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
        {"apply"},
        "none"},
       {"confirmations repeated",
-       [](FakeUnit& u, auto&) { u.repeatConfirmations = true; },
+       [](FakeUnit& u, station::StationSettings& s) {
+         u.repeatConfirmations = true;
+         s.profile.values = {{"monitor", "555"}};  // the read-back follows its own set
+       },
        {},
        true,
        {},
