@@ -36,6 +36,9 @@ struct ConsoleEnvironment {
   int testTimeoutMilliseconds = 60000;
 };
 
+// What the operator sees about a port (UTF-8): its node, USB identity, maker and serial.
+std::string PortDetailsText(const ports::PortEntry& entry);
+
 class ConfigLogic final : public PortOwner {
  public:
   ConfigLogic(DialogState& state, DialogSurface& surface, UiDispatcher& ui,

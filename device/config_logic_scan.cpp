@@ -40,7 +40,8 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// What the operator sees about the connected port (UTF-8).
+}  // namespace
+
 std::string PortDetailsText(const ports::PortEntry& entry) {
   if (entry.isVirtual) return "virtual tracker port → " + entry.node;
   std::string text = BaseName(entry.node);
@@ -55,6 +56,8 @@ std::string PortDetailsText(const ports::PortEntry& entry) {
   if (!entry.usbInterface.empty()) text += " · interface " + entry.usbInterface;
   return text;
 }
+
+namespace {
 
 bool IsWorthExplaining(const serial::PortError& error) {
   switch (error.status) {

@@ -23,6 +23,7 @@ ConsoleStation::ConsoleStation(ConfigLogic& logic, DialogState& state, records::
 
 ConsoleStation::~ConsoleStation() {
   if (enabled_) {
+    engine_.OnStopped(Clock::now());
     logic_.SetObserver(nullptr);
     logic_.SetStationMode(false);
   }
@@ -34,11 +35,16 @@ void ConsoleStation::SetEnabled(bool on) {
   logic_.SetObserver(on ? this : nullptr);
   logic_.SetStationMode(on);
   if (!on) {
-    engine_.OnUnplugged(Clock::now());
+    engine_.OnStopped(Clock::now());
     return;
   }
   if (state_.m_linkState == T(kLinkConnected)) {
-    OnLinkUp(gbk::ToUtf8(state_.m_portName), {});
+    const std::string port = gbk::ToUtf8(state_.m_portName);
+    std::string identity;
+    for (const ports::PortEntry& entry : logic_.LastPortList()) {
+      if (entry.portName == port) identity = PortDetailsText(entry);
+    }
+    OnLinkUp(port, identity);
   }
 }
 

@@ -341,13 +341,24 @@ void StationEngine::OnTick(Clock::time_point now) {
   Finish(now);
 }
 
+void StationEngine::Interrupt(const std::string& step, const std::string& why,
+                              Clock::time_point now) {
+  if (!Running()) return;
+  const std::string during = why + " during " + std::string(StepName(step_));
+  record_.reasons.push_back({step, "the sequence to run to its verdict", during});
+  Report(during, true, now);
+  Finish(now);
+}
+
+void StationEngine::OnStopped(Clock::time_point now) {
+  Interrupt("stopped", "station stopped", now);
+  step_ = Step::kIdle;
+  port_.clear();
+  pending_.clear();
+}
+
 void StationEngine::OnUnplugged(Clock::time_point now) {
-  if (Running()) {
-    const std::string during = "unplugged during " + std::string(StepName(step_));
-    record_.reasons.push_back({"unplugged", "the unit until its verdict", during});
-    Report(during, true, now);
-    Finish(now);
-  }
+  Interrupt("unplugged", "unplugged", now);
   step_ = Step::kIdle;
   port_.clear();
   pending_.clear();

@@ -90,6 +90,8 @@ class StationEngine {
   void OnReply(std::string_view reply, Clock::time_point now);
   void OnTick(Clock::time_point now);
   void OnUnplugged(Clock::time_point now);
+  // The station stops (mode switched off, program ending): a unit under test gets its FAIL.
+  void OnStopped(Clock::time_point now);
 
   [[nodiscard]] Step CurrentStep() const { return step_; }
   // The port of the unit under test or awaiting its unplug (empty when idle).
@@ -120,6 +122,7 @@ class StationEngine {
   void TakeStatus(const std::vector<std::string>& fields);
   void CheckGps(Clock::time_point now, bool final);
   void FailTest(Clock::time_point now);
+  void Interrupt(const std::string& step, const std::string& why, Clock::time_point now);
 
   UnitLink& link_;
   records::RecordStore* store_;

@@ -3,11 +3,16 @@
 // time-out ends.
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFile>
 #include <QListWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <csignal>
 #include <fstream>
 
+#include "app/records_view.h"
 #include "app/station_panel.h"
 #include "app/ui_text.h"
 #include "tests/gui/gui_support.h"
@@ -40,6 +45,7 @@ class TestStationWindow : public QObject {
   }
   void stationModeRunsAUnitToAVerdictAndARecord();
   void testResultReadsFailWhenTheTimeOutEnds();
+  void recordsViewCountsFiltersAndExports();
 
  private:
   QTemporaryDir m_home;
@@ -100,6 +106,54 @@ void TestStationWindow::testResultReadsFailWhenTheTimeOutEnds() {
     QTest::qWait(3000);  // past the time-out: a result once reached stays
     QCOMPARE(c.Shown(1058), row.result);
   }
+}
+
+void TestStationWindow::recordsViewCountsFiltersAndExports() {
+  QTemporaryDir dir;
+  records::StoreStatus status;
+  auto store = records::OpenStore("sqlite:" + dir.filePath("r.sqlite").toStdString(), &status);
+  QVERIFY(store);
+  const auto iso = [](const QDateTime& t) {
+    return t.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toStdString();
+  };
+  const QDateTime now = QDateTime::currentDateTime();
+  const struct {
+    const char* imei;
+    QDateTime started;
+    bool passed;
+  } units[] = {
+      {"111", now, true}, {"222", now, false}, {"111", now, true}, {"333", now.addDays(-3), true}};
+  int n = 0;
+  for (const auto& u : units) {
+    records::UnitRecord r;
+    r.recordId = "r" + std::to_string(n++);
+    r.startedUtc = r.endedUtc = iso(u.started);
+    r.imei = u.imei;
+    r.passed = u.passed;
+    QVERIFY(store->Append(r).ok);
+  }
+  RecordsView view(*store, nullptr);
+  QString told;
+  view.messageHook = [&](const QString& text) { told = text; };
+  QVERIFY2(view.Counts()->text().contains(QStringLiteral("PASS 2    FAIL 1")),
+           qPrintable(view.Counts()->text()));
+  QCOMPARE(view.Table()->rowCount(), 4);
+  view.ImeiFilter()->setText(QStringLiteral("111"));
+  view.Refresh();
+  QCOMPARE(view.Table()->rowCount(), 2);
+  view.ImeiFilter()->clear();
+  view.VerdictFilter()->setCurrentIndex(2);  // FAIL
+  QCOMPARE(view.Table()->rowCount(), 1);
+  QCOMPARE(view.Table()->item(0, 1)->text(), QStringLiteral("222"));
+
+  view.From()->setDate(now.date().addDays(-3));  // three days back to today: all four
+  QVERIFY(view.ExportTo(dir.filePath(QStringLiteral("out.csv"))));
+  QFile csv(dir.filePath(QStringLiteral("out.csv")));
+  QVERIFY(csv.open(QIODevice::ReadOnly));
+  QCOMPARE(csv.readAll().count("\r\n"), 5);  // header and four records
+  view.From()->setDate(now.date());
+  QVERIFY(view.ExportTo(dir.filePath(QStringLiteral("today.csv"))));
+  QCOMPARE(told, UiText(texts::Id::kRecordsExported) + QStringLiteral("3"));
 }
 
 QTEST_MAIN(TestStationWindow)
