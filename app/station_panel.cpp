@@ -128,6 +128,7 @@ void StationPanel::Build() {
   progress_ = new QListWidget(body_);
   progress_->setObjectName(QStringLiteral("stationProgress"));
   progress_->setAccessibleName(UiText(texts::Id::kStationProgress));
+  progress_->setMaximumHeight(fontMetrics().lineSpacing() * 10);
   grid->addWidget(progress_, 0, 3, 3, 1);
   verdict_ = new QLabel(UiText(texts::Id::kStationWaiting), body_);
   verdict_->setObjectName(QStringLiteral("stationVerdict"));
@@ -339,7 +340,7 @@ void StationPanel::OnVerdict(const records::UnitRecord& record, const records::S
 
 void StationPanel::ShowVerdict(const QString& text, const QString& colour) {
   verdict_->setText(text);
-  QFont font = verdict_->font();
+  QFont font = this->font();  // the panel's: the verdict's own grows with every call
   font.setPointSize(std::max(QFontInfo(font).pointSize(), 9) * 3);
   font.setBold(true);
   verdict_->setFont(font);
