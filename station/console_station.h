@@ -2,6 +2,11 @@
 // The station sequence on the console's own logic: the logic's link and replies drive the
 // engine, the engine's requests go out through the logic's encoder. The window and the headless
 // jig both run one per port. UI thread only; call Tick every 100 ms or so.
+//
+// Without a window: a DialogState, a DialogSurface of one's own (boxes and the log pane to a
+// stream), a StdUiDispatcher and a ConfigLogic on them; then a ConsoleStation with a store and
+// a listener, Engine().SetSettings(...), SetEnabled(true), logic.OnInitDialog(), and a loop of
+// ui.RunFor(100 ms), logic.OnDeviceNoticesReadable() when DeviceNoticeFd() is readable, Tick().
 
 #include "device/config_logic.h"
 #include "device/dialog_state.h"
