@@ -133,6 +133,12 @@ void ConfigLogic::ParseNmea(const char* sentence) {
   if (outcome.refresh) m_surface.UpdateData(false);
 }
 
+void ConfigLogic::StartFirstFixClock() {
+  m_gps.firstFix.Start();
+  m_gps.recordingFirstFix = false;
+  m.m_ttff.clear();
+}
+
 // ---------------------------------------------------------------------------------------
 // Log pane and file
 
