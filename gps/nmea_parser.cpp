@@ -167,6 +167,7 @@ struct Context {
   const NmeaTexts& texts;
   NmeaTables& t;
   GpsPanelMembers& p;
+  bool timed;  // field 1 is the time of day
 };
 
 bool IsFixed(FixQuality fix) {
@@ -274,6 +275,7 @@ void SetFix(Context& c, FixQuality fix) {
   if (c.t.firstFix.OnFixState(IsFixed(fix))) {
     c.p.m_ttff = OneDecimal(c.t.firstFix.Result().seconds);
     c.t.recordingFirstFix = true;
+    c.t.firstFixTime = c.timed ? c.f[1] : "";
   }
 }
 
@@ -309,11 +311,6 @@ std::string DopText(const char* field) {
 NmeaOutcome ApplyPosition(Context& c, const Position& position, FixQuality fix) {
   const FieldTable& f = c.f;
   NmeaTables& t = c.t;
-  if (t.recordingFirstFix) {
-    // The next epoch: what the fix epoch said about its satellites is complete.
-    RecordFirstFix(c);
-    t.recordingFirstFix = false;
-  }
   t.positionSeen = true;
   t.g_gpsUpdateToggle = t.g_gpsUpdateToggle == 0 ? 1 : 0;
   int satellites = 0;
@@ -328,10 +325,21 @@ NmeaOutcome ApplyPosition(Context& c, const Position& position, FixQuality fix) 
   return {.refresh = true, .setIndicator = true, .indicatorOn = t.g_gpsUpdateToggle != 0};
 }
 
+// A sentence of the next second: what the fix's second said about its satellites is complete.
+// A fix that GSA brought takes the time of the second's next timed sentence.
+void EndFirstFixRecording(Context& c) {
+  if (!c.t.recordingFirstFix) return;
+  if (c.t.firstFixTime.empty()) c.t.firstFixTime = c.f[1];
+  if (c.t.firstFixTime == c.f[1]) return;
+  RecordFirstFix(c);
+  c.t.recordingFirstFix = false;
+}
+
 NmeaOutcome OnGga(Context& c) {
   Position position;
   if (!PositionSentenceValid(c.f, &position)) return {};
   c.t.lastGgaTime = c.f[1];
+  EndFirstFixRecording(c);
   return ApplyPosition(c, position, QualityOfGga(c.f[6][0]));
 }
 
@@ -340,6 +348,7 @@ NmeaOutcome OnGns(Context& c) {
   Position position;
   if (!PositionSentenceValid(c.f, &position)) return {};
   if (!IsEmpty(c.f[1]) && c.t.lastGgaTime == c.f[1]) return {};
+  EndFirstFixRecording(c);
   return ApplyPosition(c, position, QualityOfGns(c.f[6]));
 }
 
@@ -388,14 +397,30 @@ void RecordUsedPrnsForCells(Context& c) {
   }
 }
 
+// A GN GSA without a system id: the system of the satellite in view with that number, where
+// only one is (numbers of different systems' own numberings overlap), else the NMEA ranges.
+bool UsedConstellation(const Context& c, const std::vector<SatelliteInView>& view, int number,
+                       Constellation* constellation) {
+  if (c.talker == Talker::kMulti) {
+    const auto same = [number](const SatelliteInView& s) { return s.number == number; };
+    const auto first = std::find_if(view.begin(), view.end(), same);
+    if (first != view.end() && std::count_if(view.begin(), view.end(), same) == 1) {
+      *constellation = first->constellation;
+      return true;
+    }
+  }
+  return ConstellationOf(c.talker, number, constellation);
+}
+
 void AddUsed(Context& c, int systemId) {
+  const std::vector<SatelliteInView> view = SatellitesInView(c.t);
   Constellation bySystem{};
   const bool systemKnown = ConstellationOfSystemId(systemId, &bySystem);
   for (std::size_t j = 0; j < kGsaPrnSlots; ++j) {
     int prn = 0;
     if (!ReadWhole(c.f[kGsaFirstPrn + j], 1, 499, &prn)) continue;
     Constellation constellation = bySystem;
-    if (!systemKnown && !ConstellationOf(c.talker, prn, &constellation)) continue;
+    if (!systemKnown && !UsedConstellation(c, view, prn, &constellation)) continue;
     if (!IsUsed(c.t, constellation, prn)) c.t.used.push_back({constellation, prn, 0});
   }
 }
@@ -554,6 +579,7 @@ NmeaOutcome OnRmc(Context& c) {
       (courseGiven && !ReadDecimal(f[8], 0, 360, &course)) || !DateValid(f[9])) {
     return {};
   }
+  EndFirstFixRecording(c);
   c.p.m_gpsDate = FormatDate(f[9]);
   c.p.m_speed = speedGiven ? OneDecimal(speed * 1.852) : std::string();
   c.p.m_course = courseGiven ? OneDecimal(course) : std::string();
@@ -608,7 +634,7 @@ NmeaOutcome ParseSentence(std::string_view sentence, const NmeaTexts& texts, Nme
                                 [type](const SentenceType& s) { return s.name == type; });
   if (row == std::end(kSentenceTypes)) return {};
   const FieldTable fields(body);
-  Context context{fields, talker, texts, tables, panel};
+  Context context{fields, talker, texts, tables, panel, type != "GSA" && type != "GSV"};
   const NmeaOutcome outcome = row->handler(context);
   tables.lastWasGsa = type == "GSA";
   panel.m_satellites = SatellitesInView(tables);

@@ -75,7 +75,8 @@ struct NmeaTables {
   bool positionSeen = false;  // the receiver sends GGA or GNS: they decide the fix
   std::string lastGgaTime;
   FirstFixClock firstFix;
-  bool recordingFirstFix = false;  // the fix epoch's satellites are still arriving
+  bool recordingFirstFix = false;  // the fix epoch's satellites are still arriving ...
+  std::string firstFixTime;        // ... until a sentence of another time of day
 
   // True when the low byte of `prn` is one of the satellites the last GPS GSA recorded.
   [[nodiscard]] bool IsUsedPrn(std::int32_t prn) const;
