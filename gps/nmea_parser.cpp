@@ -452,7 +452,7 @@ struct GsvShape {
 bool BlockValid(const FieldTable& f, std::size_t first) {
   int value = 0;
   if (IsEmpty(f[first])) return true;  // an empty slot
-  return ReadWhole(f[first], 1, 499, &value) &&
+  return ReadWhole(f[first], 0, 499, &value) &&
          (IsEmpty(f[first + 1]) || ReadWhole(f[first + 1], 0, 90, &value)) &&
          (IsEmpty(f[first + 2]) || ReadWhole(f[first + 2], 0, 360, &value)) &&
          (IsEmpty(f[first + 3]) || ReadWhole(f[first + 3], 0, 99, &value));

@@ -4,12 +4,14 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "device/texts.h"
 #include "platform/gbk.h"
+#include "tools/sim/nmea_drive.h"
 
 namespace nmea_test {
 namespace {
@@ -75,6 +77,15 @@ PanelRun::PanelRun() {
 }
 
 void PanelRun::Feed(const char* sentence) {
+  const std::string_view text = sentence != nullptr ? sentence : "";
+  if (text.empty() || text.front() != '$' || text.find('*') != std::string_view::npos) {
+    FeedRaw(sentence);
+    return;
+  }
+  FeedRaw(sim::WithNmeaChecksum(text.substr(1)).c_str());
+}
+
+void PanelRun::FeedRaw(const char* sentence) {
   static const gps::NmeaTexts texts{T(kNoFix), T(kFixNonDifferential), T(kFixDifferential),
                                     T(kFixInvalid), T(kFixed)};
   ++sentences;

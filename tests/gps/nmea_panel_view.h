@@ -24,8 +24,11 @@ struct PanelRun {
   bool indicatorOn = false;  // unchecked at start
   gps::NmeaOutcome last;
 
+  // A '$' sentence without '*' gets its checksum, as a receiver sends it; FeedRaw sends the
+  // bytes as they are.
   void Feed(const char* sentence);
   void Feed(const std::string& sentence) { Feed(sentence.c_str()); }
+  void FeedRaw(const char* payload);
 };
 
 // Every panel member (strings quoted, GBK shown as UTF-8), the four tables and the counts as
