@@ -440,8 +440,8 @@ QHBoxLayout* CConfigDlg::BuildGnssRow() {
   for (const auto& [label, id] : cells) {
     QLineEdit* display = AddDisplay(id);
     const bool wide = id == kGpsDate;
-    display->setMinimumWidth(
-        fontMetrics().horizontalAdvance(wide ? QStringLiteral("0000-00-00  ") : QStringLiteral("00000.0")));
+    display->setMinimumWidth(fontMetrics().horizontalAdvance(wide ? QStringLiteral("0000-00-00  ")
+                                                                  : QStringLiteral("00000.0")));
     row->addWidget(AddLabel(UiText(label), display));
     row->addWidget(display, wide ? 2 : 1);
   }

@@ -88,6 +88,20 @@ void SkyPlot::paintEvent(QPaintEvent* /*event*/) {
     painter.drawText(QRectF(at.x() - 10, at.y() - 10, 20, 20), Qt::AlignCenter, text);
   }
 
+  // Which colour is which system, for the systems in view.
+  std::vector<gps::Constellation> systems;
+  for (const gps::SatelliteInView& s : m_satellites) {
+    if (std::find(systems.begin(), systems.end(), s.constellation) == systems.end()) {
+      systems.push_back(s.constellation);
+    }
+  }
+  double legendY = metrics.height();
+  for (const gps::Constellation system : systems) {
+    painter.setPen(SystemColour(system));
+    painter.drawText(QPointF(4, legendY), SystemName(system));
+    legendY += metrics.height();
+  }
+
   // Each satellite with a known place: filled when used, a ring when only in view.
   const double dot = metrics.height() * 0.45;
   for (const gps::SatelliteInView& s : m_satellites) {
@@ -117,6 +131,7 @@ SatelliteView::SatelliteView(QWidget* owner) : QWidget(owner, Qt::Window) {
   m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_table->verticalHeader()->setVisible(false);
+  m_table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   auto* layout = new QHBoxLayout(this);
   layout->addWidget(m_plot, 1);
@@ -135,9 +150,12 @@ void SatelliteView::FillTable() {
   m_table->setRowCount(static_cast<int>(m_satellites.size()));
   int row = 0;
   for (const gps::SatelliteInView& s : m_satellites) {
-    const QString cells[] = {SystemName(s.constellation), QString::number(s.number),
-                             Known(s.elevation),          Known(s.azimuth),
-                             Known(s.snr),                s.used ? UiText(texts::Id::kUsedYes) : QString()};
+    const QString cells[] = {SystemName(s.constellation),
+                             QString::number(s.number),
+                             Known(s.elevation),
+                             Known(s.azimuth),
+                             Known(s.snr),
+                             s.used ? UiText(texts::Id::kUsedYes) : QString()};
     for (int column = 0; column < 6; ++column) {
       auto* item = new QTableWidgetItem(cells[column]);
       if (column > 0) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -152,10 +152,10 @@ struct Position {
 
 // Both coordinates given and sound, or both empty; false for anything else.
 bool ReadPosition(const FieldTable& f, std::size_t first, Position* position) {
-  const Coordinate latitude = ReadCoordinate(f[first], f[first + 1], 90, 'N', 'S',
-                                             &position->latitude);
-  const Coordinate longitude = ReadCoordinate(f[first + 2], f[first + 3], 180, 'E', 'W',
-                                              &position->longitude);
+  const Coordinate latitude =
+      ReadCoordinate(f[first], f[first + 1], 90, 'N', 'S', &position->latitude);
+  const Coordinate longitude =
+      ReadCoordinate(f[first + 2], f[first + 3], 180, 'E', 'W', &position->longitude);
   return latitude != Coordinate::kBad && latitude == longitude;
 }
 
@@ -468,7 +468,8 @@ bool TailValid(const FieldTable& f, std::size_t from, int* signal) {
 }
 
 bool ReadGsvShape(const FieldTable& f, GsvShape* shape) {
-  if (!ReadWhole(f[1], 1, 20, &shape->total) || !ReadWhole(f[2], 1, shape->total, &shape->message) ||
+  if (!ReadWhole(f[1], 1, 20, &shape->total) ||
+      !ReadWhole(f[2], 1, shape->total, &shape->message) ||
       !ReadWhole(f[3], 0, 4 * shape->total, &shape->inView)) {
     return false;
   }
@@ -562,8 +563,8 @@ bool DateValid(const char* field) {
 std::string FormatDate(const char* field) {
   if (IsEmpty(field)) return {};
   const int year = (field[4] - '0') * 10 + (field[5] - '0');
-  return std::string(year >= 80 ? "19" : "20") + field[4] + field[5] + '-' + field[2] +
-         field[3] + '-' + field[0] + field[1];
+  return std::string(year >= 80 ? "19" : "20") + field[4] + field[5] + '-' + field[2] + field[3] +
+         '-' + field[0] + field[1];
 }
 
 NmeaOutcome OnRmc(Context& c) {
@@ -661,9 +662,8 @@ NmeaOutcome ParseNmea(const char* payload, const NmeaTexts& texts, NmeaTables& t
   std::size_t begin = all.find('$');
   while (begin != std::string_view::npos) {
     const std::size_t end = all.find_first_of("$\r\n", begin + 1);
-    const NmeaOutcome one =
-        ParseSentence(all.substr(begin, end == std::string_view::npos ? end : end - begin), texts,
-                      tables, panel);
+    const NmeaOutcome one = ParseSentence(
+        all.substr(begin, end == std::string_view::npos ? end : end - begin), texts, tables, panel);
     outcome.refresh = outcome.refresh || one.refresh;
     if (one.setIndicator) {
       outcome.setIndicator = true;

@@ -8,7 +8,7 @@ bool TalkerOf(std::string_view letters, Talker* talker) {
     Talker talker;
   };
   static constexpr Row kRows[] = {
-      {"GP", Talker::kGps},    {"GN", Talker::kMulti},  {"GL", Talker::kGlonass},
+      {"GP", Talker::kGps},     {"GN", Talker::kMulti},  {"GL", Talker::kGlonass},
       {"GA", Talker::kGalileo}, {"GB", Talker::kBeidou}, {"BD", Talker::kBeidou},
       {"GQ", Talker::kQzss},
   };

@@ -38,10 +38,10 @@ TEST(NmeaParser, WorkedExample) {
   run.Feed(kWorkedGga);
   EXPECT_TRUE(run.last.refresh);
   EXPECT_TRUE(run.last.setIndicator);
-  ExpectView(run, {"m_gpsTime: \"08:45:12\"", "m_latitude: \"31.508683\"",
-                   "m_longitude: \"121.448072\"", "m_fixType: \"差分定位\"", "m_satsUsed: \"07\"",
-                   "m_altitude: \"12.5\"", "m_fixState: \"定位\"", "indicator: on",
-                   "g_usedSatCount: 7", "g_gpsUpdateToggle: 1"});
+  ExpectView(
+      run, {"m_gpsTime: \"08:45:12\"", "m_latitude: \"31.508683\"", "m_longitude: \"121.448072\"",
+            "m_fixType: \"差分定位\"", "m_satsUsed: \"07\"", "m_altitude: \"12.5\"",
+            "m_fixState: \"定位\"", "indicator: on", "g_usedSatCount: 7", "g_gpsUpdateToggle: 1"});
 
   run.Feed(kWorkedGsa);
   EXPECT_FALSE(run.last.refresh);
@@ -70,7 +70,7 @@ struct PanelCase {
 };
 
 const std::string kUsed4And5 = "$GPGGA,,,,,,1,02";  // two satellites in use ...
-const std::string kGsa4And5 = "$GPGSA,A,3,04,05";    // ... numbers 4 and 5
+const std::string kGsa4And5 = "$GPGSA,A,3,04,05";   // ... numbers 4 and 5
 
 std::string EightyFieldSatelliteSentence() {
   std::string sentence = "$GPGSV,1,1,01,04,10,100,42";
@@ -193,7 +193,8 @@ struct IgnoredCase {
 };
 
 const IgnoredCase kIgnoredCases[] = {
-    {"wrong checksum", "$GPGGA,084512.00,3130.5210,N,12126.8843,E,1,03,1.1,12.5,M,8.4,M,,*6F", true},
+    {"wrong checksum", "$GPGGA,084512.00,3130.5210,N,12126.8843,E,1,03,1.1,12.5,M,8.4,M,,*6F",
+     true},
     {"no checksum", "$GPGGA,084512.00,3130.5210,N,12126.8843,E,1,03,1.1,12.5,M,8.4,M,,", true},
     {"checksum of one digit", "$GPGSV,1,1,00*7", true},
     {"text after the checksum", "$GPGSV,1,1,00*79x", true},
@@ -228,8 +229,7 @@ const IgnoredCase kIgnoredCases[] = {
     {"absurd DOP", "$GPGSA,A,3,04,,,,,,,,,,,,500.0,1.0,1.0"},
     {"absurd message numbers", "$GPGSV,9,2147483647,2147483647,04,1,1,44"},
     {"more satellites than the group has room for", "$GPGSV,1,1,05,04,1,1,44"},
-    {"last sentence with more blocks than satellites left",
-     "$GPGSV,2,2,05,04,1,1,44,05,1,1,55"},
+    {"last sentence with more blocks than satellites left", "$GPGSV,2,2,05,04,1,1,44,05,1,1,55"},
     {"80 fields", EightyFieldSatelliteSentence()},
     {"elevation above 90", "$GPGSV,1,1,01,04,91,120,44"},
     {"SNR above 99", "$GPGSV,1,1,01,04,45,120,300"},

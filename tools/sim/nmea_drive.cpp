@@ -96,7 +96,8 @@ SkyCounts CountSatellites(const std::vector<std::string>& sentences) {
   for (const std::string& s : sentences) {
     if (s.size() < 6) continue;
     if (s.compare(3, 3, "GGA") == 0) counts.used = NumberField(s, 7);
-    if (s.compare(3, 3, "GSV") == 0 && NumberField(s, 2) == 1) counts.inView = NumberField(s, 3);
+    // One group per constellation (GPGSV, GLGSV, GBGSV, ...): their counts add up.
+    if (s.compare(3, 3, "GSV") == 0 && NumberField(s, 2) == 1) counts.inView += NumberField(s, 3);
   }
   return counts;
 }

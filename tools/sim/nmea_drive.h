@@ -29,7 +29,8 @@ struct Satellite {
   int snr = 0;           // dB-Hz; 0 when not tracked
 };
 
-// Satellite counts as a second of sentences tells them (GGA's used count, GSV's in view),
+// Satellite counts as a second of sentences tells them (GGA's used count, the in-view counts
+// of every talker's GSV group),
 // for the status report while a log is replayed. Missing sentences count 0.
 struct SkyCounts {
   int inView = 0;
