@@ -356,6 +356,7 @@ NmeaOutcome OnGns(Context& c) {
 
 constexpr std::size_t kGsaFirstPrn = 3;
 constexpr std::size_t kGsaPrnSlots = 12;
+constexpr std::size_t kMostUsed = 96;
 
 bool GsaValid(const FieldTable& f, int* systemId) {
   const std::string_view mode = f[2];
@@ -421,7 +422,10 @@ void AddUsed(Context& c, int systemId) {
     if (!ReadWhole(c.f[kGsaFirstPrn + j], 1, 499, &prn)) continue;
     Constellation constellation = bySystem;
     if (!systemKnown && !UsedConstellation(c, view, prn, &constellation)) continue;
-    if (!IsUsed(c.t, constellation, prn)) c.t.used.push_back({constellation, prn, 0});
+    // A receiver uses a few dozen at most; a flood of GSA sentences cannot grow the set.
+    if (!IsUsed(c.t, constellation, prn) && c.t.used.size() < kMostUsed) {
+      c.t.used.push_back({constellation, prn, 0});
+    }
   }
 }
 
