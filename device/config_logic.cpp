@@ -134,8 +134,8 @@ void ConfigLogic::ParseNmea(const char* sentence) {
 }
 
 void ConfigLogic::StartFirstFixClock() {
+  gps::ForgetReceiver(m_gps, m);
   m_gps.firstFix.Start();
-  m_gps.recordingFirstFix = false;
   m.m_ttff.clear();
 }
 

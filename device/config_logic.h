@@ -103,7 +103,8 @@ class ConfigLogic final : public PortOwner {
 
   // --- GPS ---------------------------------------------------------------------------
   void ParseNmea(const char* sentence);
-  // A connection was made: time the receiver's first fix from now.
+  // A connection was made: time the receiver's first fix from now, and forget the satellites
+  // the receiver before it reported (a new unit must not show the last one's sky).
   void StartFirstFixClock();
   // The last time to first fix, with the satellites used and their signals at that moment
   // (have is false until the receiver reports a fix after the connection).

@@ -585,6 +585,8 @@ NmeaOutcome OnRmc(Context& c) {
     return {};
   }
   EndFirstFixRecording(c);
+  // Without GGA or GNS, RMC is the receiver's only time of day.
+  if (!c.t.positionSeen && !IsEmpty(f[1])) c.p.m_gpsTime = FormatTime(f[1]);
   c.p.m_gpsDate = FormatDate(f[9]);
   c.p.m_speed = speedGiven ? OneDecimal(speed * 1.852) : std::string();
   c.p.m_course = courseGiven ? OneDecimal(course) : std::string();
@@ -654,6 +656,16 @@ bool NmeaTables::IsUsedPrn(std::int32_t prn) const {
   const auto end =
       begin + static_cast<std::ptrdiff_t>(std::min<std::size_t>(g_usedSatCount, g_usedPrns.size()));
   return std::find(begin, end, LowByte(prn)) != end;
+}
+
+void ForgetReceiver(NmeaTables& tables, GpsPanelMembers& panel) {
+  tables.groups.clear();
+  tables.used.clear();
+  tables.lastWasGsa = false;
+  tables.positionSeen = false;
+  tables.lastGgaTime.clear();
+  tables.recordingFirstFix = false;
+  panel.m_satellites.clear();
 }
 
 NmeaOutcome ParseNmea(const char* payload, const NmeaTexts& texts, NmeaTables& tables,

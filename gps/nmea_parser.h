@@ -89,6 +89,10 @@ struct NmeaOutcome {
   bool indicatorOn = false;   // ... to this
 };
 
+// A new receiver (a connection): forget what the last one said about its satellites and
+// whether it sends position sentences. The panel's texts and the 32 GPS cells stay.
+void ForgetReceiver(NmeaTables& tables, GpsPanelMembers& panel);
+
 // Parses one payload (NUL-terminated; one sentence or several separated by line ends or
 // '$') into the tables and the panel members. A null payload changes nothing.
 NmeaOutcome ParseNmea(const char* payload, const NmeaTexts& texts, NmeaTables& tables,

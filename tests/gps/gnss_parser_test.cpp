@@ -39,7 +39,7 @@ const GnssCase kCases[] = {
      {"in view: GPS 1 2 3 4 5"}},
     {"RMC alone: date, speed in km/h, course and a differential fix",
      {"$GPRMC,120000,A,,,,,10.0,45.26,311299,,,D"},
-     {"time: \"0\" \"1999-12-31\"", "speed course: \"18.5\" \"45.3\"",
+     {"time: \"12:00:00\" \"1999-12-31\"", "speed course: \"18.5\" \"45.3\"",
       "fix: \"定位\" \"差分定位\" \"0\""}},
     {"RMC alone: V after A is no fix",
      {"$GPRMC,120000,A,,,,,,,311299", "$GPRMC,120001,V,,,,,,,311299"},

@@ -45,9 +45,12 @@ TEST_F(NmeaDialog, FirstFixIsTimedFromTheConnection) {
   EXPECT_TRUE(logic.FirstFixInfo().have);
   EXPECT_DOUBLE_EQ(logic.FirstFixInfo().seconds, 12.3);
   EXPECT_EQ(Shown(&DialogState::m_ttff), "12.3");
-  logic.StartFirstFixClock();  // a new connection forgets it
+  logic.ParseNmea("$GPGSV,1,1,01,04,45,120,42*48");
+  EXPECT_EQ(state.m_satellites.size(), 1U);
+  logic.StartFirstFixClock();  // a new connection forgets the last unit's fix and sky
   EXPECT_FALSE(logic.FirstFixInfo().have);
   EXPECT_EQ(state.m_ttff, "");
+  EXPECT_TRUE(state.m_satellites.empty());
 }
 
 TEST_F(NmeaDialog, SignalRowShowsOnlyAfterTheLastSentenceOfItsGroup) {
