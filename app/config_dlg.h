@@ -19,11 +19,13 @@
 class QAbstractButton;
 class QCheckBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QSocketNotifier;
 class LogPane;
+class SatelliteView;
 class StationPanel;
 
 class CConfigDlg final : public QDialog, public DialogSurface {
@@ -67,6 +69,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] LogPane* Log() const { return m_log; }
   [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
+  [[nodiscard]] SatelliteView* SatellitePanel() const { return m_satelliteView; }
   [[nodiscard]] StationPanel* Station() const { return m_station; }
 
   // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
@@ -100,6 +103,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildParamsGroup();
   QGroupBox* BuildTestGroup();
   QGroupBox* BuildGpsGroup();
+  QHBoxLayout* BuildGnssRow();
   QGroupBox* BuildDebugGroup();
   void BindControls();
 
@@ -125,6 +129,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   LogPane* m_log = nullptr;
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;
+  SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
   QTimer m_testTimer;
   StationPanel* m_station = nullptr;

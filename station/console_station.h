@@ -14,10 +14,9 @@
 
 namespace station {
 
-// What the GPS panel shows now, as the GPS criteria measure it; `ttffSeconds` is what the
-// caller measured from the connection to the first fix.
-GpsMeasure MeasureGpsFromPanel(const DialogState& panel, std::optional<double> ttffSeconds);
-
+// What the GPS criteria measure: the time to first fix since the connection (the logic's
+// first-fix clock) and the satellites in use now with their signals.
+GpsMeasure MeasureGps(const gps::FirstFix& firstFix, const gps::GpsPanelMembers& panel);
 class ConsoleStation final : public LogicObserver, public UnitLink {
  public:
   ConsoleStation(ConfigLogic& logic, DialogState& state, records::RecordStore* store,
@@ -48,8 +47,6 @@ class ConsoleStation final : public LogicObserver, public UnitLink {
   DialogState& state_;
   StationEngine engine_;
   bool enabled_ = false;
-  Clock::time_point connectedAt_{};
-  std::optional<double> ttffSeconds_;
 };
 
 }  // namespace station
