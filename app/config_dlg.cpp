@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
@@ -489,6 +490,19 @@ void CConfigDlg::BindControls() {
   text(kGpsCount, s.m_gpsCount);
   text(kAgpsCount, s.m_agpsCount);
   text(kSimState, s.m_simState);
+  WatchEdits();
+}
+
+void CConfigDlg::WatchEdits() {
+  for (std::size_t i = 0; i < m_bindings.size(); ++i) {
+    auto* edit = qobject_cast<QLineEdit*>(Control(m_bindings[i].id));
+    if (edit == nullptr || m_bindings[i].text == nullptr) continue;
+    m_bindings[i].edit = edit;
+    // Any change the exchange did not make itself: the operator typed, pasted, or a test set it.
+    connect(edit, &QLineEdit::textChanged, this, [this, i] {
+      if (!m_writingControl) m_bindings[i].edited = true;
+    });
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -505,6 +519,7 @@ QString CConfigDlg::ReadControlText(int id) const {
 void CConfigDlg::WriteControlText(int id, const QString& text) {
   QWidget* widget = Control(id);
   if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    const QScopedValueRollback<bool> writing(m_writingControl, true);
     edit->setText(text);
     edit->setCursorPosition(0);
   } else if (auto* label = qobject_cast<QLabel*>(widget)) {
@@ -518,6 +533,15 @@ void CConfigDlg::WriteControlText(int id, const QString& text) {
 }
 
 void CConfigDlg::ExchangeText(Binding& binding, bool saveAndValidate) {
+  // An edit box nobody changed since the last exchange still shows what we wrote: no need to
+  // read it back or compare it, which keeps a received chunk's two exchanges cheap.
+  const bool untouched = binding.edit != nullptr && binding.cached && !binding.edited;
+  if (saveAndValidate && untouched) {
+    if (*binding.text != binding.shownGbk) *binding.text = binding.shownGbk;
+    return;
+  }
+  if (!saveAndValidate && untouched && *binding.text == binding.shownGbk) return;
+  binding.edited = false;
   if (saveAndValidate) {
     const QString now = ReadControlText(binding.id);
     // Unchanged since we wrote it: keep the exact bytes, even ones GBK-to-Unicode could not
@@ -660,16 +684,13 @@ void CConfigDlg::KillNoticeTimer() {
 }
 
 void CConfigDlg::AppendToLogPane(const std::string& gbkText) {
-  QString text = QString::fromStdString(gbk::ToUtf8(gbkText));
-  text.remove(QLatin1Char('\r'));
-  m_log->AppendBatch(text);
+  m_log->AppendBatch(gbkText);
 }
 
 std::string CConfigDlg::LogPaneText() {
-  m_log->Flush();
-  QString text = m_log->toPlainText();
-  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  return gbk::FromUtf8(text.toStdString());
+  // The bytes as they came, so a recording holds what the device sent, even bytes that are
+  // not GBK.
+  return m_log->GbkText();
 }
 
 void CConfigDlg::ClearLogPane() {

@@ -88,6 +88,8 @@ class CConfigDlg final : public QDialog, public DialogSurface {
     QString shown;
     std::string shownGbk;
     bool cached = false;
+    QLineEdit* edit = nullptr;  // an edit box, watched for changes we did not make
+    bool edited = false;
   };
 
   void BuildWindow();
@@ -97,6 +99,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildGpsGroup();
   QGroupBox* BuildDebugGroup();
   void BindControls();
+  void WatchEdits();
 
   QLineEdit* AddEdit(int id, bool readOnly);
   QLineEdit* AddDisplay(int id) { return AddEdit(id, true); }
@@ -120,6 +123,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   LogPane* m_log = nullptr;
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;
+  bool m_writingControl = false;
   QTimer m_noticeTimer;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may
