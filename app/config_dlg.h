@@ -49,6 +49,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void StartNoticeTimer(int milliseconds) override;
   void KillNoticeTimer() override;
   void AppendToLogPane(const std::string& gbkText) override;
+  void AppendSentToLogPane(const std::string& gbkLine) override;
   std::string LogPaneText() override;
   void ClearLogPane() override;
   void SetUpdateIndicator(bool on) override;
@@ -68,6 +69,14 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   // scripted. Without hooks the real dialogs open.
   std::function<void(const QString& text, MessageIcon icon, const QString& caption)> messageBoxHook;
   std::function<std::optional<QString>()> saveFileHook;
+
+  // The log pane's options as the operator set them (for remembering them between runs).
+  [[nodiscard]] loglines::LogOptions LogOptions() const { return m_logic.LogOptions(); }
+  void SetLogOptions(const loglines::LogOptions& options);
+  [[nodiscard]] bool LogHexView() const;
+  void SetLogHexView(bool on);
+  // Ctrl+F: the search row under the log, with the focus in it.
+  void ShowLogSearch();
 
   // Ends the program by any path (Exit, close box, SIGTERM): nested waits return at once.
   void RequestQuit();
@@ -98,6 +107,11 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildTestGroup();
   QGroupBox* BuildGpsGroup();
   QGroupBox* BuildDebugGroup();
+  QWidget* BuildLogOptions();
+  QWidget* BuildLogSearch();
+  void ApplyLogOptions();
+  void FindInLog(bool forward);
+  bool HandleSearchKey(QObject* watched, int key, Qt::KeyboardModifiers modifiers);
   void BindControls();
   void WatchEdits();
 
@@ -124,6 +138,13 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;
   bool m_writingControl = false;
+  QCheckBox* m_showNmea = nullptr;
+  QCheckBox* m_dateAndMs = nullptr;
+  QCheckBox* m_extrasInFile = nullptr;
+  QCheckBox* m_hexView = nullptr;
+  QWidget* m_searchRow = nullptr;
+  QLineEdit* m_searchEdit = nullptr;
+  QLabel* m_searchStatus = nullptr;
   QTimer m_noticeTimer;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may

@@ -80,6 +80,35 @@ QString LogPane::LineText(LineId line) const {
   return QString::fromStdString(gbk::ToUtf8(m_store.Line(line)));
 }
 
+QString LogPane::DisplayText(LineId line) const {
+  if (!m_hexView) return LineText(line);
+  const std::string_view bytes = m_store.Line(line);
+  // The number and the time stay readable; the text after them is shown byte by byte.
+  std::size_t textStart = bytes.find('\t');
+  textStart = textStart == std::string_view::npos ? 0 : bytes.find('\t', textStart + 1);
+  textStart = textStart == std::string_view::npos ? 0 : textStart + 1;
+  QString shown = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(textStart));
+  const QByteArray hex =
+      QByteArray(bytes.data() + textStart, static_cast<qsizetype>(bytes.size() - textStart))
+          .toHex(' ')
+          .toUpper();
+  return shown + QString::fromLatin1(hex);
+}
+
+int LogPane::DisplayLength(LineId line) const {
+  if (!m_hexView) return m_store.LineCharacters(line);
+  return static_cast<int>(DisplayText(line).size());
+}
+
+void LogPane::SetHexView(bool on) {
+  if (on == m_hexView) return;
+  m_hexView = on;
+  m_layouts.clear();
+  m_widestSeen = 0;
+  ClearSelection();
+  Refresh();
+}
+
 QString LogPane::PlainText() const {
   return QString::fromStdString(gbk::ToUtf8(m_store.Text())).remove(QLatin1Char('\r'));
 }
@@ -176,7 +205,7 @@ void LogPane::MeasureFont() {
 QTextLayout& LogPane::Layout(LineId line) {
   auto& slot = m_layouts[line];
   if (slot) return *slot;
-  slot = std::make_unique<QTextLayout>(LineText(line), font());
+  slot = std::make_unique<QTextLayout>(DisplayText(line), font());
   QTextOption option;
   option.setWrapMode(QTextOption::NoWrap);
   option.setTabStopDistance(m_tabStop);
@@ -200,7 +229,9 @@ void LogPane::paintEvent(QPaintEvent* /*event*/) {
   QTextCharFormat selection;
   selection.setBackground(palette().brush(group, QPalette::Highlight));
   selection.setForeground(palette().brush(group, QPalette::HighlightedText));
-  painter.setPen(palette().color(QPalette::Text));
+  const QColor textColor = palette().color(QPalette::Text);
+  const QColor sentColor = palette().color(QPalette::Link);
+  const QColor nmeaColor = palette().color(QPalette::PlaceholderText);
   const int widestBefore = m_widestSeen;
   const int rows = viewport()->height() / m_rowHeight + 1;
   const qreal x = kMargin - horizontalScrollBar()->value();
@@ -209,14 +240,85 @@ void LogPane::paintEvent(QPaintEvent* /*event*/) {
     if (!m_store.Holds(id)) break;
     QTextLayout& layout = Layout(id);
     QList<QTextLayout::FormatRange> ranges;
+    AddHighlights(id, layout.text(), ranges);
     if (selected && id >= from.line && id <= to.line) {
       const int start = id == from.line ? from.column : 0;
       const int end = id == to.line ? to.column : static_cast<int>(layout.text().size()) + 1;
       if (end > start) ranges.append({start, end - start, selection});
     }
+    const logstore::LineKind kind = m_store.Kind(id);
+    painter.setPen(kind == logstore::LineKind::kSent   ? sentColor
+                   : kind == logstore::LineKind::kNmea ? nmeaColor
+                                                       : textColor);
     layout.draw(&painter, QPointF(x, row * m_rowHeight), ranges);
   }
   if (m_widestSeen != widestBefore) UpdateScrollBars();
+}
+
+void LogPane::AddHighlights(LineId /*line*/, const QString& shown,
+                            QList<QTextLayout::FormatRange>& ranges) const {
+  if (m_searchTerm.isEmpty()) return;
+  QTextCharFormat found;
+  found.setBackground(QColor(255, 224, 102));
+  found.setForeground(QColor(Qt::black));
+  for (qsizetype at = shown.indexOf(m_searchTerm, 0, Qt::CaseInsensitive); at >= 0;
+       at = shown.indexOf(m_searchTerm, at + m_searchTerm.size(), Qt::CaseInsensitive)) {
+    ranges.append({static_cast<int>(at), static_cast<int>(m_searchTerm.size()), found});
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Search
+
+void LogPane::SetSearchTerm(const QString& term) {
+  m_searchTerm = term;
+  m_searchGbk = gbk::FromUtf8(term.toStdString());
+  viewport()->update();
+}
+
+int LogPane::FindInLine(LineId line, int fromColumn, bool forward) const {
+  if (!m_hexView) {
+    return logstore::LogStore::FindInLine(m_store.Line(line), m_searchGbk, fromColumn, forward);
+  }
+  const QString shown = DisplayText(line);
+  if (forward)
+    return static_cast<int>(shown.indexOf(m_searchTerm, fromColumn, Qt::CaseInsensitive));
+  if (fromColumn <= 0) return -1;
+  return static_cast<int>(shown.lastIndexOf(m_searchTerm, fromColumn - 1, Qt::CaseInsensitive));
+}
+
+bool LogPane::Find(bool forward) {
+  if (m_searchTerm.isEmpty() || m_store.LineCount() == 0) return false;
+  const auto [from, to] = OrderedSelection();
+  // From just past the selection (or before it), then around through every line once.
+  const Position start = HasSelection() ? (forward ? Position{from.line, from.column + 1} : from)
+                         : forward      ? Position{m_topLine, 0}
+                                        : Clamp({m_store.EndLine(), 0});
+  const LineId first = m_store.FirstLine();
+  const LineId count = m_store.LineCount();
+  for (LineId step = 0; step <= count; ++step) {
+    const LineId offset = (start.line - first + (forward ? step : count - step)) % count;
+    const LineId line = first + offset;
+    const int fromColumn = step == 0 ? start.column : (forward ? 0 : DisplayLength(line) + 1);
+    const int column = FindInLine(line, fromColumn, forward);
+    if (column >= 0) {
+      ShowMatch(line, column);
+      return true;
+    }
+  }
+  return false;
+}
+
+void LogPane::ShowMatch(LineId line, int column) {
+  Select({line, column}, {line, column + static_cast<int>(m_searchTerm.size())});
+  const auto rows = static_cast<LineId>(VisibleRows());
+  if (line < m_topLine || line >= m_topLine + rows)
+    ScrollToLine(line >= rows / 2 ? line - rows / 2 : 0);
+  const QRect where = CharacterRect({line, column});
+  QScrollBar* horizontal = horizontalScrollBar();
+  if (where.left() < 0 || where.right() > viewport()->width()) {
+    horizontal->setValue(horizontal->value() + where.left() - viewport()->width() / 3);
+  }
 }
 
 void LogPane::changeEvent(QEvent* event) {
@@ -236,9 +338,9 @@ LogPane::Position LogPane::Clamp(Position position) const {
   if (position.line < m_store.FirstLine()) return {m_store.FirstLine(), 0};
   if (position.line >= m_store.EndLine()) {
     const LineId last = m_store.EndLine() - 1;
-    return {last, m_store.LineCharacters(last)};
+    return {last, DisplayLength(last)};
   }
-  position.column = std::clamp(position.column, 0, m_store.LineCharacters(position.line));
+  position.column = std::clamp(position.column, 0, DisplayLength(position.line));
   return position;
 }
 
@@ -257,7 +359,7 @@ void LogPane::Select(Position anchor, Position cursor) {
 void LogPane::SelectAll() {
   if (m_store.LineCount() == 0) return;
   const LineId last = m_store.EndLine() - 1;
-  Select({m_store.FirstLine(), 0}, {last, m_store.LineCharacters(last)});
+  Select({m_store.FirstLine(), 0}, {last, DisplayLength(last)});
 }
 
 void LogPane::ClearSelection() {
@@ -294,7 +396,7 @@ QString LogPane::SelectedText() const {
   QString text;
   if (from == to) return text;
   for (LineId id = from.line; id <= to.line; ++id) {
-    const QString line = LineText(id);
+    const QString line = DisplayText(id);
     const int start = id == from.line ? from.column : 0;
     const int end = id == to.line ? to.column : static_cast<int>(line.size());
     text += line.mid(start, end - start);
@@ -377,13 +479,13 @@ void LogPane::mouseDoubleClickEvent(QMouseEvent* event) {
   const Position at = PositionAtPoint(event->position().toPoint());
   if (!m_store.Holds(at.line)) return;
   // The word under the pointer, as a text control selects it.
-  QTextBoundaryFinder words(QTextBoundaryFinder::Word, LineText(at.line));
+  QTextBoundaryFinder words(QTextBoundaryFinder::Word, DisplayText(at.line));
   words.setPosition(at.column);
   const qsizetype start = words.isAtBoundary() ? at.column : words.toPreviousBoundary();
   words.setPosition(at.column);
   const qsizetype end = words.toNextBoundary();
   Select({at.line, static_cast<int>(std::max<qsizetype>(0, start))},
-         {at.line, end < 0 ? m_store.LineCharacters(at.line) : static_cast<int>(end)});
+         {at.line, end < 0 ? DisplayLength(at.line) : static_cast<int>(end)});
 }
 
 // ---------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 // control; the text is readable through the accessibility text interface on demand.
 
 #include <QAbstractScrollArea>
+#include <QTextLayout>
 #include <QTimer>
 #include <memory>
 #include <string>
@@ -14,8 +15,6 @@
 #include <unordered_map>
 
 #include "device/log_store.h"
-
-class QTextLayout;
 
 class LogPane final : public QAbstractScrollArea {
   Q_OBJECT
@@ -50,6 +49,19 @@ class LogPane final : public QAbstractScrollArea {
   [[nodiscard]] std::string GbkText() const { return m_store.Text(); }
   [[nodiscard]] QString PlainText() const;
   [[nodiscard]] QString LineText(logstore::LineId line) const;
+
+  // What a line shows: its text, or in the hex view the number and time followed by the
+  // text's bytes in hex. Columns of the selection count in what is shown.
+  [[nodiscard]] QString DisplayText(logstore::LineId line) const;
+  void SetHexView(bool on);
+  [[nodiscard]] bool HexView() const { return m_hexView; }
+
+  // Search: every occurrence of `term` on screen is highlighted; Find selects the next (or
+  // previous) one from the selection, wrapping around, and scrolls it into view. ASCII letters
+  // match in either case. False when the term occurs nowhere.
+  void SetSearchTerm(const QString& term);
+  [[nodiscard]] const QString& SearchTerm() const { return m_searchTerm; }
+  bool Find(bool forward);
 
   // Selection; positions outside the held lines are clamped to them.
   void Select(Position anchor, Position cursor);
@@ -99,6 +111,11 @@ class LogPane final : public QAbstractScrollArea {
   void ExtendSelectionTo(QPoint viewportPoint);
   void AutoScroll();
   void AnnounceAppended(logstore::LineId from);
+  [[nodiscard]] int DisplayLength(logstore::LineId line) const;
+  [[nodiscard]] int FindInLine(logstore::LineId line, int fromColumn, bool forward) const;
+  void ShowMatch(logstore::LineId line, int column);
+  void AddHighlights(logstore::LineId line, const QString& shown,
+                     QList<QTextLayout::FormatRange>& ranges) const;
 
   static constexpr int kGatherMilliseconds = 40;
   static constexpr int kMargin = 4;
@@ -119,5 +136,8 @@ class LogPane final : public QAbstractScrollArea {
   qreal m_averageCharWidth = 8;
   qreal m_tabStop = 80;
   int m_widestSeen = 0;
+  bool m_hexView = false;
+  QString m_searchTerm;
+  std::string m_searchGbk;
   std::unordered_map<logstore::LineId, std::unique_ptr<QTextLayout>> m_layouts;
 };

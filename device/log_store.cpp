@@ -20,6 +20,62 @@ int LogStore::CountCharacters(std::string_view gbk) {
   return count;
 }
 
+namespace {
+
+bool IsAsciiLetter(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// The byte length of the character at the start of `text`.
+std::size_t CharacterBytes(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  if (lead >= 0x81 && lead <= 0xFE && text.size() > 1) {
+    const auto trail = static_cast<unsigned char>(text[1]);
+    if (trail >= 0x40 && trail <= 0xFE && trail != 0x7F) return 2;
+  }
+  return 1;
+}
+
+// Whether `term` matches at the start of `text`, folding case on the term's one-byte letters.
+bool MatchesAt(std::string_view text, std::string_view term) {
+  if (text.size() < term.size()) return false;
+  for (std::size_t i = 0; i < term.size();) {
+    const std::size_t width = CharacterBytes(term.substr(i));
+    const auto t = static_cast<unsigned char>(term[i]);
+    const auto b = static_cast<unsigned char>(text[i]);
+    const bool same = width == 1 && IsAsciiLetter(t)
+                          ? (t | 0x20) == (b | 0x20) && IsAsciiLetter(b)
+                          : text.substr(i, width) == term.substr(i, width);
+    if (!same) return false;
+    i += width;
+  }
+  return true;
+}
+
+// Whether a received line's text, after its number and time, begins with "$".
+bool IsNmeaLine(std::string_view line) {
+  const std::size_t first = line.find('\t');
+  const std::size_t second = first == std::string_view::npos ? first : line.find('\t', first + 1);
+  return second != std::string_view::npos && second + 1 < line.size() && line[second + 1] == '$';
+}
+
+}  // namespace
+
+int LogStore::FindInLine(std::string_view line, std::string_view term, int fromColumn,
+                         bool forward) {
+  if (term.empty()) return -1;
+  int found = -1;
+  int column = 0;
+  for (std::size_t i = 0; i < line.size(); i += CharacterBytes(line.substr(i)), ++column) {
+    if (forward && column < fromColumn) continue;
+    if (!forward && column >= fromColumn) break;
+    if (!MatchesAt(line.substr(i), term)) continue;
+    found = column;
+    if (forward) break;
+  }
+  return found;
+}
+
 void LogStore::SetCharacterLimit(std::int64_t limit) {
   m_limit = limit;
   if (CharacterCount() > m_limit) DropOldestLines();
@@ -57,6 +113,7 @@ LogStore::Block& LogStore::BlockWithRoom(std::size_t bytes) {
 }
 
 void LogStore::AppendLine(std::string_view bytes, LineKind kind) {
+  if (kind == LineKind::kReceived && IsNmeaLine(bytes)) kind = LineKind::kNmea;
   Block& block = BlockWithRoom(bytes.size());
   const int characters = CountCharacters(bytes);
   block.bytes.append(bytes);

@@ -34,7 +34,8 @@ class LogStore {
   [[nodiscard]] std::int64_t CharacterLimit() const { return m_limit; }
 
   // Appends the lines of `gbkText`; a line ends at LF, and a CR before the LF is dropped. A
-  // last line without its end is ended. Returns the number of lines appended.
+  // last line without its end is ended. A received line whose text (after the number and the
+  // time) begins with "$" is kept as an NMEA sentence. Returns the number of lines appended.
   std::size_t Append(std::string_view gbkText, LineKind kind = LineKind::kReceived);
   void Clear();
 
@@ -65,6 +66,13 @@ class LogStore {
 
   // Characters in GBK text as the pane counts them (no line ends in `gbk`).
   [[nodiscard]] static int CountCharacters(std::string_view gbk);
+
+  // Where `term` (GBK) occurs in the GBK `line`, as a character column: the first occurrence
+  // at or after `fromColumn`, or with `forward` false the last one before it; -1 if none.
+  // Matches start on a character, never inside a two-byte one; ASCII letters match in either
+  // case.
+  [[nodiscard]] static int FindInLine(std::string_view line, std::string_view term, int fromColumn,
+                                      bool forward);
 
  private:
   struct Block {
