@@ -6,7 +6,7 @@
 //   - resident memory;
 // then checks that a recording made during the flood holds every line, in order, and measures
 // what `cat` drains from the same kind of pseudo-terminal for the ratio. Start-up to the
-// greeting and idle CPU are printed too.
+// greeting, click to wire and idle CPU are printed too.
 //
 //   bench_gui_log_flood [lines] [character-bound]   (defaults 2,500,000 and 52,428,800)
 
@@ -284,6 +284,18 @@ int main(int argc, char** argv) {
     QTimer::singleShot(3000, &idle, &QEventLoop::quit);
     idle.exec();
     std::printf("idle CPU: %.2f %% of a core\n", (CpuSeconds(RUSAGE_SELF) - cpu0) / 3 * 100);
+  }
+
+  // Click to wire: a read button until its frame reaches the peer.
+  {
+    const auto clicked = Clock::now();
+    qobject_cast<QAbstractButton*>(dialog.Control(1056))->click();
+    pollfd pfd{master, POLLIN, 0};
+    char buf[512];
+    if (poll(&pfd, 1, 2000) > 0 && read(master, buf, sizeof buf) > 0) {
+      std::printf("click to wire: %.2f ms\n",
+                  std::chrono::duration<double, std::milli>(Clock::now() - clicked).count());
+    }
   }
 
   qobject_cast<QAbstractButton*>(dialog.Control(1052))->click();  // record the flood
