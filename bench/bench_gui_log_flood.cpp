@@ -49,7 +49,9 @@ using Clock = std::chrono::steady_clock;
 double CpuSeconds(int who) {
   rusage usage{};
   getrusage(who, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -191,7 +193,7 @@ void MeasureCat(std::uint64_t lines) {
   rusage usage{};
   wait4(pid, &status, 0, &usage);
   const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                     (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   std::printf("cat on the pty:            %9.0f lines/s, %.4f CPU s/MB (%llu lines)\n",
               static_cast<double>(lines) / seconds, cpu / (static_cast<double>(bytes) / 1e6),
               static_cast<unsigned long long>(lines));

@@ -178,7 +178,7 @@ int WriteAndFlush(std::FILE* file, const std::string& text) {
 // What a new recording starts with: the pane's text as received, in the file's form.
 std::string ConfigLogic::RecordingStartText() {
   std::string text = m_surface.LogPaneText();
-  return m_logOptions.extrasInFile ? text : loglines::StandardText(text);
+  return m_logOptions.extrasInFile ? text : loglines::StandardText(std::move(text));
 }
 
 void ConfigLogic::OnSaveToFile() {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 namespace loglines {
 namespace {
@@ -10,24 +11,31 @@ constexpr std::size_t kLongTime = 23;  // "YYYY-MM-DD HH:MM:SS.mmm"
 constexpr std::size_t kDatePart = 11;  // "YYYY-MM-DD "
 constexpr std::size_t kShortTime = 8;  // "HH:MM:SS"
 
-// One line of the pane's text (without CR LF) in the standard form, or nothing.
-void AppendStandardLine(std::string_view line, std::string& out) {
+// Copies `piece` to `at` in `text` (never past where it lies) and returns the end.
+std::size_t MoveDown(std::string& text, std::size_t at, std::string_view piece) {
+  std::memmove(text.data() + at, piece.data(), piece.size());
+  return at + piece.size();
+}
+
+// Writes the line text[begin, end) (without CR LF) at `at` in its standard form and moves
+// `at` past it; false when the line is left out. The form is never longer than the line.
+bool KeepStandardLine(std::string& text, std::size_t begin, std::size_t end, std::size_t& at) {
+  const std::string_view line = std::string_view(text).substr(begin, end - begin);
   const std::size_t firstTab = line.find('\t');
   const std::size_t secondTab =
       firstTab == std::string_view::npos ? firstTab : line.find('\t', firstTab + 1);
   if (secondTab == std::string_view::npos) {
-    out.append(line);
-    out.append("\r\n");
-    return;
+    at = MoveDown(text, at, line);
+    return true;
   }
   const std::string_view number = line.substr(0, firstTab);
   const std::string_view time = line.substr(firstTab + 1, secondTab - firstTab - 1);
-  const std::string_view text = line.substr(secondTab + 1);
-  if (number.substr(1) == kSentMarker || (!text.empty() && text.front() == '$')) return;
-  out.append(line.substr(0, firstTab + 1));
-  out.append(TimeOfDayPart(time));
-  out.append(line.substr(secondTab));
-  out.append("\r\n");
+  const std::string_view rest = line.substr(secondTab);
+  if (number.substr(1) == kSentMarker || (rest.size() > 1 && rest[1] == '$')) return false;
+  at = MoveDown(text, at, line.substr(0, firstTab + 1));
+  at = MoveDown(text, at, TimeOfDayPart(time));
+  at = MoveDown(text, at, rest);
+  return true;
 }
 
 }  // namespace
@@ -72,16 +80,22 @@ std::string Compose(std::string_view number, std::string_view time, std::string_
   return line;
 }
 
-std::string StandardText(std::string_view paneText) {
-  std::string out;
-  out.reserve(paneText.size());
-  while (!paneText.empty()) {
-    const std::size_t end = paneText.find("\r\n");
-    AppendStandardLine(paneText.substr(0, end), out);
-    if (end == std::string_view::npos) break;
-    paneText.remove_prefix(end + 2);
+std::string StandardText(std::string paneText) {
+  // In place, so a full pane is not copied once more: no line grows, so what is written never
+  // overtakes what is still to be read.
+  std::size_t read = 0;
+  std::size_t write = 0;
+  while (read < paneText.size()) {
+    const std::size_t end = paneText.find("\r\n", read);
+    if (end == std::string::npos) {
+      KeepStandardLine(paneText, read, paneText.size(), write);
+      break;
+    }
+    if (KeepStandardLine(paneText, read, end, write)) write = MoveDown(paneText, write, "\r\n");
+    read = end + 2;
   }
-  return out;
+  paneText.resize(write);
+  return paneText;
 }
 
 }  // namespace loglines

@@ -33,6 +33,6 @@ std::string Compose(std::string_view number, std::string_view time, std::string_
 
 // The pane's text as the standard file has it: sent frames and NMEA sentences left out, a
 // time with date and milliseconds cut to the time of day; every other byte as it is.
-std::string StandardText(std::string_view paneText);
+std::string StandardText(std::string paneText);
 
 }  // namespace loglines
