@@ -23,6 +23,7 @@ namespace {
 // Wide enough for any line: the pane never wraps.
 constexpr qreal kUnwrappedWidth = 1e7;
 constexpr std::size_t kMostCachedLayouts = 400;
+constexpr LineId kMostAnnouncedLines = 200;
 
 }  // namespace
 
@@ -178,7 +179,9 @@ void LogPane::AnnounceAppended(LineId from) {
   const LineId end = m_store.EndLine();
   m_announcedEnd = end;
   if (!QAccessible::isActive()) return;
-  from = std::max(from, m_store.FirstLine());
+  // A flood announces only its newest lines: a reader cannot speak more, and decoding a burst
+  // of thousands of lines every refresh would stall the window.
+  from = std::max({from, m_store.FirstLine(), end - std::min<LineId>(end, kMostAnnouncedLines)});
   if (from >= end) return;
   QString text = QString::fromStdString(gbk::ToUtf8(m_store.TextFrom(from)));
   text.remove(QLatin1Char('\r'));
@@ -199,6 +202,8 @@ void LogPane::MeasureFont() {
   QTextLine line = probe.createLine();
   probe.endLayout();
   m_rowHeight = static_cast<int>(std::ceil(std::max(metrics.lineSpacing(), line.height())));
+  // One baseline for every row, whichever font a line falls back to.
+  m_baseline = std::max(metrics.ascent(), line.ascent());
   m_layouts.clear();
 }
 
@@ -250,7 +255,8 @@ void LogPane::paintEvent(QPaintEvent* /*event*/) {
     painter.setPen(kind == logstore::LineKind::kSent   ? sentColor
                    : kind == logstore::LineKind::kNmea ? nmeaColor
                                                        : textColor);
-    layout.draw(&painter, QPointF(x, row * m_rowHeight), ranges);
+    const qreal ascent = layout.lineCount() > 0 ? layout.lineAt(0).ascent() : m_baseline;
+    layout.draw(&painter, QPointF(x, row * m_rowHeight + m_baseline - ascent), ranges);
   }
   if (m_widestSeen != widestBefore) UpdateScrollBars();
 }

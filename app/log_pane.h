@@ -132,7 +132,7 @@ class LogPane final : public QAbstractScrollArea {
   bool m_selecting = false;
   QPoint m_lastDrag;
   int m_rowHeight = 16;
-  int m_ascentOffset = 0;
+  qreal m_baseline = 12;
   qreal m_averageCharWidth = 8;
   qreal m_tabStop = 80;
   int m_widestSeen = 0;
