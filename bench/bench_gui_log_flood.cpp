@@ -127,14 +127,19 @@ class StallProbe {
     m_last = m_clock.nsecsElapsed();
     m_timer.start();
   }
-  // p99 and max since the last call, in milliseconds.
-  std::pair<double, double> Take() {
+  struct Lateness {
+    double p99 = 0;  // milliseconds
+    double max = 0;
+    std::size_t ticks = 0;
+  };
+  // Since the last call.
+  Lateness Take() {
     std::vector<double> late;
     late.swap(m_late);
-    if (late.empty()) return {0, 0};
+    if (late.empty()) return {};
     std::sort(late.begin(), late.end());
     const std::size_t p99 = std::min(late.size() - 1, late.size() * 99 / 100);
-    return {late[p99], late.back()};
+    return {late[p99], late.back(), late.size()};
   }
 
  private:
@@ -326,8 +331,8 @@ int main(int argc, char** argv) {
   StallProbe probe;
   auto decoded = [&] { return static_cast<std::uint64_t>(dialog.Logic().Decoder().frameSequence); };
   const std::uint64_t lineBytes = Payload(100000).size() + 13;
-  std::printf("%-26s %10s %10s %9s %9s %8s %9s\n", "phase", "lines", "lines/s", "CPU s/MB",
-              "p99 ms", "max ms", "RSS MB");
+  std::printf("%-26s %10s %10s %9s %9s %8s %6s %9s\n", "phase", "lines", "lines/s", "CPU s/MB",
+              "p99 ms", "max ms", "ticks", "RSS MB");
   Phase phase{"below the bound (0-50%)", Clock::now()};
   phase.cpu = CpuSeconds(RUSAGE_SELF);
   int stage = 0;
@@ -338,11 +343,11 @@ int main(int argc, char** argv) {
     const std::uint64_t lines = decoded() - phase.lines;
     const double seconds = std::chrono::duration<double>(now - phase.start).count();
     const double cpu = CpuSeconds(RUSAGE_SELF) - phase.cpu;
-    const auto [p99, max] = probe.Take();
-    std::printf("%-26s %10llu %10.0f %9.3f %9.1f %8.1f %9.1f\n", phase.name,
+    const StallProbe::Lateness late = probe.Take();
+    std::printf("%-26s %10llu %10.0f %9.3f %9.1f %8.1f %6zu %9.1f\n", phase.name,
                 static_cast<unsigned long long>(lines), static_cast<double>(lines) / seconds,
-                cpu / (static_cast<double>(lines * lineBytes) / 1e6), p99, max,
-                ResidentMegabytes());
+                cpu / (static_cast<double>(lines * lineBytes) / 1e6), late.p99, late.max,
+                late.ticks, ResidentMegabytes());
     std::fflush(stdout);
     phase = {next, now, decoded(), 0, CpuSeconds(RUSAGE_SELF)};
   };
