@@ -19,11 +19,13 @@
 class QAbstractButton;
 class QCheckBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QSocketNotifier;
 class LogPane;
+class SatelliteView;
 
 class CConfigDlg final : public QDialog, public DialogSurface {
   Q_OBJECT
@@ -64,6 +66,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] LogPane* Log() const { return m_log; }
   [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
+  [[nodiscard]] SatelliteView* SatellitePanel() const { return m_satelliteView; }
 
   // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
   // scripted. Without hooks the real dialogs open.
@@ -106,6 +109,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildParamsGroup();
   QGroupBox* BuildTestGroup();
   QGroupBox* BuildGpsGroup();
+  QHBoxLayout* BuildGnssRow();
   QGroupBox* BuildDebugGroup();
   QWidget* BuildLogOptions();
   QWidget* BuildLogSearch();
@@ -145,6 +149,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QWidget* m_searchRow = nullptr;
   QLineEdit* m_searchEdit = nullptr;
   QLabel* m_searchStatus = nullptr;
+  SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may
