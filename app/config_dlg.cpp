@@ -16,12 +16,16 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
 
 #include "app/about_box.h"
+#include "app/control_ids.h"
 #include "app/log_pane.h"
+#include "app/settings.h"
 #include "app/snr_cell.h"
 #include "app/ui_text.h"
 #include "platform/gbk.h"
@@ -30,70 +34,6 @@ namespace {
 
 constexpr int kAboutCommand = 0x10;
 constexpr qsizetype kLogCharacterLimit = 52428800;
-
-// Controls known by id: the ones the logic and tests name.
-enum ControlId : int {
-  kSendText = 1003,
-  kLog = 1004,
-  kExit = 1005,
-  kAbout = 1006,
-  kClearCommand = 1008,
-  kSend = 1009,
-  kClearDisplay = 1011,
-  kPause = 1012,
-  kPortState = 1022,
-  kPortName = 1027,
-  kLinkState = 1028,
-  kServerAddr = 1029,
-  kGsmSignal = 1030,
-  kGpsCount = 1031,
-  kAgpsCount = 1032,
-  kReadAddr = 1033,
-  kSetAddr = 1034,
-  kImei = 1035,
-  kSimState = 1036,
-  kReadMonitor = 1037,
-  kReadImei = 1038,
-  kSetImei = 1039,
-  kServerPort = 1040,
-  kCenterNumber = 1041,
-  kSlaveNumber = 1042,
-  kReadNumbers = 1043,
-  kSetNumbers = 1044,
-  kLanguage = 1045,
-  kZone = 1046,
-  kReadLanguage = 1047,
-  kSetLanguage = 1048,
-  kDomain = 1049,
-  kVersion = 1050,
-  kAddrLabel = 1051,
-  kSave = 1052,
-  kKeyOk = 1053,
-  kGsmOk = 1054,
-  kGpsOk = 1055,
-  kReadVersion = 1056,
-  kSos1 = 1057,
-  kTestResult = 1058,
-  kSnrFirst = 1059,
-  kLongitude = 1091,
-  kLatitude = 1092,
-  kGpsTime = 1093,
-  kSetMonitor = 1094,
-  kSatsUsed = 1095,
-  kFixState = 1096,
-  kAltitude = 1097,
-  kIndicator = 1098,
-  kStartTest = 1099,
-  kFixType = 1100,
-  kReadUpload = 1101,
-  kSetUpload = 1102,
-  kSos2 = 1104,
-  kSos3 = 1105,
-  kReadSos = 1106,
-  kSetSos = 1107,
-  kMonitorNumber = 1108,
-  kUploadInterval = 1109,
-};
 
 QString ObjectName(int id) {
   return QStringLiteral("idc_%1").arg(id);
@@ -116,14 +56,27 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
   setWindowIcon(QIcon(QStringLiteral(":/icons/tracker-console.svg")));
   BuildWindow();
   BindControls();
+  TagTranslatableTexts();
+  SetTabOrder();
+  InstallShortcuts();
+  ApplyTooltips();
   m_noticeTimer.setTimerType(Qt::PreciseTimer);
   connect(&m_noticeTimer, &QTimer::timeout, this, [this] { m_logic.NoticeTimerProc(); });
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
   connect(help, &QShortcut::activated, this, &CConfigDlg::OnAbout);
   qApp->installEventFilter(this);
   UpdateData(false);
-  // Room for the log pane to show a useful number of lines at first sight.
-  resize(sizeHint().expandedTo(QSize(1280, 900)));
+  FitToScreen();
+  // Space or Enter at start-up must not end the program or send anything.
+  Control(kServerAddr)->setFocus(Qt::OtherFocusReason);
+}
+
+void CConfigDlg::FitToScreen() {
+  // Room for the log pane to show a useful number of lines at first sight, within the screen;
+  // on a small screen the content scrolls instead of leaving controls off screen.
+  QSize wanted = m_content->sizeHint().expandedTo(QSize(1280, 900));
+  if (const QScreen* screen = this->screen()) wanted = wanted.boundedTo(screen->availableSize());
+  resize(wanted);
 }
 
 CConfigDlg::~CConfigDlg() {
@@ -151,7 +104,6 @@ QLineEdit* CConfigDlg::AddEdit(int id, bool readOnly) {
   if (readOnly) {
     // Sunken, read-only and still readable by assistive tools and copyable.
     edit->setFrame(true);
-    edit->setFocusPolicy(Qt::ClickFocus);
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
     edit->setPalette(palette);
@@ -213,10 +165,21 @@ void CConfigDlg::BuildWindow() {
   middle->addWidget(BuildTestGroup(), 0);
   middle->addWidget(BuildGpsGroup(), 1);
 
+  m_content = new QWidget(this);
+  m_content->setObjectName(QStringLiteral("content"));
+  auto* content = new QVBoxLayout(m_content);
+  content->addLayout(top, 0);
+  content->addLayout(middle, 0);
+  content->addWidget(BuildDebugGroup(), 1);
+  // A small screen (a line-side panel PC, a laptop at 200 %) scrolls the window's content.
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("contentScroll"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(m_content);
   auto* root = new QVBoxLayout(this);
-  root->addLayout(top, 0);
-  root->addLayout(middle, 0);
-  root->addWidget(BuildDebugGroup(), 1);
+  root->setContentsMargins(0, 0, 0, 0);
+  root->addWidget(scroll);
 }
 
 QGroupBox* CConfigDlg::BuildStatusGroup() {
@@ -512,8 +475,7 @@ void CConfigDlg::WriteControlText(int id, const QString& text) {
     // The edit this label names is announced by the new label.
     if (QWidget* buddy = label->buddy()) buddy->setAccessibleName(text);
   } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-    button->setText(text);
-    button->setAccessibleName(text);
+    SetButtonCaption(button, text);
   }
 }
 
@@ -531,7 +493,8 @@ void CConfigDlg::ExchangeText(Binding& binding, bool saveAndValidate) {
     return;
   }
   if (!binding.cached || *binding.text != binding.shownGbk) {
-    binding.shown = QString::fromStdString(gbk::ToUtf8(*binding.text));
+    binding.shown = binding.translated ? DisplayText(*binding.text)
+                                       : QString::fromStdString(gbk::ToUtf8(*binding.text));
     binding.shownGbk = *binding.text;
     binding.cached = true;
   }
@@ -589,6 +552,7 @@ void CConfigDlg::OnClearCommand() {
 }
 
 void CConfigDlg::OnExit() {
+  if (!ConfirmExit()) return;
   m_logic.OnExit();
   RequestQuit();
 }
@@ -604,17 +568,27 @@ void CConfigDlg::reject() {
 }
 
 void CConfigDlg::closeEvent(QCloseEvent* event) {
+  if (!m_ui.QuitRequested() && !ConfirmExit()) {
+    event->ignore();
+    return;
+  }
   RequestQuit();
   event->accept();
 }
 
 void CConfigDlg::contextMenuEvent(QContextMenuEvent* event) {
+  ShowWindowMenu(event->globalPos());
+}
+
+void CConfigDlg::ShowWindowMenu(const QPoint& globalPos) {
   // Linux window managers give an application no system menu of its own; the About entry
-  // lives in the window's context menu instead.
+  // lives in the window's context menu instead (F10 opens it from the keyboard).
   QMenu menu(this);
   QAction* about = menu.addAction(UiText(texts::Id::kAboutMenuItem));
   connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommand); });
-  menu.exec(event->globalPos());
+  menu.addSeparator();
+  AddLanguageMenu(menu);
+  menu.exec(globalPos);
 }
 
 bool CConfigDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -686,11 +660,14 @@ std::optional<std::string> CConfigDlg::AskLogFileName() {
     chosen = saveFileHook();
   } else {
     QFileDialog dialog(this);
+    AppSettings settings;
+    if (!settings.LastFolder().isEmpty()) dialog.setDirectory(settings.LastFolder());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     dialog.setNameFilter(UiText(texts::Id::kTxtFilter));
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
       chosen = dialog.selectedFiles().constFirst();
+      settings.SetLastFolder(dialog.directory().absolutePath());
     }
   }
   if (!chosen || chosen->isEmpty()) return std::nullopt;

@@ -21,6 +21,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QRadioButton;
 class QSocketNotifier;
 class LogPane;
@@ -72,9 +73,19 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   // Ends the program by any path (Exit, close box, SIGTERM): nested waits return at once.
   void RequestQuit();
 
+  // Whether ending now would interrupt work (a recording, a station sequence): Exit and the
+  // close box then ask first. SIGTERM never asks.
+  [[nodiscard]] bool IsBusyForExit() const;
+  // Tests answer the exit question instead of a box (true: exit).
+  std::function<bool(const QString& question)> confirmExitHook;
+
+  // The window menu (About, interface language), at a screen position.
+  void ShowWindowMenu(const QPoint& globalPos);
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
 
@@ -88,6 +99,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
     QString shown;
     std::string shownGbk;
     bool cached = false;
+    bool translated = false;  // shows system texts: translated for display only
   };
 
   void BuildWindow();
@@ -97,6 +109,18 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildGpsGroup();
   QGroupBox* BuildDebugGroup();
   void BindControls();
+  void FitToScreen();
+
+  // Keyboard, tooltips and languages (config_dlg_keyboard.cpp).
+  void SetTabOrder();
+  void InstallShortcuts();
+  void ApplyTooltips();
+  void ClickRowButton(bool set);
+  void SetButtonCaption(QAbstractButton* button, const QString& caption);
+  bool ConfirmExit();
+  void TagTranslatableTexts();
+  void Retranslate();
+  void AddLanguageMenu(QMenu& menu);
 
   QLineEdit* AddEdit(int id, bool readOnly);
   QLineEdit* AddDisplay(int id) { return AddEdit(id, true); }
@@ -117,6 +141,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QtUiDispatcher m_ui;
   std::map<int, QWidget*> m_controls;
   std::vector<Binding> m_bindings;
+  QWidget* m_content = nullptr;  // everything, inside the window's scroll area
   LogPane* m_log = nullptr;
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;
