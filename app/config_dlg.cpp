@@ -60,6 +60,7 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
   SetTabOrder();
   InstallShortcuts();
   ApplyTooltips();
+  FitDisplayWidths();
   m_noticeTimer.setTimerType(Qt::PreciseTimer);
   connect(&m_noticeTimer, &QTimer::timeout, this, [this] { m_logic.NoticeTimerProc(); });
   auto* help = new QShortcut(QKeySequence::HelpContents, this);

@@ -120,6 +120,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   bool ConfirmExit();
   void TagTranslatableTexts();
   void Retranslate();
+  void FitDisplayWidths();
   void AddLanguageMenu(QMenu& menu);
 
   QLineEdit* AddEdit(int id, bool readOnly);

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
 #include <algorithm>
 #include <iterator>
 
@@ -88,6 +89,18 @@ const struct {
 // Members that hold the system's state texts; everything else shows device data as it came.
 constexpr int kTranslatedBindings[] = {kPortState, kPortName,  kLinkState, kTestResult, kSave,
                                        kPause,     kAddrLabel, kSimState,  kFixState,   kFixType};
+
+// The state texts each display may show: it is made wide enough for the widest of them.
+const struct {
+  int id;
+  std::initializer_list<Tid> shows;
+} kDisplayTexts[] = {
+    {kTestResult, {Tid::kNotConnected, Tid::kTesting, Tid::kPass}},
+    {kLinkState, {Tid::kLinkConnected, Tid::kLinkConnecting}},
+    {kFixState, {Tid::kNoFix, Tid::kFixed}},
+    {kFixType, {Tid::kNoFix, Tid::kFixNonDifferential, Tid::kFixDifferential, Tid::kFixInvalid}},
+    {kSimState, {Tid::kSimPresent, Tid::kSimAbsent}},
+};
 
 template <typename Range>
 bool Contains(const Range& range, int id) {
@@ -276,6 +289,20 @@ void CConfigDlg::Retranslate() {
     WriteControlText(binding.id, binding.shown);
   }
   ApplyTooltips();
+  FitDisplayWidths();
+}
+
+void CConfigDlg::FitDisplayWidths() {
+  for (const auto& [id, shows] : kDisplayTexts) {
+    QWidget* display = Control(id);
+    int widest = 0;
+    for (const Tid text : shows) {
+      widest = std::max(widest, display->fontMetrics().horizontalAdvance(UiText(text)));
+    }
+    // The frame and the edit's own text margins on both sides.
+    display->setMinimumWidth(widest +
+                             4 * display->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8);
+  }
 }
 
 void CConfigDlg::changeEvent(QEvent* event) {

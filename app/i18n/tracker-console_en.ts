@@ -246,12 +246,12 @@
     <message>
         <source>中心号码:</source>
         <comment>kLabelCenterNumber</comment>
-        <translation>Centre number:</translation>
+        <translation>Centre no.:</translation>
     </message>
     <message>
         <source>辅助号码:</source>
         <comment>kLabelSlaveNumber</comment>
-        <translation>Aux. number:</translation>
+        <translation>Aux. no.:</translation>
     </message>
     <message>
         <source>语言:</source>
@@ -261,12 +261,12 @@
     <message>
         <source>[注:1-中文;0-英文]</source>
         <comment>kLanguageHint</comment>
-        <translation>[1 = Chinese; 0 = English]</translation>
+        <translation>[1: CN, 0: EN]</translation>
     </message>
     <message>
         <source>时区:</source>
         <comment>kLabelZone</comment>
-        <translation>Time zone:</translation>
+        <translation>Zone:</translation>
     </message>
     <message>
         <source>SOS1:</source>
@@ -286,12 +286,12 @@
     <message>
         <source>监听号码:</source>
         <comment>kLabelMonitor</comment>
-        <translation>Monitor number:</translation>
+        <translation>Monitor no.:</translation>
     </message>
     <message>
         <source>上报间隔:</source>
         <comment>kLabelUpload</comment>
-        <translation>Upload interval:</translation>
+        <translation>Interval:</translation>
     </message>
     <message>
         <source>手动指令:
@@ -300,9 +300,9 @@ FACTORY  恢复出厂设置
 
 POWEROFF  关机</source>
         <comment>kCommandHint</comment>
-        <translation>Manual commands:
+        <translation>Commands:
 
-FACTORY  restore factory settings
+FACTORY  factory reset
 
 POWEROFF  power off</translation>
     </message>
@@ -459,7 +459,7 @@ POWEROFF  power off</translation>
     <message>
         <source>未连接到设备</source>
         <comment>kNotConnected</comment>
-        <translation>Not connected to a device</translation>
+        <translation>Not connected</translation>
     </message>
     <message>
         <source>PASS!</source>
