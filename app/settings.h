@@ -1,6 +1,6 @@
 #pragma once
 // What the console remembers between runs, in one store: the user's
-// ~/.config/tracker-console/tracker-console.conf (XDG_CONFIG_HOME is honoured, which is how
+// ~/.config/tracker-console/tracker-console.ini (XDG_CONFIG_HOME is honoured, which is how
 // the tests keep away from the user's file). Each area keeps its keys under its own group:
 // "window/", "ui/", "files/" here; "connection/", "station/", "log/" for theirs.
 

@@ -134,7 +134,7 @@
         <translation>English</translation>
     </message>
     <message>
-        <source>退出</source>
+        <source>确认退出</source>
         <comment>kConfirmExitCaption</comment>
         <translation>Exit</translation>
     </message>

@@ -1,0 +1,200 @@
+// The window for the keyboard and in two languages: where the focus starts, the Exit question
+// while recording, the Tab chain, the Alt keys, and switching the interface language (the
+// members, and so the wire and the log file, keep their Chinese bytes).
+
+#include <QMenu>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/language.h"
+#include "app/settings.h"
+#include "tests/gui/gui_support.h"
+
+namespace {
+
+QAbstractButton* Button(ConsoleUnderTest& c, int id) {
+  return qobject_cast<QAbstractButton*>(c.dialog->Control(id));
+}
+
+void ShowActive(ConsoleUnderTest& c) {
+  c.dialog->show();
+  c.dialog->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(c.dialog.get()));
+}
+
+void Switch(UiLanguage language) {
+  QVERIFY(ApplyLanguage(language));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+}
+
+}  // namespace
+
+class TestOperatorKeys : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // Settings go to a scratch folder, also when the test is run by hand.
+  void initTestCase() {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settings.path());
+  }
+  void focusStartsOnAHarmlessField();
+  void exitAsksOnlyWhileRecording_data();
+  void exitAsksOnlyWhileRecording();
+  void tabReachesEveryFieldInReadingOrder();
+  void altKeysPressTheirButtons_data();
+  void altKeysPressTheirButtons();
+  void languageSwitchesAtRunTimeAndKeepsTheMembers();
+
+ private:
+  QTemporaryDir m_settings;
+};
+
+void TestOperatorKeys::focusStartsOnAHarmlessField() {
+  ConsoleUnderTest c;
+  ShowActive(c);
+  QCOMPARE(QApplication::focusWidget(), c.dialog->Control(1029));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  QVERIFY(!c.dialog->Dispatcher().QuitRequested());
+}
+
+void TestOperatorKeys::exitAsksOnlyWhileRecording_data() {
+  QTest::addColumn<bool>("recording");
+  QTest::addColumn<bool>("closeBox");
+  QTest::addColumn<bool>("answer");
+  QTest::addColumn<bool>("asked");
+  QTest::addColumn<bool>("ends");
+  QTest::newRow("idle exit") << false << false << false << false << true;
+  QTest::newRow("recording, exit, no") << true << false << false << true << false;
+  QTest::newRow("recording, exit, yes") << true << false << true << true << true;
+  QTest::newRow("recording, close box, no") << true << true << false << true << false;
+}
+
+void TestOperatorKeys::exitAsksOnlyWhileRecording() {
+  QFETCH(bool, recording);
+  QFETCH(bool, closeBox);
+  QFETCH(bool, answer);
+  QFETCH(bool, asked);
+  QFETCH(bool, ends);
+  ConsoleUnderTest c;
+  c.dialog->show();
+  QStringList questions;
+  c.dialog->confirmExitHook = [&](const QString& question) {
+    questions << question;
+    return answer;
+  };
+  if (recording) {
+    c.nextSaveFile = c.Path(QStringLiteral("log.txt"));
+    Button(c, 1052)->click();
+    QVERIFY(c.dialog->State().m_saving);
+  }
+  if (closeBox) {
+    c.dialog->close();
+  } else {
+    Button(c, 1005)->click();
+  }
+  QCOMPARE(!questions.isEmpty(), asked);
+  QCOMPARE(c.dialog->Dispatcher().QuitRequested(), ends);
+  QCOMPARE(c.dialog->isVisible(), !ends);
+}
+
+void TestOperatorKeys::tabReachesEveryFieldInReadingOrder() {
+  ConsoleUnderTest c;
+  ShowActive(c);
+  c.dialog->Control(1027)->setFocus();
+  QList<int> visited;
+  do {
+    visited << QApplication::focusWidget()->property("controlId").toInt();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  } while (QApplication::focusWidget() != c.dialog->Control(1027) && visited.size() < 200);
+  for (QLineEdit* field : c.dialog->findChildren<QLineEdit*>()) {
+    QVERIFY2(visited.contains(field->property("controlId").toInt()),
+             qPrintable(field->objectName()));
+  }
+  // Status, its buttons, parameters row by row, test, GPS, signal cells, then the log.
+  const int landmarks[] = {1027, 1036, 1005, 1050, 1029, 1035, 1108, 1003,
+                           1099, 1091, 1100, 1059, 1090, 1004, 1011};
+  qsizetype last = -1;
+  for (const int id : landmarks) {
+    QVERIFY2(visited.indexOf(id) > last, qPrintable(QString::number(id)));
+    last = visited.indexOf(id);
+  }
+}
+
+void TestOperatorKeys::altKeysPressTheirButtons_data() {
+  QTest::addColumn<int>("focus");
+  QTest::addColumn<int>("key");
+  QTest::addColumn<int>("pressed");  // 0: none
+  QTest::newRow("Alt+R in the IMEI row") << 1035 << int(Qt::Key_R) << 1038;
+  QTest::newRow("Alt+S beside the zone") << 1046 << int(Qt::Key_S) << 1048;
+  QTest::newRow("Alt+R in a nested box") << 1045 << int(Qt::Key_R) << 1047;
+  QTest::newRow("Alt+S on the address") << 1029 << int(Qt::Key_S) << 1034;
+  QTest::newRow("Alt+R on the command row") << 1003 << int(Qt::Key_R) << 0;
+  QTest::newRow("Alt+N sends") << 1035 << int(Qt::Key_N) << 1009;
+  QTest::newRow("Alt+P pauses") << 1035 << int(Qt::Key_P) << 1012;
+}
+
+void TestOperatorKeys::altKeysPressTheirButtons() {
+  QFETCH(int, focus);
+  QFETCH(int, key);
+  QFETCH(int, pressed);
+  ConsoleUnderTest c;
+  ShowActive(c);
+  QList<int> clicked;
+  for (QAbstractButton* button : c.dialog->findChildren<QAbstractButton*>()) {
+    connect(button, &QAbstractButton::clicked, button,
+            [&clicked, button] { clicked << button->property("controlId").toInt(); });
+  }
+  c.dialog->Control(focus)->setFocus();
+  // Twice: a caption rewritten by the first press must keep its key. A button's own key
+  // clicks it after a short animation.
+  for (int round = 0; round < 2; ++round) {
+    QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key), Qt::AltModifier);
+    if (pressed != 0) QTRY_COMPARE(clicked.size(), round + 1);
+  }
+  if (pressed == 0) QTest::qWait(300);
+  const QList<int> expected = pressed == 0 ? QList<int>() : QList<int>{pressed, pressed};
+  QCOMPARE(clicked, expected);
+}
+
+void TestOperatorKeys::languageSwitchesAtRunTimeAndKeepsTheMembers() {
+  ConsoleUnderTest c;
+  ShowActive(c);
+  // The menu's English entry switches and remembers the choice.
+  QTimer::singleShot(0, [] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    QMenu* languages = menu->actions().last()->menu();
+    languages->actions().last()->trigger();
+    menu->close();
+  });
+  c.dialog->ShowWindowMenu(c.dialog->mapToGlobal(QPoint(5, 5)));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+  QCOMPARE(AppSettings().Language(), QStringLiteral("en"));
+
+  const struct {
+    UiLanguage language;
+    const char* exitCaption;
+    const char* portState;
+    const char* pauseCaption;
+    const char* yes;
+  } rows[] = {
+      {UiLanguage::kEnglish, "E&xit", "Closed", "&Pause display", "&Yes"},
+      {UiLanguage::kChinese, "退出", "关闭", "暂停显示", "是(&Y)"},
+  };
+  for (const auto& row : rows) {
+    Switch(row.language);
+    QCOMPARE(c.Shown(1005), QString::fromUtf8(row.exitCaption));
+    QCOMPARE(c.Shown(1022), QString::fromUtf8(row.portState));
+    QCOMPARE(c.Shown(1012), QString::fromUtf8(row.pauseCaption));
+    QMessageBox box(QMessageBox::Question, QString(), QString(),
+                    QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), QString::fromUtf8(row.yes));
+    // What the logic compares and sends stays in Chinese, also after a read-back.
+    c.dialog->UpdateData(true);
+    QCOMPARE(c.dialog->State().m_portState, gbk::FromUtf8("关闭"));
+    QCOMPARE(c.dialog->State().m_pauseCaption, gbk::FromUtf8("暂停显示"));
+  }
+}
+
+QTEST_MAIN(TestOperatorKeys)
+#include "test_operator_keys.moc"
