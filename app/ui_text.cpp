@@ -29,8 +29,12 @@ const std::map<std::string, texts::Id>& IdsByGbk() {
 
 }  // namespace
 
+const char* TextName(texts::Id id) {
+  return kNames[static_cast<size_t>(id)];
+}
+
 QString UiText(texts::Id id) {
-  return QCoreApplication::translate("texts", texts::Utf8(id), kNames[static_cast<size_t>(id)]);
+  return QCoreApplication::translate("texts", texts::Utf8(id), TextName(id));
 }
 
 QString DisplayText(const std::string& gbk) {

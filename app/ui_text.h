@@ -16,3 +16,6 @@ QString UiText(texts::Id id);
 // A member's GBK value as the window shows it: a system text (a state such as "已连接")
 // in the interface language, anything else (device data) converted as it is.
 QString DisplayText(const std::string& gbk);
+
+// The id's own name ("kLinkConnected"): what tells translations of equal texts apart.
+const char* TextName(texts::Id id);

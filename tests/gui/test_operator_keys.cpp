@@ -6,9 +6,11 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTranslator>
 
 #include "app/language.h"
 #include "app/settings.h"
+#include "app/ui_text.h"
 #include "tests/gui/gui_support.h"
 
 namespace {
@@ -45,6 +47,7 @@ class TestOperatorKeys : public QObject {
   void altKeysPressTheirButtons_data();
   void altKeysPressTheirButtons();
   void languageSwitchesAtRunTimeAndKeepsTheMembers();
+  void everySystemTextHasItsEnglish();
 
  private:
   QTemporaryDir m_settings;
@@ -194,6 +197,19 @@ void TestOperatorKeys::languageSwitchesAtRunTimeAndKeepsTheMembers() {
     QCOMPARE(c.dialog->State().m_portState, gbk::FromUtf8("关闭"));
     QCOMPARE(c.dialog->State().m_pauseCaption, gbk::FromUtf8("暂停显示"));
   }
+}
+
+void TestOperatorKeys::everySystemTextHasItsEnglish() {
+  QTranslator english;
+  QVERIFY(english.load(QStringLiteral(":/i18n/tracker-console_en.qm")));
+  QStringList missing;
+  for (int i = 0; i < static_cast<int>(texts::Id::kCount); ++i) {
+    const auto id = static_cast<texts::Id>(i);
+    if (english.translate("texts", texts::Utf8(id), TextName(id)).isEmpty()) {
+      missing << QString::fromLatin1(TextName(id));
+    }
+  }
+  QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char(' '))));
 }
 
 QTEST_MAIN(TestOperatorKeys)
