@@ -5,7 +5,6 @@
 
 #include <QAbstractScrollArea>
 #include <QDir>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollArea>
@@ -26,66 +25,52 @@ bool IsControl(const QWidget* widget) {
 }
 
 bool InsideAControl(const QWidget* widget, const QWidget* window) {
-  for (const QWidget* p = widget->parentWidget(); p != nullptr && p != window;
-       p = p->parentWidget()) {
+  for (const QWidget* p = widget->parentWidget(); p != window; p = p->parentWidget()) {
     if (IsControl(p)) return true;
   }
   return false;
 }
 
 QString Describe(const QWidget* widget) {
-  QString text;
-  if (auto* label = qobject_cast<const QLabel*>(widget)) text = label->text();
-  if (auto* button = qobject_cast<const QAbstractButton*>(widget)) text = button->text();
-  return QStringLiteral("%1 %2 \"%3\"")
-      .arg(QString::fromLatin1(widget->metaObject()->className()), widget->objectName(), text);
-}
-
-// The area a control can be brought into: the scrolled content, or the window itself.
-QRect ReachableArea(const QWidget* widget, const QWidget* window, const QWidget** root) {
-  for (const QWidget* p = widget->parentWidget(); p != nullptr; p = p->parentWidget()) {
-    if (p->objectName() == QLatin1String("content") || p == window) {
-      *root = p;
-      return p->rect();
-    }
-  }
-  *root = window;
-  return window->rect();
+  return QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(' ') +
+         widget->objectName() + QLatin1Char(' ') + widget->property("text").toString();
 }
 
 QStringList Problems(CConfigDlg& window) {
   QStringList problems;
+  auto* scroll = window.findChild<QScrollArea*>(QStringLiteral("contentScroll"));
+  if (scroll == nullptr || !window.rect().contains(scroll->geometry())) {
+    return {QStringLiteral("the scroll area is not within the window")};
+  }
+  const QWidget* content = scroll->widget();
   std::vector<std::pair<const QWidget*, QRect>> placed;
   for (QWidget* widget : window.findChildren<QWidget*>()) {
     if (!widget->isVisibleTo(&window) || !IsControl(widget) || InsideAControl(widget, &window))
       continue;
-    const QWidget* root = nullptr;
-    const QRect area = ReachableArea(widget, &window, &root);
-    const QRect rect(widget->mapTo(root, QPoint(0, 0)), widget->size());
-    if (!area.contains(rect)) problems << QStringLiteral("outside: ") + Describe(widget);
+    // Reachable: within the scrolled content, or within the window itself.
+    const QWidget* root = content->isAncestorOf(widget) ? content : &window;
+    if (!root->rect().contains(QRect(widget->mapTo(root, QPoint()), widget->size()))) {
+      problems << QStringLiteral("outside: ") + Describe(widget);
+    }
     const QSize needed = widget->minimumSizeHint();
     auto* display = qobject_cast<QLineEdit*>(widget);
     if (display != nullptr && display->isReadOnly()) {
       // A display shows all of what it says.
       const int textWidth = display->fontMetrics().horizontalAdvance(display->text());
       if (textWidth > display->contentsRect().width() - 4) {
-        problems << QStringLiteral("clipped: ") + Describe(widget) + display->text();
+        problems << QStringLiteral("clipped: ") + Describe(widget);
       }
     } else if (display == nullptr &&
                (widget->width() < needed.width() || widget->height() < needed.height())) {
       problems << QStringLiteral("squeezed: ") + Describe(widget);
     }
-    const QRect inWindow(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+    const QRect inWindow(widget->mapTo(&window, QPoint()), widget->size());
     for (const auto& [other, otherRect] : placed) {
       if (inWindow.intersects(otherRect)) {
         problems << QStringLiteral("overlap: %1 / %2").arg(Describe(widget), Describe(other));
       }
     }
     placed.emplace_back(widget, inWindow);
-  }
-  auto* scroll = window.findChild<QScrollArea*>(QStringLiteral("contentScroll"));
-  if (scroll == nullptr || !window.rect().contains(scroll->geometry())) {
-    problems << QStringLiteral("the scroll area is not within the window");
   }
   return problems;
 }
@@ -131,7 +116,7 @@ void TestScreenFit::everyControlIsReachableAndApart() {
     auto* scroll = c.dialog->findChild<QScrollArea*>(QStringLiteral("contentScroll"));
     QVERIFY(!scroll->horizontalScrollBar()->isVisible());
   }
-  const QString shots = QDir::current().filePath(QStringLiteral("screens"));
+  const QString shots = QCoreApplication::applicationDirPath() + QStringLiteral("/screens");
   QDir().mkpath(shots);
   c.dialog->grab().save(QStringLiteral("%1/window-%2-%3x%4-at-%5.png")
                             .arg(shots, LanguageCode(language))
