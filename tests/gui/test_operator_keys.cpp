@@ -47,6 +47,7 @@ class TestOperatorKeys : public QObject {
   void altKeysPressTheirButtons();
   void languageSwitchesAtRunTimeAndKeepsTheMembers();
   void everySystemTextHasItsEnglish();
+  void languageComesFromCommandLineSavedChoiceOrLocale();
 
  private:
   QTemporaryDir m_settings;
@@ -195,6 +196,24 @@ void TestOperatorKeys::everySystemTextHasItsEnglish() {
     }
   }
   QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char(' '))));
+}
+
+void TestOperatorKeys::languageComesFromCommandLineSavedChoiceOrLocale() {
+  const struct {
+    const char* commandLine;
+    const char* saved;
+    const char* locale;
+    UiLanguage chosen;
+  } rows[] = {
+      {"en", "zh", "zh_CN", UiLanguage::kEnglish}, {"zh", "en", "en_US", UiLanguage::kChinese},
+      {"", "en", "zh_CN", UiLanguage::kEnglish},   {"", "", "en_GB", UiLanguage::kEnglish},
+      {"", "", "C", UiLanguage::kChinese},         {"", "", "zh_TW", UiLanguage::kChinese},
+  };
+  for (const auto& row : rows) {
+    QVERIFY2(ChooseLanguage(row.commandLine, QString::fromLatin1(row.saved),
+                            QString::fromLatin1(row.locale)) == row.chosen,
+             row.locale);
+  }
 }
 
 QTEST_MAIN(TestOperatorKeys)
