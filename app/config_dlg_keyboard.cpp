@@ -320,8 +320,8 @@ void CConfigDlg::AddLanguageMenu(QMenu& menu) {
     action->setCheckable(true);
     action->setChecked(CurrentLanguage() == language);
     group->addAction(action);
-    connect(action, &QAction::triggered, this, [language] {
-      if (ApplyLanguage(language)) AppSettings().SetLanguage(LanguageCode(language));
+    connect(action, &QAction::triggered, this, [chosen = language] {
+      if (ApplyLanguage(chosen)) AppSettings().SetLanguage(LanguageCode(chosen));
     });
   }
 }
