@@ -565,7 +565,7 @@ void CConfigDlg::RequestQuit() {
 }
 
 void CConfigDlg::reject() {
-  RequestQuit();
+  if (ConfirmExit()) RequestQuit();
 }
 
 void CConfigDlg::closeEvent(QCloseEvent* event) {
