@@ -25,6 +25,7 @@
 #include "app/about_box.h"
 #include "app/control_ids.h"
 #include "app/log_pane.h"
+#include "app/satellite_view.h"
 #include "app/settings.h"
 #include "app/snr_cell.h"
 #include "app/ui_text.h"
@@ -362,6 +363,7 @@ QGroupBox* CConfigDlg::BuildGpsGroup() {
   m_indicator->setAccessibleName(UiText(texts::Id::kGpsIndicator));
   Register(kIndicator, m_indicator);
   values->addWidget(m_indicator, 1, 6, 1, 2);
+  BuildGnssRow(values, 2);
   layout->addLayout(values);
 
   auto* signal = new QGridLayout;
@@ -379,6 +381,42 @@ QGroupBox* CConfigDlg::BuildGpsGroup() {
   }
   layout->addLayout(signal);
   return group;
+}
+
+// DOPs, date, speed, course and time to first fix in two more rows of the values' grid, and
+// the button that opens every satellite in view beside the window (the group has no width to
+// spare for it): the window stays within 1024 pixels.
+void CConfigDlg::BuildGnssRow(QGridLayout* grid, int firstRow) {
+  const std::pair<texts::Id, int> cells[] = {
+      {texts::Id::kLabelHdop, kHdop},   {texts::Id::kLabelVdop, kVdop},
+      {texts::Id::kLabelPdop, kPdop},   {texts::Id::kLabelGpsDate, kGpsDate},
+      {texts::Id::kLabelSpeed, kSpeed}, {texts::Id::kLabelCourse, kCourse},
+      {texts::Id::kLabelTtff, kTtff},
+  };
+  int index = 0;
+  for (const auto& [label, id] : cells) {
+    QLineEdit* display = AddDisplay(id);
+    display->setMinimumWidth(fontMetrics().horizontalAdvance(
+        id == kGpsDate ? QStringLiteral("0000-00-00  ") : QStringLiteral("00000.0")));
+    grid->addWidget(AddLabel(UiText(label), display), firstRow + index / 4, (index % 4) * 2);
+    grid->addWidget(display, firstRow + index / 4, (index % 4) * 2 + 1);
+    ++index;
+  }
+  auto* toggle = new QPushButton(UiText(texts::Id::kButtonSatelliteView), this);
+  toggle->setCheckable(true);
+  toggle->setAutoDefault(false);
+  toggle->setAccessibleName(UiText(texts::Id::kButtonSatelliteView));
+  Register(kSatelliteViewButton, toggle);
+  m_satelliteView = new SatelliteView(this);
+  m_satelliteView->onClosed = [toggle] { toggle->setChecked(false); };
+  connect(toggle, &QPushButton::toggled, this, [this](bool open) {
+    if (open) {
+      m_satelliteView->OpenBeside(this);
+    } else {
+      m_satelliteView->hide();
+    }
+  });
+  grid->addWidget(toggle, firstRow + 1, 6, 1, 2);
 }
 
 QGroupBox* CConfigDlg::BuildDebugGroup() {
@@ -434,6 +472,13 @@ void CConfigDlg::BindControls() {
   text(kFixState, s.m_fixState);
   text(kFixType, s.m_fixType);
   text(kAltitude, s.m_altitude);
+  text(kHdop, s.m_hdop);
+  text(kVdop, s.m_vdop);
+  text(kPdop, s.m_pdop);
+  text(kGpsDate, s.m_gpsDate);
+  text(kSpeed, s.m_speed);
+  text(kCourse, s.m_course);
+  text(kTtff, s.m_ttff);
   text(kPortName, s.m_portName);
   text(kAddrLabel, s.m_addrLabel);
   text(kPause, s.m_pauseCaption);
@@ -520,6 +565,7 @@ void CConfigDlg::UpdateData(bool saveAndValidate) {
       ExchangeFlag(binding, saveAndValidate);
     }
   }
+  if (!saveAndValidate) m_satelliteView->SetSatellites(m_state.m_satellites);
 }
 
 // ---------------------------------------------------------------------------------------

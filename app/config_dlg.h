@@ -18,13 +18,16 @@
 
 class QAbstractButton;
 class QCheckBox;
+class QGridLayout;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QRadioButton;
 class QSocketNotifier;
 class LogPane;
+class SatelliteView;
 
 class CConfigDlg final : public QDialog, public DialogSurface {
   Q_OBJECT
@@ -64,6 +67,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] LogPane* Log() const { return m_log; }
   [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
+  [[nodiscard]] SatelliteView* SatellitePanel() const { return m_satelliteView; }
 
   // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
   // scripted. Without hooks the real dialogs open.
@@ -107,6 +111,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildParamsGroup();
   QGroupBox* BuildTestGroup();
   QGroupBox* BuildGpsGroup();
+  void BuildGnssRow(QGridLayout* grid, int firstRow);
   QGroupBox* BuildDebugGroup();
   void BindControls();
   void FitToScreen();
@@ -146,6 +151,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   LogPane* m_log = nullptr;
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;
+  SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may

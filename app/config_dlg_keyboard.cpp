@@ -84,6 +84,10 @@ const struct {
     {kLatitude, Tid::kTipDegrees},
     {kGpsTime, Tid::kTipGpsTime},
     {kAltitude, Tid::kTipAltitude},
+    {kHdop, Tid::kTipDop},
+    {kVdop, Tid::kTipDop},
+    {kPdop, Tid::kTipDop},
+    {kGpsDate, Tid::kTipGpsDate},
 };
 
 // Members that hold the system's state texts; everything else shows device data as it came.
@@ -147,9 +151,10 @@ QString VisibleText(QWidget* widget) {
 void CConfigDlg::SetTabOrder() {
   std::vector<QWidget*> chain;
   for (const int id : kTabOrder) {
+    if (id == kLog) {
+      for (int sat = 0; sat < 32; ++sat) chain.push_back(Control(kSnrFirst + sat));
+    }
     if (QWidget* widget = Control(id)) chain.push_back(widget);
-    if (id != kFixType) continue;
-    for (int sat = 0; sat < 32; ++sat) chain.push_back(Control(kSnrFirst + sat));
   }
   // The displays are read-only but reachable, so the keyboard and screen readers get them.
   for (QWidget* widget : chain) {

@@ -63,4 +63,12 @@ enum ControlId : int {
   kSetSos = 1107,
   kMonitorNumber = 1108,
   kUploadInterval = 1109,
+  kHdop = 1110,
+  kVdop = 1111,
+  kPdop = 1112,
+  kGpsDate = 1113,
+  kSpeed = 1114,
+  kCourse = 1115,
+  kTtff = 1116,
+  kSatelliteViewButton = 1117,
 };

@@ -109,6 +109,16 @@
         <translation>Signal-to-noise ratio in dB-Hz</translation>
     </message>
     <message>
+        <source>精度因子, 无单位, 越小越好</source>
+        <comment>kTipDop</comment>
+        <translation>Dilution of precision, no unit; smaller is better</translation>
+    </message>
+    <message>
+        <source>UTC 日期</source>
+        <comment>kTipGpsDate</comment>
+        <translation>UTC date</translation>
+    </message>
+    <message>
         <source>从设备读取本行参数</source>
         <comment>kTipRead</comment>
         <translation>Read this row from the device</translation>
@@ -390,6 +400,101 @@ POWEROFF  power off</translation>
         <source>GPS信号强度:</source>
         <comment>kLabelSignal</comment>
         <translation>GPS signal:</translation>
+    </message>
+    <message>
+        <source>HDOP:</source>
+        <comment>kLabelHdop</comment>
+        <translation>HDOP:</translation>
+    </message>
+    <message>
+        <source>VDOP:</source>
+        <comment>kLabelVdop</comment>
+        <translation>VDOP:</translation>
+    </message>
+    <message>
+        <source>PDOP:</source>
+        <comment>kLabelPdop</comment>
+        <translation>PDOP:</translation>
+    </message>
+    <message>
+        <source>日期:</source>
+        <comment>kLabelGpsDate</comment>
+        <translation>Date:</translation>
+    </message>
+    <message>
+        <source>速度(km/h):</source>
+        <comment>kLabelSpeed</comment>
+        <translation>Speed (km/h):</translation>
+    </message>
+    <message>
+        <source>航向(°):</source>
+        <comment>kLabelCourse</comment>
+        <translation>Course (°):</translation>
+    </message>
+    <message>
+        <source>首次定位(秒):</source>
+        <comment>kLabelTtff</comment>
+        <translation>First fix (s):</translation>
+    </message>
+    <message>
+        <source>卫星视图</source>
+        <comment>kButtonSatelliteView</comment>
+        <translation>Satellite &amp;view</translation>
+    </message>
+    <message>
+        <source>天空图</source>
+        <comment>kSkyPlot</comment>
+        <translation>Sky plot</translation>
+    </message>
+    <message>
+        <source>可见卫星</source>
+        <comment>kSatelliteTable</comment>
+        <translation>Satellites in view</translation>
+    </message>
+    <message>
+        <source>系统</source>
+        <comment>kColumnSystem</comment>
+        <translation>System</translation>
+    </message>
+    <message>
+        <source>编号</source>
+        <comment>kColumnNumber</comment>
+        <translation>Number</translation>
+    </message>
+    <message>
+        <source>仰角</source>
+        <comment>kColumnElevation</comment>
+        <translation>Elevation</translation>
+    </message>
+    <message>
+        <source>方位角</source>
+        <comment>kColumnAzimuth</comment>
+        <translation>Azimuth</translation>
+    </message>
+    <message>
+        <source>信号</source>
+        <comment>kColumnSignal</comment>
+        <translation>Signal</translation>
+    </message>
+    <message>
+        <source>使用</source>
+        <comment>kColumnUsed</comment>
+        <translation>Used</translation>
+    </message>
+    <message>
+        <source>是</source>
+        <comment>kUsedYes</comment>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>可见 %1 颗, 使用 %2 颗</source>
+        <comment>kSkySummary</comment>
+        <translation>%1 in view, %2 used</translation>
+    </message>
+    <message>
+        <source>北斗</source>
+        <comment>kSystemBeidou</comment>
+        <translation>BeiDou</translation>
     </message>
     <message>
         <source>清空显示</source>
