@@ -2,11 +2,13 @@
 // each field's format, the exit question, and the interface language.
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QActionGroup>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -143,6 +145,18 @@ QString VisibleText(QWidget* widget) {
   return {};
 }
 
+// The inputs of `group` that have no control id (the log's search and options), in the order
+// they were laid out, which is their reading order.
+void AppendUnnamedInputs(QWidget* group, std::vector<QWidget*>& chain) {
+  for (QWidget* widget : group->findChildren<QWidget*>()) {
+    const bool takesTab = (widget->focusPolicy() & Qt::TabFocus) != 0;
+    const bool inside = widget->parentWidget() != nullptr &&
+                        (qobject_cast<QAbstractScrollArea*>(widget->parentWidget()) ||
+                         qobject_cast<QLineEdit*>(widget->parentWidget()));
+    if (takesTab && !inside && !widget->property("controlId").isValid()) chain.push_back(widget);
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -155,6 +169,7 @@ void CConfigDlg::SetTabOrder() {
       for (int sat = 0; sat < 32; ++sat) chain.push_back(Control(kSnrFirst + sat));
     }
     if (QWidget* widget = Control(id)) chain.push_back(widget);
+    if (id == kLog) AppendUnnamedInputs(Control(kLog)->parentWidget(), chain);
   }
   // The displays are read-only but reachable, so the keyboard and screen readers get them.
   for (QWidget* widget : chain) {

@@ -15,6 +15,7 @@
 
 #include "device/dialog_state.h"
 #include "device/dialog_surface.h"
+#include "device/log_lines.h"
 #include "gps/nmea_parser.h"
 #include "link/frame_decoder.h"
 #include "platform/device_notices.h"
@@ -117,6 +118,9 @@ class ConfigLogic final : public PortOwner {
   void OnClearDisplay();
   void OnSaveToFile();
   void WriteLogFile(const std::string& text);
+  // The operator's log extras (NMEA lines, date and milliseconds, extras in the file too).
+  void SetLogOptions(const loglines::LogOptions& options) { m_logOptions = options; }
+  [[nodiscard]] const loglines::LogOptions& LogOptions() const { return m_logOptions; }
 
   // --- For the window and tests ------------------------------------------------------
   [[nodiscard]] devlink::FrameDecoder& Decoder() { return *m_decoder; }
@@ -135,6 +139,10 @@ class ConfigLogic final : public PortOwner {
   bool FinalOpen(int index, const std::vector<std::string>& portNames);
   bool ProbeEntry(int index, const std::vector<std::string>& portNames);
   void ExplainPortFailure(const ports::PortEntry* entry, const serial::PortError& error);
+  void LogReceived(std::int32_t sequence, std::string_view text, bool nmea, std::string& fileText,
+                   std::string& paneText);
+  void LogSent(std::string frameText);
+  std::string RecordingStartText();
 
   DialogState& m;
   DialogSurface& m_surface;
@@ -144,6 +152,7 @@ class ConfigLogic final : public PortOwner {
   gps::NmeaTables m_gps;
   char m_noticeText[100] = {};
   std::FILE* m_logFile = nullptr;
+  loglines::LogOptions m_logOptions;
   std::vector<ports::PortEntry> m_lastPorts;
   notices::DeviceNoticeSource m_notices;
   // Last: destroyed first, so the monitor thread stops before anything it reaches goes away.

@@ -502,6 +502,46 @@ POWEROFF  power off</translation>
         <translation>C&amp;lear display</translation>
     </message>
     <message>
+        <source>显示NMEA</source>
+        <comment>kLogShowNmea</comment>
+        <translation>Show NMEA</translation>
+    </message>
+    <message>
+        <source>日期和毫秒</source>
+        <comment>kLogDateAndMs</comment>
+        <translation>Date and ms</translation>
+    </message>
+    <message>
+        <source>附加内容也存入文件</source>
+        <comment>kLogExtrasInFile</comment>
+        <translation>Extras in the file too</translation>
+    </message>
+    <message>
+        <source>十六进制</source>
+        <comment>kLogHexView</comment>
+        <translation>Hex</translation>
+    </message>
+    <message>
+        <source>查找:</source>
+        <comment>kLogFindLabel</comment>
+        <translation>Find:</translation>
+    </message>
+    <message>
+        <source>上一个</source>
+        <comment>kLogFindPrevious</comment>
+        <translation>Previous</translation>
+    </message>
+    <message>
+        <source>下一个</source>
+        <comment>kLogFindNext</comment>
+        <translation>Next</translation>
+    </message>
+    <message>
+        <source>找不到</source>
+        <comment>kLogNotFound</comment>
+        <translation>Not found</translation>
+    </message>
+    <message>
         <source>暂停显示</source>
         <comment>kPauseDisplay</comment>
         <translation>&amp;Pause display</translation>
