@@ -5,11 +5,14 @@
 
 #include <QFont>
 #include <QFontDatabase>
+#include <QLocale>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
 
 #include "app/config_dlg.h"
+#include "app/language.h"
+#include "app/settings.h"
 
 namespace {
 
@@ -47,13 +50,19 @@ void UseCjkFont() {
 
 CConfigApp::CConfigApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("tracker-console"));
+  setOrganizationName(QStringLiteral("tracker-console"));
+  setApplicationVersion(QStringLiteral(TC_VERSION));
   setDesktopFileName(QStringLiteral("tracker-console"));
   setWindowIcon(QIcon(QStringLiteral(":/icons/tracker-console.svg")));
 }
 
-int CConfigApp::InitInstance() {
+int CConfigApp::InitInstance(const std::string& language) {
   UseCjkFont();
+  AppSettings settings;
+  ApplyLanguage(ChooseLanguage(language, settings.Language(), QLocale::system().name()));
   CConfigDlg dialog;
+  // Where and how large the operator left it; the first time, the window fits the screen.
+  dialog.restoreGeometry(settings.WindowGeometry());
   if (InstallTerminationSignals()) {
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &dialog);
     QObject::connect(notifier, &QSocketNotifier::activated, &dialog, [&dialog] {
@@ -67,5 +76,6 @@ int CConfigApp::InitInstance() {
   // Initialise once the window is on screen: the first scan may take a moment.
   QTimer::singleShot(0, &dialog, [&dialog] { dialog.OnInitDialog(); });
   exec();
+  settings.SetWindowGeometry(dialog.saveGeometry());
   return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <string>
 
 // CConfigApp: starts the one main window and ends when it closes. SIGTERM and SIGINT close
 // the window the same way the close box does, so the port is released on every path.
@@ -8,5 +9,6 @@ class CConfigApp final : public QApplication {
   Q_OBJECT
  public:
   CConfigApp(int& argc, char** argv);
-  int InitInstance();
+  // Runs the window in `language` ("zh", "en", or empty: the saved choice, else the locale).
+  int InitInstance(const std::string& language = {});
 };

@@ -17,13 +17,17 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopedValueRollback>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
 
 #include "app/about_box.h"
+#include "app/control_ids.h"
 #include "app/log_pane.h"
 #include "app/satellite_view.h"
+#include "app/settings.h"
 #include "app/snr_cell.h"
 #include "app/station_panel.h"
 #include "app/ui_text.h"
@@ -33,78 +37,6 @@ namespace {
 
 constexpr int kAboutCommand = 0x10;
 constexpr qsizetype kLogCharacterLimit = 52428800;
-
-// Controls known by id: the ones the logic and tests name.
-enum ControlId : int {
-  kSendText = 1003,
-  kLog = 1004,
-  kExit = 1005,
-  kAbout = 1006,
-  kClearCommand = 1008,
-  kSend = 1009,
-  kClearDisplay = 1011,
-  kPause = 1012,
-  kPortState = 1022,
-  kPortName = 1027,
-  kLinkState = 1028,
-  kServerAddr = 1029,
-  kGsmSignal = 1030,
-  kGpsCount = 1031,
-  kAgpsCount = 1032,
-  kReadAddr = 1033,
-  kSetAddr = 1034,
-  kImei = 1035,
-  kSimState = 1036,
-  kReadMonitor = 1037,
-  kReadImei = 1038,
-  kSetImei = 1039,
-  kServerPort = 1040,
-  kCenterNumber = 1041,
-  kSlaveNumber = 1042,
-  kReadNumbers = 1043,
-  kSetNumbers = 1044,
-  kLanguage = 1045,
-  kZone = 1046,
-  kReadLanguage = 1047,
-  kSetLanguage = 1048,
-  kDomain = 1049,
-  kVersion = 1050,
-  kAddrLabel = 1051,
-  kSave = 1052,
-  kKeyOk = 1053,
-  kGsmOk = 1054,
-  kGpsOk = 1055,
-  kReadVersion = 1056,
-  kSos1 = 1057,
-  kTestResult = 1058,
-  kSnrFirst = 1059,
-  kLongitude = 1091,
-  kLatitude = 1092,
-  kGpsTime = 1093,
-  kSetMonitor = 1094,
-  kSatsUsed = 1095,
-  kFixState = 1096,
-  kAltitude = 1097,
-  kIndicator = 1098,
-  kStartTest = 1099,
-  kFixType = 1100,
-  kReadUpload = 1101,
-  kSetUpload = 1102,
-  kSos2 = 1104,
-  kSos3 = 1105,
-  kReadSos = 1106,
-  kSetSos = 1107,
-  kMonitorNumber = 1108,
-  kUploadInterval = 1109,
-  kHdop = 1110,
-  kVdop = 1111,
-  kPdop = 1112,
-  kGpsDate = 1113,
-  kSpeed = 1114,
-  kCourse = 1115,
-  kTtff = 1116,
-  kSatelliteViewButton = 1117,
-};
 
 QString ObjectName(int id) {
   return QStringLiteral("idc_%1").arg(id);
@@ -127,6 +59,11 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
   setWindowIcon(QIcon(QStringLiteral(":/icons/tracker-console.svg")));
   BuildWindow();
   BindControls();
+  TagTranslatableTexts();
+  SetTabOrder();
+  InstallShortcuts();
+  ApplyTooltips();
+  FitDisplayWidths();
   m_noticeTimer.setTimerType(Qt::PreciseTimer);
   connect(&m_noticeTimer, &QTimer::timeout, this, [this] { m_logic.NoticeTimerProc(); });
   m_testTimer.setSingleShot(true);
@@ -135,8 +72,17 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
   connect(help, &QShortcut::activated, this, &CConfigDlg::OnAbout);
   qApp->installEventFilter(this);
   UpdateData(false);
-  // Room for the log pane to show a useful number of lines at first sight.
-  resize(sizeHint().expandedTo(QSize(1280, 900)));
+  FitToScreen();
+  // Space or Enter at start-up must not end the program or send anything.
+  Control(kServerAddr)->setFocus(Qt::OtherFocusReason);
+}
+
+void CConfigDlg::FitToScreen() {
+  // Room for the log pane to show a useful number of lines at first sight, within the screen;
+  // on a small screen the content scrolls instead of leaving controls off screen.
+  QSize wanted = m_content->sizeHint().expandedTo(QSize(1280, 900));
+  if (const QScreen* screen = this->screen()) wanted = wanted.boundedTo(screen->availableSize());
+  resize(wanted);
 }
 
 CConfigDlg::~CConfigDlg() {
@@ -167,7 +113,6 @@ QLineEdit* CConfigDlg::AddEdit(int id, bool readOnly) {
   if (readOnly) {
     // Sunken, read-only and still readable by assistive tools and copyable.
     edit->setFrame(true);
-    edit->setFocusPolicy(Qt::ClickFocus);
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
     edit->setPalette(palette);
@@ -229,12 +174,23 @@ void CConfigDlg::BuildWindow() {
   middle->addWidget(BuildTestGroup(), 0);
   middle->addWidget(BuildGpsGroup(), 1);
 
+  m_content = new QWidget(this);
+  m_content->setObjectName(QStringLiteral("content"));
+  auto* content = new QVBoxLayout(m_content);
+  content->addLayout(top, 0);
+  content->addLayout(middle, 0);
+  m_station = new StationPanel(m_logic, m_state, *this, m_content);
+  content->addWidget(m_station, 0);
+  content->addWidget(BuildDebugGroup(), 1);
+  // A small screen (a line-side panel PC, a laptop at 200 %) scrolls the window's content.
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("contentScroll"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(m_content);
   auto* root = new QVBoxLayout(this);
-  root->addLayout(top, 0);
-  root->addLayout(middle, 0);
-  m_station = new StationPanel(m_logic, m_state, *this, this);
-  root->addWidget(m_station, 0);
-  root->addWidget(BuildDebugGroup(), 1);
+  root->setContentsMargins(0, 0, 0, 0);
+  root->addWidget(scroll);
 }
 
 QGroupBox* CConfigDlg::BuildStatusGroup() {
@@ -416,8 +372,8 @@ QGroupBox* CConfigDlg::BuildGpsGroup() {
   m_indicator->setAccessibleName(UiText(texts::Id::kGpsIndicator));
   Register(kIndicator, m_indicator);
   values->addWidget(m_indicator, 1, 6, 1, 2);
+  BuildGnssRow(values, 2);
   layout->addLayout(values);
-  layout->addLayout(BuildGnssRow());
 
   auto* signal = new QGridLayout;
   signal->setHorizontalSpacing(2);
@@ -436,23 +392,24 @@ QGroupBox* CConfigDlg::BuildGpsGroup() {
   return group;
 }
 
-// DOPs, date, speed, course and time to first fix in one row, and the button that opens
-// every satellite in view beside the window (the group has no width to spare for it).
-QHBoxLayout* CConfigDlg::BuildGnssRow() {
-  auto* row = new QHBoxLayout;
+// DOPs, date, speed, course and time to first fix in two more rows of the values' grid, and
+// the button that opens every satellite in view beside the window (the group has no width to
+// spare for it): the window stays within 1024 pixels.
+void CConfigDlg::BuildGnssRow(QGridLayout* grid, int firstRow) {
   const std::pair<texts::Id, int> cells[] = {
       {texts::Id::kLabelHdop, kHdop},   {texts::Id::kLabelVdop, kVdop},
       {texts::Id::kLabelPdop, kPdop},   {texts::Id::kLabelGpsDate, kGpsDate},
       {texts::Id::kLabelSpeed, kSpeed}, {texts::Id::kLabelCourse, kCourse},
       {texts::Id::kLabelTtff, kTtff},
   };
+  int index = 0;
   for (const auto& [label, id] : cells) {
     QLineEdit* display = AddDisplay(id);
-    const bool wide = id == kGpsDate;
-    display->setMinimumWidth(fontMetrics().horizontalAdvance(wide ? QStringLiteral("0000-00-00  ")
-                                                                  : QStringLiteral("00000.0")));
-    row->addWidget(AddLabel(UiText(label), display));
-    row->addWidget(display, wide ? 2 : 1);
+    display->setMinimumWidth(fontMetrics().horizontalAdvance(
+        id == kGpsDate ? QStringLiteral("0000-00-00  ") : QStringLiteral("00000.0")));
+    grid->addWidget(AddLabel(UiText(label), display), firstRow + index / 4, (index % 4) * 2);
+    grid->addWidget(display, firstRow + index / 4, (index % 4) * 2 + 1);
+    ++index;
   }
   auto* toggle = new QPushButton(UiText(texts::Id::kButtonSatelliteView), this);
   toggle->setCheckable(true);
@@ -468,8 +425,7 @@ QHBoxLayout* CConfigDlg::BuildGnssRow() {
       m_satelliteView->hide();
     }
   });
-  row->addWidget(toggle);
-  return row;
+  grid->addWidget(toggle, firstRow + 1, 6, 1, 2);
 }
 
 QGroupBox* CConfigDlg::BuildDebugGroup() {
@@ -699,8 +655,7 @@ void CConfigDlg::WriteControlText(int id, const QString& text) {
     // The edit this label names is announced by the new label.
     if (QWidget* buddy = label->buddy()) buddy->setAccessibleName(text);
   } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-    button->setText(text);
-    button->setAccessibleName(text);
+    SetButtonCaption(button, text);
   }
 }
 
@@ -727,7 +682,8 @@ void CConfigDlg::ExchangeText(Binding& binding, bool saveAndValidate) {
     return;
   }
   if (!binding.cached || *binding.text != binding.shownGbk) {
-    binding.shown = QString::fromStdString(gbk::ToUtf8(*binding.text));
+    binding.shown = binding.translated ? DisplayText(*binding.text)
+                                       : QString::fromStdString(gbk::ToUtf8(*binding.text));
     binding.shownGbk = *binding.text;
     binding.cached = true;
   }
@@ -786,6 +742,7 @@ void CConfigDlg::OnClearCommand() {
 }
 
 void CConfigDlg::OnExit() {
+  if (!ConfirmExit()) return;
   m_logic.OnExit();
   RequestQuit();
 }
@@ -797,21 +754,31 @@ void CConfigDlg::RequestQuit() {
 }
 
 void CConfigDlg::reject() {
-  RequestQuit();
+  if (ConfirmExit()) RequestQuit();
 }
 
 void CConfigDlg::closeEvent(QCloseEvent* event) {
+  if (!m_ui.QuitRequested() && !ConfirmExit()) {
+    event->ignore();
+    return;
+  }
   RequestQuit();
   event->accept();
 }
 
 void CConfigDlg::contextMenuEvent(QContextMenuEvent* event) {
+  ShowWindowMenu(event->globalPos());
+}
+
+void CConfigDlg::ShowWindowMenu(const QPoint& globalPos) {
   // Linux window managers give an application no system menu of its own; the About entry
-  // lives in the window's context menu instead.
+  // lives in the window's context menu instead (F10 opens it from the keyboard).
   QMenu menu(this);
   QAction* about = menu.addAction(UiText(texts::Id::kAboutMenuItem));
   connect(about, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommand); });
-  menu.exec(event->globalPos());
+  menu.addSeparator();
+  AddLanguageMenu(menu);
+  menu.exec(globalPos);
 }
 
 bool CConfigDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -898,11 +865,14 @@ std::optional<std::string> CConfigDlg::AskLogFileName() {
     chosen = saveFileHook();
   } else {
     QFileDialog dialog(this);
+    AppSettings settings;
+    if (!settings.LastFolder().isEmpty()) dialog.setDirectory(settings.LastFolder());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     dialog.setNameFilter(UiText(texts::Id::kTxtFilter));
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
       chosen = dialog.selectedFiles().constFirst();
+      settings.SetLastFolder(dialog.directory().absolutePath());
     }
   }
   if (!chosen || chosen->isEmpty()) return std::nullopt;

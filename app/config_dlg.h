@@ -18,10 +18,12 @@
 
 class QAbstractButton;
 class QCheckBox;
+class QGridLayout;
 class QGroupBox;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QRadioButton;
 class QSocketNotifier;
 class LogPane;
@@ -89,9 +91,19 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   // Ends the program by any path (Exit, close box, SIGTERM): nested waits return at once.
   void RequestQuit();
 
+  // Whether ending now would interrupt work (a recording, a station sequence): Exit and the
+  // close box then ask first. SIGTERM never asks.
+  [[nodiscard]] bool IsBusyForExit() const;
+  // Tests answer the exit question instead of a box (true: exit).
+  std::function<bool(const QString& question)> confirmExitHook;
+
+  // The window menu (About, interface language), at a screen position.
+  void ShowWindowMenu(const QPoint& globalPos);
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
 
@@ -105,6 +117,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
     QString shown;
     std::string shownGbk;
     bool cached = false;
+    bool translated = false;    // shows system texts: translated for display only
     QLineEdit* edit = nullptr;  // an edit box, watched for changes we did not make
     bool edited = false;
   };
@@ -114,7 +127,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildParamsGroup();
   QGroupBox* BuildTestGroup();
   QGroupBox* BuildGpsGroup();
-  QHBoxLayout* BuildGnssRow();
+  void BuildGnssRow(QGridLayout* grid, int firstRow);
   QGroupBox* BuildDebugGroup();
   QWidget* BuildLogOptions();
   QWidget* BuildLogSearch();
@@ -122,6 +135,19 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void FindInLog(bool forward);
   bool HandleSearchKey(QObject* watched, int key, Qt::KeyboardModifiers modifiers);
   void BindControls();
+  void FitToScreen();
+
+  // Keyboard, tooltips and languages (config_dlg_keyboard.cpp).
+  void SetTabOrder();
+  void InstallShortcuts();
+  void ApplyTooltips();
+  void ClickRowButton(bool set);
+  void SetButtonCaption(QAbstractButton* button, const QString& caption);
+  bool ConfirmExit();
+  void TagTranslatableTexts();
+  void Retranslate();
+  void FitDisplayWidths();
+  void AddLanguageMenu(QMenu& menu);
   void WatchEdits();
 
   QLineEdit* AddEdit(int id, bool readOnly);
@@ -143,6 +169,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QtUiDispatcher m_ui;
   std::map<int, QWidget*> m_controls;
   std::vector<Binding> m_bindings;
+  QWidget* m_content = nullptr;  // everything, inside the window's scroll area
   LogPane* m_log = nullptr;
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;

@@ -20,7 +20,7 @@ using Texts = std::vector<std::string>;
 // Parameters unlike the simulator's defaults, so a read shows they came from this device.
 inline Texts Presets(Texts extra = {}) {
   extra.insert(extra.end(),
-               {"--version",   "TS-E2E-7",    "--addr",  "198.51.100.7", "--port",
+               {"--firmware",  "TS-E2E-7",    "--addr",  "198.51.100.7", "--port",
                 "9001",        "--url",       "0",       "--imei",       "861234567890123",
                 "--center",    "13512345678", "--slave", "13687654321",  "--language",
                 "0",           "--zone",      "11",      "--sos1",       "110",

@@ -34,7 +34,7 @@ class TestE2eWindow : public QObject {
 void TestE2eWindow::connectsReadsLogsAndFollowsTheGps() {
   ConsoleUnderTest c;
   SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(),
-                 {"--version", "TS-GUI-3", "--log-interval", "1", "--status-interval", "1"});
+                 {"--firmware", "TS-GUI-3", "--log-interval", "1", "--status-interval", "1"});
   QCOMPARE(sim.WaitForPlug(), 97);
   c.dialog->show();
   QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));

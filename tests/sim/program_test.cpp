@@ -89,7 +89,7 @@ class TrackerSimProgram : public testing::Test {
 };
 
 TEST_F(TrackerSimProgram, RegistersAnswersThroughItsLinkAndCleansUpOnSigterm) {
-  SimProcess sim(TC_SIM_PATH, Ports(), Quiet({"--version", "T-42", "--port-number", "101"}));
+  SimProcess sim(TC_SIM_PATH, Ports(), Quiet({"--firmware", "T-42", "--port-number", "101"}));
   const std::string link = LinkOf(101);
   const std::optional<std::string> plugged = sim.WaitForLine(" -> ");
   EXPECT_EQ(plugged, "tracker-sim: COM101 -> " + LinkTarget(link));

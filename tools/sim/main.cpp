@@ -45,6 +45,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tracker-sim: %s\n", parsed.error.c_str());
     return 2;
   }
+  if (parsed.options.version) {
+    std::printf("tracker-sim %s\n", TC_VERSION);
+    return 0;
+  }
   if (parsed.options.help) {
     std::fputs(sim::SimHelpText().c_str(), stdout);
     return 0;

@@ -107,7 +107,9 @@ std::vector<Option> Options(SimOptions& o) {
   };
   TrackerParams& p = o.presets;
   return {
-      {{"--help", "", "this text"}, flag(&o.help, true)},
+      {{"--help", "", "this text (also -h)"}, flag(&o.help, true)},
+      {{"-h", "", ""}, flag(&o.help, true)},
+      {{"--version", "", "print the program's version and exit"}, flag(&o.version, true)},
       {{"--port-number", "N", "preferred COM number, 97..127 (default: lowest free)"},
        [&o](std::string_view v) -> std::string {
          if (!ParseNumber(v, &o.portNumber) || o.portNumber < 97 || o.portNumber > 127) {
@@ -121,7 +123,7 @@ std::vector<Option> Options(SimOptions& o) {
          return std::string(v.empty() ? "expects a folder" : "");
        }},
       {{"--imei", "TEXT", "IMEI"}, preset(&p.imei)},
-      {{"--version", "TEXT", "firmware version"}, preset(&p.version)},
+      {{"--firmware", "TEXT", "firmware version the tracker reports"}, preset(&p.version)},
       {{"--addr", "TEXT", "server IP address or domain"}, preset(&p.serverAddr)},
       {{"--port", "TEXT", "server port"}, preset(&p.serverPort)},
       {{"--url", "0|1", "1: the server address is a domain"}, preset(&p.useDomain)},
@@ -234,6 +236,7 @@ std::string SimHelpText() {
       "A virtual tracker on a pseudo-terminal, registered as a virtual port (COM97-COM127).\n"
       "SIGUSR1 unplugs and replugs it; SIGINT and SIGTERM end it and remove the port.\n\n";
   for (const Option& option : Options(scratch)) {
+    if (option.info.help.empty()) continue;  // an alias, named in its long form's line
     std::string left = "  " + std::string(option.info.name);
     if (!option.info.valueName.empty()) left += " " + std::string(option.info.valueName);
     left.resize(std::max<std::size_t>(left.size() + 1, 32), ' ');

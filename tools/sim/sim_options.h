@@ -37,6 +37,7 @@ struct SimOptions {
   double replugAfter = -1;  // seconds after an unplug; < 0: stay unplugged
   bool verbose = false;
   bool help = false;
+  bool version = false;
 };
 
 struct ParsedOptions {
