@@ -22,11 +22,11 @@ struct StoreStatus {
 };
 
 struct RecordFilter {
-  std::string imei;                  // empty: any
-  std::optional<bool> passed;        // nullopt: any verdict
-  std::string fromUtc;               // inclusive ISO 8601 bound on startedUtc; empty: open
-  std::string toUtc;                 // exclusive bound; empty: open
-  std::size_t limit = 0;             // 0: no limit; newest first when set
+  std::string imei;            // empty: any
+  std::optional<bool> passed;  // nullopt: any verdict
+  std::string fromUtc;         // inclusive ISO 8601 bound on startedUtc; empty: open
+  std::string toUtc;           // exclusive bound; empty: open
+  std::size_t limit = 0;       // 0: no limit; newest first when set
 };
 
 struct DayCounts {
@@ -44,6 +44,10 @@ class RecordStore {
   // PASS and FAIL counts of records started within [fromUtc, toUtc).
   virtual StoreStatus Count(const std::string& fromUtc, const std::string& toUtc,
                             DayCounts* out) = 0;
+  // Sends the records waiting in a spool (a line's store while its server was away). Ok with
+  // an empty message when nothing waits or the store keeps no spool; ok with a message when
+  // records were sent; not ok, saying why, when they still wait.
+  virtual StoreStatus Flush() { return StoreStatus::Ok(); }
   // What the operator sees as the store's name, e.g. the file path or the server and database.
   [[nodiscard]] virtual std::string Describe() const = 0;
 };
