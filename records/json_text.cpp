@@ -52,7 +52,8 @@ JsonObject& JsonObject::Add(std::string_view key, double number) {
   if (!std::isfinite(number)) return AddNull(key);
   Key(key);
   char text[32];
-  std::snprintf(text, sizeof text, "%.17g", number);
+  // 15 digits: exact for what the records hold (seconds, dB-Hz), without binary noise.
+  std::snprintf(text, sizeof text, "%.15g", number);
   body_ += text;
   return *this;
 }
