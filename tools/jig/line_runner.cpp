@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <set>
 
 extern char** environ;
 
@@ -40,6 +42,19 @@ std::string ExitText(int status) {
   if (WIFEXITED(status)) return "status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status)) return std::string("signal ") + strsignal(WTERMSIG(status));
   return "status ?";
+}
+
+// One plugging of a unit: its node and the identity of the node or of its link. A unit pulled
+// and plugged in again between two scans gets a new node or link, so it is told from the one
+// already tested.
+std::string PlugKey(const ports::PortEntry& entry, const std::string& portsFolder) {
+  struct stat info {};
+  const std::string path =
+      entry.isVirtual ? portsFolder + "/COM" + std::to_string(entry.portNumber) : entry.node;
+  if (lstat(path.c_str(), &info) != 0) return entry.node;
+  // The inode alone may be reused at once; with its change time it is a new plugging.
+  return entry.node + "#" + std::to_string(info.st_ino) + "#" +
+         std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec);
 }
 
 }  // namespace
@@ -85,23 +100,25 @@ void LineRunner::Notice(const std::string& unit, const std::string& text) {
 void LineRunner::Scan() {
   const std::vector<ports::PortEntry> trackers =
       TrackerPorts(ports::ListSerialPorts(roots_), options_.port);
-  // A port whose unit is done waits until it is pulled before it is tested again.
+  std::set<std::string> present;
+  for (const ports::PortEntry& entry : trackers) present.insert(PlugKey(entry, roots_.portsFolder));
+  // A unit that is done stays done until it is pulled.
   std::erase_if(ports_, [&](const auto& port) {
-    return port.second == PortState::kDone &&
-           std::none_of(trackers.begin(), trackers.end(),
-                        [&](const ports::PortEntry& e) { return e.node == port.first; });
+    return port.second == PortState::kDone && !present.contains(port.first);
   });
   for (const ports::PortEntry& entry : trackers) {
-    if (stopping_ || ports_.contains(entry.node)) continue;
-    ports_[entry.node] = PortState::kTesting;
-    Spawn(entry);
+    const std::string key = PlugKey(entry, roots_.portsFolder);
+    if (stopping_ || ports_.contains(key)) continue;
+    ports_[key] = PortState::kTesting;
+    Spawn(entry, key);
   }
 }
 
-void LineRunner::Spawn(const ports::PortEntry& entry) {
+void LineRunner::Spawn(const ports::PortEntry& entry, const std::string& key) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) {
     Notice(entry.portName, std::string("cannot start a worker: ") + std::strerror(errno));
+    ports_[key] = PortState::kDone;
     return;
   }
   // Workers never write records: this process does, once per verdict.
@@ -132,6 +149,7 @@ void LineRunner::Spawn(const ports::PortEntry& entry) {
   if (error != 0) {
     close(pipeFds[0]);
     Notice(entry.portName, std::string("cannot start a worker: ") + std::strerror(error));
+    ports_[key] = PortState::kDone;
     return;
   }
   Worker worker;
@@ -139,6 +157,7 @@ void LineRunner::Spawn(const ports::PortEntry& entry) {
   worker.out = pipeFds[0];
   worker.unit = entry.portName;
   worker.device = entry.node;
+  worker.key = key;
   worker.startedUtc = UtcNow();
   workers_.push_back(std::move(worker));
 }
@@ -201,7 +220,7 @@ void LineRunner::Reap(Worker& worker) {
   while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
   }
   worker.pid = -1;
-  ports_[worker.device] = PortState::kDone;
+  ports_[worker.key] = PortState::kDone;
   const bool exited = WIFEXITED(status);
   if (exited && WEXITSTATUS(status) == kExitUsage) configError_ = true;
   if (worker.verdict ||

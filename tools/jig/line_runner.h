@@ -45,13 +45,14 @@ class LineRunner {
     std::string buffer;
     std::string unit;
     std::string device;
+    std::string key;  // the plugging it tests (see PlugKey)
     std::string startedUtc;
     bool verdict = false;
   };
   enum class PortState { kTesting, kDone };
 
   void Scan();
-  void Spawn(const ports::PortEntry& entry);
+  void Spawn(const ports::PortEntry& entry, const std::string& key);
   void ReadWorker(Worker& worker);
   void HandleLine(Worker& worker, const std::string& line);
   void Reap(Worker& worker);
@@ -68,7 +69,7 @@ class LineRunner {
   EventSink& sink_;
   records::RecordStore* store_;
   notices::DeviceNoticeSource notices_;
-  std::map<std::string, PortState> ports_;  // by device node: tested now, or done until pulled
+  std::map<std::string, PortState> ports_;  // by plugging: tested now, or done until pulled
   std::vector<Worker> workers_;
   bool stopping_ = false;     // no new units
   bool interrupted_ = false;  // workers were told to stop
