@@ -90,6 +90,7 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
         std::string reply(text.substr(kReplyPrefix.size()));
         reply += "\r\n";
         ParseReply(reply.c_str());
+        if (m_observer != nullptr) m_observer->OnReply(reply.c_str());
       }
     });
   }
@@ -186,6 +187,13 @@ void ConfigLogic::OnSaveToFile() {
   m.m_saving = true;
   m.m_saveCaption = T(kStopSaving);
   m_surface.UpdateData(false);
+}
+
+void ConfigLogic::ShowNoticeOnStatusLine(const std::string& text) {
+  m_surface.ShowStatusLine(text);
+  const std::string line = " *\t" + TimeOfDay() + "\t" + text + "\r\n";
+  if (m.m_pauseCaption == T(kPauseDisplay)) m_surface.AppendToLogPane(line);
+  WriteLogFile(line);
 }
 
 void ConfigLogic::WriteLogFile(const std::string& text) {

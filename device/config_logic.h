@@ -14,6 +14,7 @@
 
 #include "device/dialog_state.h"
 #include "device/dialog_surface.h"
+#include "device/logic_observer.h"
 #include "gps/nmea_parser.h"
 #include "link/frame_decoder.h"
 #include "platform/device_notices.h"
@@ -31,7 +32,12 @@ struct ConsoleEnvironment {
   ports::PortListRoots roots;  // portsFolder filled from serial::PortsFolder() when empty
   bool useUdev = true;
   unsigned settleMilliseconds = 3000;
+  // How long the factory test may take before its result reads FAIL.
+  int testTimeoutMilliseconds = 60000;
 };
+
+// What the operator sees about a port (UTF-8): its node, USB identity, maker and serial.
+std::string PortDetailsText(const ports::PortEntry& entry);
 
 class ConfigLogic final : public PortOwner {
  public:
@@ -94,6 +100,10 @@ class ConfigLogic final : public PortOwner {
   void OnSend();
   void OnDomainCheck();
   void OnStartTest();
+  // Sends the test request and starts its time-out (the environment's unless given).
+  void StartFactoryTest(int timeoutMilliseconds = 0);
+  // The test time-out ended: a result still incomplete reads FAIL.
+  void OnTestTimerProc();
 
   // --- Replies and notices -----------------------------------------------------------
   void ParseReply(const char* reply);
@@ -108,6 +118,13 @@ class ConfigLogic final : public PortOwner {
   void OnClearDisplay();
   void OnSaveToFile();
   void WriteLogFile(const std::string& text);
+
+  // --- Production station -------------------------------------------------------------
+  // The observer follows the link and the replies (nullptr: none). In station mode notices
+  // go to the status line and the log instead of boxes.
+  void SetObserver(LogicObserver* observer) { m_observer = observer; }
+  void SetStationMode(bool on) { m_stationMode = on; }
+  [[nodiscard]] bool StationMode() const { return m_stationMode; }
 
   // --- For the window and tests ------------------------------------------------------
   [[nodiscard]] devlink::FrameDecoder& Decoder() { return *m_decoder; }
@@ -126,6 +143,9 @@ class ConfigLogic final : public PortOwner {
   bool FinalOpen(int index, const std::vector<std::string>& portNames);
   bool ProbeEntry(int index, const std::vector<std::string>& portNames);
   void ExplainPortFailure(const ports::PortEntry* entry, const serial::PortError& error);
+  void NotifyLinkDown();
+  [[nodiscard]] bool CurrentPortListed();
+  void ShowNoticeOnStatusLine(const std::string& text);
 
   DialogState& m;
   DialogSurface& m_surface;
@@ -136,6 +156,10 @@ class ConfigLogic final : public PortOwner {
   char m_noticeText[100] = {};
   std::FILE* m_logFile = nullptr;
   std::vector<ports::PortEntry> m_lastPorts;
+  LogicObserver* m_observer = nullptr;
+  bool m_linkUpNotified = false;
+  bool m_stationMode = false;
+  bool m_testTimedOut = false;
   notices::DeviceNoticeSource m_notices;
   // Last: destroyed first, so the monitor thread stops before anything it reaches goes away.
   CCommPort m_port;

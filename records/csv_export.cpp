@@ -62,11 +62,31 @@ std::string CsvField(const std::string& text) {
 }
 
 std::string CsvHeader() {
-  return Line({"record_id", "started_utc", "ended_utc", "station", "operator", "port",
-               "usb_identity", "imei", "firmware", "gsm_signal", "gps_count", "agps_count", "sim",
-               "test_gsm", "test_gps", "test_key", "ttff_seconds", "satellites_used",
-               "best_signal_dbhz", "profile_name", "profile_hash", "mismatches", "verdict",
-               "reasons", "console_version"});
+  return Line({"record_id",
+               "started_utc",
+               "ended_utc",
+               "station",
+               "operator",
+               "port",
+               "usb_identity",
+               "imei",
+               "firmware",
+               "gsm_signal",
+               "gps_count",
+               "agps_count",
+               "sim",
+               "test_gsm",
+               "test_gps",
+               "test_key",
+               "ttff_seconds",
+               "satellites_used",
+               "best_signal_dbhz",
+               "profile_name",
+               "profile_hash",
+               "mismatches",
+               "verdict",
+               "reasons",
+               "console_version"});
 }
 
 std::string CsvRow(const UnitRecord& r) {

@@ -32,6 +32,11 @@ std::string DefaultStorePath() {
 }
 
 std::unique_ptr<RecordStore> OpenStore(const std::string& url, StoreStatus* status) {
+  // The station's setting: a line's stations point it at their shared server.
+  if (const char* configured = std::getenv(kStoreUrlVariable);
+      url.empty() && configured != nullptr && *configured != '\0') {
+    return OpenStore(configured, status);
+  }
   if (url.empty()) return OpenSqliteStore(DefaultStorePath(), status);
   if (StartsWith(url, kSqlitePrefix)) {
     const std::string path = url.substr(kSqlitePrefix.size());

@@ -52,8 +52,12 @@ class RecordStore {
   [[nodiscard]] virtual std::string Describe() const = 0;
 };
 
-// "sqlite:PATH" or "postgresql://..."; an empty URL means the default SQLite file under
-// $XDG_DATA_HOME/tracker-console/. Opens (creating and migrating as needed) or says why not.
+// The environment variable that sets a station's store when no URL is given.
+inline constexpr const char* kStoreUrlVariable = "TRACKER_CONSOLE_RECORDS";
+
+// "sqlite:PATH" or "postgresql://..."; an empty URL means $TRACKER_CONSOLE_RECORDS or, without
+// it, the default SQLite file under $XDG_DATA_HOME/tracker-console/. Opens (creating and
+// migrating as needed) or says why not.
 std::unique_ptr<RecordStore> OpenStore(const std::string& url, StoreStatus* status);
 
 // The default SQLite file's path.

@@ -54,8 +54,12 @@ const std::vector<Migration> kMigrations = {
 
 }  // namespace
 
-const std::vector<Migration>& Migrations() { return kMigrations; }
+const std::vector<Migration>& Migrations() {
+  return kMigrations;
+}
 
-int CurrentSchemaVersion() { return kMigrations.back().version; }
+int CurrentSchemaVersion() {
+  return kMigrations.back().version;
+}
 
 }  // namespace records

@@ -9,7 +9,7 @@
 namespace records {
 
 struct Migration {
-  int version;                           // the version this migration reaches
+  int version;                          // the version this migration reaches
   std::vector<std::string_view> steps;  // statements, run in order in one transaction
 };
 
