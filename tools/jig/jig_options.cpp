@@ -255,8 +255,9 @@ Records:
   --station NAME      station name in the records (default: this host's name)
   --operator NAME     operator name in the records (default: $USER)
   --records URL       sqlite:PATH, or postgresql://[user[:password]@]host[:port]/database[?...]
-                      for a server the whole line shares (default: the console's own file,
-                      $XDG_DATA_HOME/tracker-console/records.sqlite). While the server cannot be
+                      for a server the whole line shares (default: $TRACKER_CONSOLE_RECORDS,
+                      else the console's own file, $XDG_DATA_HOME/tracker-console/
+                      records.sqlite). While the server cannot be
                       reached, records wait in a local spool (spool.sqlite beside the default
                       file) and are sent, in order and once each, when it answers again.
   --no-records        write no record (the verdict's JSON line still carries it)
