@@ -19,12 +19,14 @@
 class QAbstractButton;
 class QCheckBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QSocketNotifier;
 class LogPane;
 class StationPanel;
+class SatelliteView;
 
 class CConfigDlg final : public QDialog, public DialogSurface {
   Q_OBJECT
@@ -68,6 +70,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
   [[nodiscard]] StationPanel* Station() const { return m_station; }
+  [[nodiscard]] SatelliteView* SatellitePanel() const { return m_satelliteView; }
 
   // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
   // scripted. Without hooks the real dialogs open.
@@ -100,6 +103,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildParamsGroup();
   QGroupBox* BuildTestGroup();
   QGroupBox* BuildGpsGroup();
+  QHBoxLayout* BuildGnssRow();
   QGroupBox* BuildDebugGroup();
   void BindControls();
 
@@ -125,6 +129,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   LogPane* m_log = nullptr;
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;
+  SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
   QTimer m_testTimer;
   StationPanel* m_station = nullptr;

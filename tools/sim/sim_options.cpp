@@ -149,6 +149,8 @@ std::vector<Option> Options(SimOptions& o) {
          return std::string(v.empty() ? "expects a key, e.g. factory_test" : "");
        }},
       {{"--no-nmea", "", "no GPS sentences"}, flag(&o.nmea, false)},
+      {{"--glonass", "", "the built-in drive receives GLONASS too (GN, GL talkers)"},
+       flag(&o.glonass, true)},
       {{"--nmea", "FILE", "replay a receiver log (one GGA group a second, looping)"},
        [&o](std::string_view v) {
          o.nmeaFile = std::string(v);
