@@ -263,11 +263,17 @@ TEST_F(JigTest, WatchTestsUnitsAsTheyArePluggedAndPulled) {
   EXPECT_NE(jig.WaitFor("\"verdict\":\"PASS\""), "");
   Plug({"--imei", "863333333333333", "--unplug-on", "factory_test"});
   EXPECT_NE(jig.WaitFor("unplugged during"), "");
+  // The first interrupt lets the unit under test go on; the second stops it, and says so.
+  Plug({"--no-test-result"});
+  EXPECT_NE(jig.WaitFor("\"step\":\"test\""), "");
   jig.Signal(SIGINT);
+  EXPECT_NE(jig.WaitFor("interrupt again"), "");
+  jig.Signal(SIGINT);
+  EXPECT_NE(jig.WaitFor("station stopped during test"), "");
   EXPECT_EQ(jig.Wait(), 1);
   const auto summary = Events(jig.lines, jig::UnitEvent::Kind::kSummary);
   ASSERT_EQ(summary.size(), 1u);
-  EXPECT_EQ(summary[0].units, 4);
+  EXPECT_EQ(summary[0].units, 5);
   EXPECT_EQ(summary[0].passed, 2);
 }
 

@@ -111,6 +111,8 @@ void LineRunner::Scan() {
     if (stopping_ || ports_.contains(key)) continue;
     ports_[key] = PortState::kTesting;
     Spawn(entry, key);
+    // Without a target or --watch: the first tracker, as the console would pick it.
+    if (options_.target == JigOptions::Target::kFirstFound && !options_.watch) break;
   }
 }
 

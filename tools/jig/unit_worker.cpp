@@ -113,7 +113,6 @@ class WorkerListener final : public station::StationListener {
     event.step = std::string(station::StepName(progress.step));
     event.detail = progress.detail;
     event.problem = progress.problem;
-    step_ = event.step;
     sink_.OnEvent(event);
   }
 
@@ -124,14 +123,12 @@ class WorkerListener final : public station::StationListener {
     // The logic saw the unit through this worker's private list; the line knows it by these.
     event.record.port = port_.label;
     event.record.usbIdentity = port_.usb;
-    if (interrupted_) MarkInterrupted(&event.record);
     sink_.OnEvent(event);
     verdict_ = true;
     passed_ = event.record.passed;
     if (store_ != nullptr) Store(event);
   }
 
-  void Interrupt() { interrupted_ = true; }
   void Notice(const std::string& text) {
     UnitEvent event = Base(UnitEvent::Kind::kNotice, Elapsed());
     event.detail = text;
@@ -154,14 +151,6 @@ class WorkerListener final : public station::StationListener {
     event.elapsedSeconds = std::chrono::duration<double>(elapsed).count();
     return event;
   }
-  // The engine saw the link go down; it went down because the jig was stopped.
-  void MarkInterrupted(records::UnitRecord* record) const {
-    for (records::FailReason& reason : record->reasons) {
-      if (reason.step == "unplugged") {
-        reason = {"interrupted", "the sequence to finish", "the jig was stopped during " + step_};
-      }
-    }
-  }
   void Store(const UnitEvent& verdict) {
     const records::StoreStatus status = store_->Append(verdict.record);
     UnitEvent event = Base(UnitEvent::Kind::kRecord, Elapsed());
@@ -176,9 +165,7 @@ class WorkerListener final : public station::StationListener {
   records::RecordStore* store_;
   PortIdentity port_;
   std::string device_;
-  std::string step_;
   Clock::time_point connectedAt_ = Clock::now();
-  bool interrupted_ = false;
   bool verdict_ = false;
   bool passed_ = false;
 };
@@ -229,9 +216,9 @@ int RunUnitWorker(const JigOptions& options, const station::Profile& profile, Ev
     station.Tick();
     for (const std::string& notice : surface.TakeNotices()) listener.Notice(notice);
     if (SignalArrived(signalFd)) {
-      listener.Interrupt();
-      station.OnLinkDown();
-      break;  // a unit under test has its verdict now; one not yet started has none
+      // A unit under test gets its FAIL ("station stopped during ..."); none started has none.
+      station.Engine().OnStopped(Clock::now());
+      break;
     }
   }
   logic.CloseStep();
