@@ -77,8 +77,8 @@ JsonObject& JsonObject::AddRaw(std::string_view key, std::string_view json) {
 }
 
 const JsonValue* JsonValue::Find(std::string_view key) const {
-  for (const auto& [name, value] : members) {
-    if (name == key) return &value;
+  for (const JsonMember& member : members) {
+    if (member.name == key) return &member.value;
   }
   return nullptr;
 }
@@ -253,8 +253,8 @@ class Parser {
       if (!ParseString(&key)) return false;
       SkipSpace();
       if (pos_ >= text_.size() || text_[pos_++] != ':') return Fail("':' expected");
-      out->members.emplace_back(std::move(key), JsonValue{});
-      if (!ParseValue(&out->members.back().second, depth + 1)) return false;
+      out->members.push_back({std::move(key), JsonValue{}});
+      if (!ParseValue(&out->members.back().value, depth + 1)) return false;
       SkipSpace();
       if (pos_ >= text_.size()) return Fail("unterminated object");
       const char c = text_[pos_++];

@@ -35,6 +35,8 @@ class JsonObject {
   std::string body_ = "{";
 };
 
+struct JsonMember;
+
 // A parsed JSON value. Numbers are kept as double.
 struct JsonValue {
   enum class Type { kNull, kBool, kNumber, kString, kArray, kObject };
@@ -43,12 +45,17 @@ struct JsonValue {
   double number = 0;
   std::string text;
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;  // in the order they came
 
   // The member named `key`, or null when absent or not an object.
   [[nodiscard]] const JsonValue* Find(std::string_view key) const;
   // The member's text, or "" when absent or not a string.
   [[nodiscard]] std::string String(std::string_view key) const;
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // Parses a whole text as one JSON value; nullopt with `error` set when it is not one.
