@@ -5,8 +5,10 @@
 #include <libpq-fe.h>
 
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
+#include "records/csv_export.h"
 #include "records/pg_store.h"
 #include "records/record_json.h"
 #include "records/schema.h"
@@ -80,6 +82,15 @@ TEST_F(LineStore, GivesBackWhatWasWrittenOnceEach) {
   EXPECT_EQ(counts.failed, 1);
   EXPECT_EQ(Scalar(server.Url(), "SELECT MAX(version) FROM schema_version"),
             records::CurrentSchemaVersion());
+  // The records view's export goes through the same interface.
+  const std::string csv = ::testing::TempDir() + "tc-line-" + std::to_string(getpid()) + ".csv";
+  std::size_t written = 0;
+  ASSERT_TRUE(records::ExportCsv(*store, {}, csv, &written).ok);
+  EXPECT_EQ(written, 2u);
+  std::ifstream file(csv);
+  const std::string text((std::istreambuf_iterator<char>(file)), {});
+  EXPECT_NE(text.find("\"line-1 \"\"east\"\"\""), std::string::npos) << text;
+  std::filesystem::remove(csv);
 }
 
 TEST_F(LineStore, SeveralStationsAtOnceLoseAndRepeatNothing) {
