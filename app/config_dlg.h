@@ -25,8 +25,8 @@ class QLineEdit;
 class QRadioButton;
 class QSocketNotifier;
 class LogPane;
-class StationPanel;
 class SatelliteView;
+class StationPanel;
 
 class CConfigDlg final : public QDialog, public DialogSurface {
   Q_OBJECT
@@ -69,8 +69,8 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] LogPane* Log() const { return m_log; }
   [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
-  [[nodiscard]] StationPanel* Station() const { return m_station; }
   [[nodiscard]] SatelliteView* SatellitePanel() const { return m_satelliteView; }
+  [[nodiscard]] StationPanel* Station() const { return m_station; }
 
   // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
   // scripted. Without hooks the real dialogs open.

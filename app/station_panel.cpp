@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "app/records_view.h"
@@ -38,6 +39,7 @@ StationPanel::StationPanel(ConfigLogic& logic, DialogState& state, DialogSurface
       surface_(surface),
       storeUrl_(std::move(storeUrl)) {
   Build();
+  RestoreCriteria();
   QSettings settings = Settings();
   stationName_->setText(settings.value(QStringLiteral("station/name")).toString());
   operatorName_->setText(settings.value(QStringLiteral("station/operator")).toString());
@@ -126,6 +128,7 @@ void StationPanel::Build() {
   progress_ = new QListWidget(body_);
   progress_->setObjectName(QStringLiteral("stationProgress"));
   progress_->setAccessibleName(UiText(texts::Id::kStationProgress));
+  progress_->setMaximumHeight(fontMetrics().lineSpacing() * 10);
   grid->addWidget(progress_, 0, 3, 3, 1);
   verdict_ = new QLabel(UiText(texts::Id::kStationWaiting), body_);
   verdict_->setObjectName(QStringLiteral("stationVerdict"));
@@ -139,10 +142,11 @@ void StationPanel::Build() {
   grid->addWidget(reasons_, 2, 4);
   grid->setColumnStretch(3, 2);
   grid->setColumnStretch(4, 1);
+  grid->addWidget(BuildCriteria(), 3, 0, 1, 5);
   status_ = new QLabel(body_);
   status_->setObjectName(QStringLiteral("stationStatus"));
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  grid->addWidget(status_, 3, 0, 1, 5);
+  grid->addWidget(status_, 4, 0, 1, 5);
   root->addWidget(body_);
   body_->hide();
   ShowVerdict(UiText(texts::Id::kStationWaiting), {});
@@ -182,9 +186,64 @@ bool StationPanel::SetStationMode(bool on) {
   return true;
 }
 
+// The factory test's time-out and the GPS criteria: a row of their own.
+QWidget* StationPanel::BuildCriteria() {
+  auto* row = new QWidget(body_);
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  auto spin = [&](texts::Id caption, int low, int high, QSpinBox** out) {
+    auto* box = new QSpinBox(row);
+    box->setRange(low, high);
+    auto* label = new QLabel(UiText(caption), row);
+    label->setBuddy(box);
+    box->setAccessibleName(label->text());
+    layout->addWidget(label);
+    layout->addWidget(box);
+    connect(box, &QSpinBox::editingFinished, this, [this] {
+      Remember();
+      ApplySettings();
+    });
+    *out = box;
+  };
+  spin(texts::Id::kStationTestTimeout, 5, 3600, &testTimeout_);
+  gpsCheck_ = new QCheckBox(UiText(texts::Id::kStationGpsCheck), row);
+  gpsCheck_->setAccessibleName(gpsCheck_->text());
+  connect(gpsCheck_, &QCheckBox::clicked, this, [this] {
+    Remember();
+    ApplySettings();
+  });
+  layout->addSpacing(fontMetrics().averageCharWidth() * 3);
+  layout->addWidget(gpsCheck_);
+  spin(texts::Id::kStationGpsWithin, 1, 3600, &gpsWithin_);
+  spin(texts::Id::kStationGpsUsed, 0, 32, &gpsUsed_);
+  spin(texts::Id::kStationGpsStrong, 0, 32, &gpsStrong_);
+  spin(texts::Id::kStationGpsDbHz, 0, 99, &gpsDbHz_);
+  layout->addStretch(1);
+  return row;
+}
+
+void StationPanel::RestoreCriteria() {
+  const station::StationSettings defaults;
+  QSettings settings = Settings();
+  auto value = [&](const char* key, int fallback) {
+    return settings.value(QLatin1String(key), fallback).toInt();
+  };
+  testTimeout_->setValue(
+      value("station/testTimeoutSeconds", static_cast<int>(defaults.testTimeout.count() / 1000)));
+  gpsCheck_->setChecked(settings.value(QStringLiteral("station/gpsCheck"), false).toBool());
+  gpsWithin_->setValue(
+      value("station/gpsFixWithinSeconds", static_cast<int>(defaults.gps.fixWithinSeconds)));
+  gpsUsed_->setValue(value("station/gpsMinUsed", defaults.gps.minSatellitesUsed));
+  gpsStrong_->setValue(value("station/gpsMinStrong", defaults.gps.minStrongSignals));
+  gpsDbHz_->setValue(value("station/gpsStrongDbHz", defaults.gps.strongSignalDbHz));
+}
+
 void StationPanel::ApplySettings() {
   if (!station_) return;
   station::StationSettings settings = station_->Engine().Settings();
+  settings.testTimeout = std::chrono::seconds(testTimeout_->value());
+  settings.gps = {gpsCheck_->isChecked(), static_cast<double>(gpsWithin_->value()),
+                  gpsUsed_->value(), gpsStrong_->value(), gpsDbHz_->value()};
   settings.profile = profile_;
   settings.station = stationName_->text().toStdString();
   settings.operatorName = operatorName_->text().toStdString();
@@ -196,6 +255,12 @@ void StationPanel::Remember() const {
   settings.setValue(QStringLiteral("station/name"), stationName_->text());
   settings.setValue(QStringLiteral("station/operator"), operatorName_->text());
   settings.setValue(QStringLiteral("station/profile"), profilePath_);
+  settings.setValue(QStringLiteral("station/testTimeoutSeconds"), testTimeout_->value());
+  settings.setValue(QStringLiteral("station/gpsCheck"), gpsCheck_->isChecked());
+  settings.setValue(QStringLiteral("station/gpsFixWithinSeconds"), gpsWithin_->value());
+  settings.setValue(QStringLiteral("station/gpsMinUsed"), gpsUsed_->value());
+  settings.setValue(QStringLiteral("station/gpsMinStrong"), gpsStrong_->value());
+  settings.setValue(QStringLiteral("station/gpsStrongDbHz"), gpsDbHz_->value());
 }
 
 bool StationPanel::PickProfile(const QString& path) {
@@ -277,7 +342,7 @@ void StationPanel::OnVerdict(const records::UnitRecord& record, const records::S
 
 void StationPanel::ShowVerdict(const QString& text, const QString& colour) {
   verdict_->setText(text);
-  QFont font = verdict_->font();
+  QFont font = this->font();  // the panel's: the verdict's own grows with every call
   font.setPointSize(std::max(QFontInfo(font).pointSize(), 9) * 3);
   font.setBold(true);
   verdict_->setFont(font);

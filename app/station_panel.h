@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
 class QWidget;
 
 class StationPanel final : public QGroupBox, public station::StationListener {
@@ -58,6 +59,8 @@ class StationPanel final : public QGroupBox, public station::StationListener {
   void ApplySettings();
   void Remember() const;
   void ShowVerdict(const QString& text, const QString& colour);
+  QWidget* BuildCriteria();
+  void RestoreCriteria();
 
   ConfigLogic& logic_;
   DialogState& state_;
@@ -78,4 +81,10 @@ class StationPanel final : public QGroupBox, public station::StationListener {
   QLabel* verdict_ = nullptr;
   QLabel* reasons_ = nullptr;
   QLabel* status_ = nullptr;
+  QSpinBox* testTimeout_ = nullptr;
+  QCheckBox* gpsCheck_ = nullptr;
+  QSpinBox* gpsWithin_ = nullptr;
+  QSpinBox* gpsUsed_ = nullptr;
+  QSpinBox* gpsStrong_ = nullptr;
+  QSpinBox* gpsDbHz_ = nullptr;
 };

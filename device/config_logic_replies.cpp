@@ -195,7 +195,10 @@ void ConfigLogic::ParseReply(const char* reply) {
 
 void ConfigLogic::ShowNoticeLater(const char* text) {
   if (m_stationMode) {
-    ShowNoticeOnStatusLine(text != nullptr ? text : "");
+    // After the receive handler, so the log shows the notice below its reply.
+    m_ui.Post([this, notice = std::string(text != nullptr ? text : "")] {
+      ShowNoticeOnStatusLine(notice);
+    });
     return;
   }
   std::memset(m_noticeText, 0, sizeof m_noticeText);

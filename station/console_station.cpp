@@ -1,18 +1,27 @@
 #include "station/console_station.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/gbk.h"
 
 namespace station {
 
-GpsMeasure MeasureGpsFromPanel(const DialogState& panel, std::optional<double> ttffSeconds) {
+GpsMeasure MeasureGps(const gps::FirstFix& firstFix, const gps::GpsPanelMembers& panel) {
   GpsMeasure measure;
-  measure.ttffSeconds = ttffSeconds;
-  measure.satellitesUsed = std::atoi(panel.m_satsUsed.c_str());
-  // The panel shows a signal only for the satellites in use.
-  for (const std::string& snr : panel.m_snr) {
-    if (const int dbHz = std::atoi(snr.c_str()); dbHz > 0) measure.usedSignalsDbHz.push_back(dbHz);
+  if (firstFix.have) measure.ttffSeconds = firstFix.seconds;
+  // The receiver's last solution; the one at the first fix when none is reported now.
+  for (const gps::SatelliteInView& satellite : panel.m_satellites) {
+    if (!satellite.used) continue;
+    ++measure.satellitesUsed;
+    if (satellite.snr > 0) measure.usedSignalsDbHz.push_back(satellite.snr);
+  }
+  measure.satellitesUsed = std::max(measure.satellitesUsed, std::atoi(panel.m_satsUsed.c_str()));
+  if (measure.satellitesUsed == 0 && firstFix.have) {
+    measure.satellitesUsed = firstFix.satellitesUsed;
+    for (const gps::SatelliteSignal& used : firstFix.usedSignals) {
+      if (used.snrDbHz > 0) measure.usedSignalsDbHz.push_back(used.snrDbHz);
+    }
   }
   return measure;
 }
@@ -49,24 +58,10 @@ void ConsoleStation::SetEnabled(bool on) {
 }
 
 void ConsoleStation::Tick() {
-  if (!enabled_) return;
-  const auto now = Clock::now();
-  if (!ttffSeconds_ && engine_.Running() && state_.m_fixState == T(kFixed)) {
-    ttffSeconds_ = std::chrono::duration<double>(now - connectedAt_).count();
-  }
-  engine_.OnTick(now);
+  if (enabled_) engine_.OnTick(Clock::now());
 }
 
 void ConsoleStation::OnLinkUp(const std::string& utf8PortName, const std::string& utf8UsbIdentity) {
-  const bool reopened = engine_.CurrentStep() != Step::kIdle && engine_.UnitPort() == utf8PortName;
-  if (!reopened) {
-    // The panel still shows the previous unit's sky; this unit's first fix is its own.
-    connectedAt_ = Clock::now();
-    ttffSeconds_.reset();
-    static_cast<gps::GpsPanelMembers&>(state_) = gps::GpsPanelMembers{};
-    state_.m_fixState = T(kNoFix);
-    state_.m_fixType = T(kNoFix);
-  }
   engine_.OnConnected(utf8PortName, utf8UsbIdentity, Clock::now());
 }
 
@@ -87,7 +82,7 @@ void ConsoleStation::StartTest(std::chrono::milliseconds timeout) {
 }
 
 GpsMeasure ConsoleStation::MeasureGps() {
-  return MeasureGpsFromPanel(state_, ttffSeconds_);
+  return station::MeasureGps(logic_.FirstFixInfo(), state_);
 }
 
 }  // namespace station

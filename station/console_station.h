@@ -2,6 +2,11 @@
 // The station sequence on the console's own logic: the logic's link and replies drive the
 // engine, the engine's requests go out through the logic's encoder. The window and the headless
 // jig both run one per port. UI thread only; call Tick every 100 ms or so.
+//
+// Without a window: a DialogState, a DialogSurface of one's own (boxes and the log pane to a
+// stream), a StdUiDispatcher and a ConfigLogic on them; then a ConsoleStation with a store and
+// a listener, Engine().SetSettings(...), SetEnabled(true), logic.OnInitDialog(), and a loop of
+// ui.RunFor(100 ms), logic.OnDeviceNoticesReadable() when DeviceNoticeFd() is readable, Tick().
 
 #include "device/config_logic.h"
 #include "device/dialog_state.h"
@@ -9,10 +14,9 @@
 
 namespace station {
 
-// What the GPS panel shows now, as the GPS criteria measure it; `ttffSeconds` is what the
-// caller measured from the connection to the first fix.
-GpsMeasure MeasureGpsFromPanel(const DialogState& panel, std::optional<double> ttffSeconds);
-
+// What the GPS criteria measure: the time to first fix since the connection (the logic's
+// first-fix clock) and the satellites in use now with their signals.
+GpsMeasure MeasureGps(const gps::FirstFix& firstFix, const gps::GpsPanelMembers& panel);
 class ConsoleStation final : public LogicObserver, public UnitLink {
  public:
   ConsoleStation(ConfigLogic& logic, DialogState& state, records::RecordStore* store,
@@ -43,8 +47,6 @@ class ConsoleStation final : public LogicObserver, public UnitLink {
   DialogState& state_;
   StationEngine engine_;
   bool enabled_ = false;
-  Clock::time_point connectedAt_{};
-  std::optional<double> ttffSeconds_;
 };
 
 }  // namespace station

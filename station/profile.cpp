@@ -19,6 +19,7 @@ namespace {
 
 // Past this many command bytes the frame cuts off the "#" (see the encoder).
 constexpr std::size_t kLongestCommand = devlink::kTextAreaSize - 9;
+constexpr std::size_t kLargestProfile = 64 * 1024;
 
 struct GroupSpec {
   const char* group;
@@ -225,9 +226,15 @@ bool LoadProfile(const std::string& path, Profile* out, std::string* error) {
     *error = path + ": cannot be read";
     return false;
   }
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return ParseProfile(path, bytes.str(), out, error);
+  // A profile is a page of text; anything far larger is not one.
+  std::string bytes(kLargestProfile + 1, '\0');
+  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(file.gcount()));
+  if (bytes.size() > kLargestProfile) {
+    *error = path + ": too large for a profile";
+    return false;
+  }
+  return ParseProfile(path, bytes, out, error);
 }
 
 std::string ProfileText(const Profile& profile) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "device/texts.h"
 #include "station/console_station.h"
 #include "tests/support/console_harness.h"
 
@@ -106,6 +107,9 @@ TEST(StationEndToEnd, PassAndEveryFailReason) {
       EXPECT_TRUE(record.ttffSeconds.has_value());
     }
     EXPECT_TRUE(h.surface.boxes.empty()) << "station notices open no box";
+    if (c.passed) {
+      EXPECT_NE(h.surface.pane.find(T(kNoticeSosSet) + "\r\n"), std::string::npos) << "but the log";
+    }
     station.SetEnabled(false);
   }
   std::filesystem::remove_all(dir);

@@ -170,9 +170,13 @@ class WorkerListener final : public station::StationListener {
   bool passed_ = false;
 };
 
+bool Readable(int descriptor) {
+  pollfd fd{descriptor, POLLIN, 0};
+  return descriptor >= 0 && poll(&fd, 1, 0) > 0;
+}
+
 bool SignalArrived(int signalFd) {
-  pollfd fd{signalFd, POLLIN, 0};
-  if (signalFd < 0 || poll(&fd, 1, 0) <= 0) return false;
+  if (!Readable(signalFd)) return false;
   signalfd_siginfo info{};
   return read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
 }
@@ -212,6 +216,7 @@ int RunUnitWorker(const JigOptions& options, const station::Profile& profile, Ev
   }
   while (!listener.HasVerdict()) {
     ui.RunFor(kTick);
+    if (Readable(logic.DeviceNoticeFd())) logic.OnDeviceNoticesReadable();
     surface.FireDueTimers();
     station.Tick();
     for (const std::string& notice : surface.TakeNotices()) listener.Notice(notice);
