@@ -16,6 +16,7 @@
 #include "device/dialog_state.h"
 #include "device/dialog_surface.h"
 #include "device/logic_observer.h"
+#include "device/log_lines.h"
 #include "gps/nmea_parser.h"
 #include "link/frame_decoder.h"
 #include "platform/device_notices.h"
@@ -127,6 +128,9 @@ class ConfigLogic final : public PortOwner {
   void OnClearDisplay();
   void OnSaveToFile();
   void WriteLogFile(const std::string& text);
+  // The operator's log extras (NMEA lines, date and milliseconds, extras in the file too).
+  void SetLogOptions(const loglines::LogOptions& options) { m_logOptions = options; }
+  [[nodiscard]] const loglines::LogOptions& LogOptions() const { return m_logOptions; }
 
   // --- Production station -------------------------------------------------------------
   // The observer follows the link and the replies (nullptr: none). In station mode notices
@@ -155,6 +159,10 @@ class ConfigLogic final : public PortOwner {
   void NotifyLinkDown();
   [[nodiscard]] bool CurrentPortListed();
   void ShowNoticeOnStatusLine(const std::string& text);
+  void LogReceived(std::int32_t sequence, std::string_view text, bool nmea, std::string& fileText,
+                   std::string& paneText);
+  void LogSent(std::string frameText);
+  std::string RecordingStartText();
 
   DialogState& m;
   DialogSurface& m_surface;
@@ -164,6 +172,7 @@ class ConfigLogic final : public PortOwner {
   gps::NmeaTables m_gps;
   char m_noticeText[100] = {};
   std::FILE* m_logFile = nullptr;
+  loglines::LogOptions m_logOptions;
   std::vector<ports::PortEntry> m_lastPorts;
   LogicObserver* m_observer = nullptr;
   bool m_linkUpNotified = false;
