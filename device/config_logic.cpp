@@ -119,6 +119,7 @@ void ConfigLogic::OnMonitorEnded(int /*portNumber*/) {
   // The port went away under the monitor thread (unplugged, or its peer died without a
   // notice). Handle it as a removal, so the window never shows a connection that is gone;
   // a removal notice arriving as well only rescans once more.
+  NotifyLinkDown();
   OnDeviceChange(kDeviceRemoveComplete, 0);
 }
 
@@ -217,13 +218,12 @@ void ConfigLogic::OnSaveToFile() {
 
 void ConfigLogic::ShowNoticeOnStatusLine(const std::string& text) {
   m_surface.ShowStatusLine(text);
-  // The pane in the operator's time form, the file in the standard form unless asked otherwise.
   const std::string time = loglines::Now(m_logOptions.dateAndMilliseconds);
-  if (m.m_pauseCaption == T(kPauseDisplay)) {
-    m_surface.AppendToLogPane(loglines::Compose("*", time, text));
-  }
-  WriteLogFile(loglines::Compose(
-      "*", m_logOptions.extrasInFile ? time : loglines::TimeOfDayPart(time), text));
+  const std::string line = loglines::Compose("*", time, text);
+  if (m.m_pauseCaption == T(kPauseDisplay)) m_surface.AppendToLogPane(line);
+  WriteLogFile(m_logOptions.extrasInFile
+                   ? line
+                   : loglines::Compose("*", loglines::TimeOfDayPart(time), text));
 }
 
 void ConfigLogic::WriteLogFile(const std::string& text) {

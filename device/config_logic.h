@@ -15,8 +15,8 @@
 
 #include "device/dialog_state.h"
 #include "device/dialog_surface.h"
-#include "device/logic_observer.h"
 #include "device/log_lines.h"
+#include "device/logic_observer.h"
 #include "gps/nmea_parser.h"
 #include "link/frame_decoder.h"
 #include "platform/device_notices.h"
