@@ -334,7 +334,9 @@ void StationPanel::OnVerdict(const records::UnitRecord& record, const records::S
         << QStringLiteral("%1: %2 / %3").arg(U(reason.step), U(reason.expected), U(reason.actual));
   }
   reasons_->setText(lines.join(QLatin1Char('\n')));
-  ShowStatusLine(saved.ok ? UiText(texts::Id::kStationUnplugNext)
+  // A line's store may say where the record went (waiting in the spool, the spool sent).
+  const QString where = saved.message.empty() ? QString() : QStringLiteral("  ") + U(saved.message);
+  ShowStatusLine(saved.ok ? UiText(texts::Id::kStationUnplugNext) + where
                           : UiText(texts::Id::kStationRecordFailed) + U(saved.message));
 }
 

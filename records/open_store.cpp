@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
+#include "records/pg_store.h"
 #include "records/record_store.h"
+#include "records/spooled_store.h"
 #include "records/sqlite_store.h"
 
 namespace records {
@@ -30,6 +32,11 @@ std::string DefaultStorePath() {
 }
 
 std::unique_ptr<RecordStore> OpenStore(const std::string& url, StoreStatus* status) {
+  // The station's setting: a line's stations point it at their shared server.
+  if (const char* configured = std::getenv(kStoreUrlVariable);
+      url.empty() && configured != nullptr && *configured != '\0') {
+    return OpenStore(configured, status);
+  }
   if (url.empty()) return OpenSqliteStore(DefaultStorePath(), status);
   if (StartsWith(url, kSqlitePrefix)) {
     const std::string path = url.substr(kSqlitePrefix.size());
@@ -39,11 +46,7 @@ std::unique_ptr<RecordStore> OpenStore(const std::string& url, StoreStatus* stat
     }
     return OpenSqliteStore(path, status);
   }
-  if (StartsWith(url, "postgresql://") || StartsWith(url, "postgres://")) {
-    *status =
-        StoreStatus::Fail("\"" + url + "\": this console was built without the PostgreSQL store");
-    return nullptr;
-  }
+  if (IsPostgresUrl(url)) return OpenSpooledStore(url, DefaultSpoolPath(), status);
   *status = StoreStatus::Fail("\"" + url +
                               "\": unknown kind of store (use sqlite:PATH or postgresql://...)");
   return nullptr;

@@ -44,12 +44,20 @@ class RecordStore {
   // PASS and FAIL counts of records started within [fromUtc, toUtc).
   virtual StoreStatus Count(const std::string& fromUtc, const std::string& toUtc,
                             DayCounts* out) = 0;
+  // Sends the records waiting in a spool (a line's store while its server was away). Ok with
+  // an empty message when nothing waits or the store keeps no spool; ok with a message when
+  // records were sent; not ok, saying why, when they still wait.
+  virtual StoreStatus Flush() { return StoreStatus::Ok(); }
   // What the operator sees as the store's name, e.g. the file path or the server and database.
   [[nodiscard]] virtual std::string Describe() const = 0;
 };
 
-// "sqlite:PATH" or "postgresql://..."; an empty URL means the default SQLite file under
-// $XDG_DATA_HOME/tracker-console/. Opens (creating and migrating as needed) or says why not.
+// The environment variable that sets a station's store when no URL is given.
+inline constexpr const char* kStoreUrlVariable = "TRACKER_CONSOLE_RECORDS";
+
+// "sqlite:PATH" or "postgresql://..."; an empty URL means $TRACKER_CONSOLE_RECORDS or, without
+// it, the default SQLite file under $XDG_DATA_HOME/tracker-console/. Opens (creating and
+// migrating as needed) or says why not.
 std::unique_ptr<RecordStore> OpenStore(const std::string& url, StoreStatus* status);
 
 // The default SQLite file's path.

@@ -7,6 +7,7 @@ packages=(
   g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
   qt6-base-dev libqt6svg6 libudev-dev libgtest-dev libsqlite3-dev
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
+  libpq-dev postgresql
   fonts-noto-cjk xvfb xauth
   dpkg-dev desktop-file-utils appstream
 )

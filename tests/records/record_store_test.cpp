@@ -120,7 +120,7 @@ TEST(RecordStore, RefusesWhatItCannotOpen) {
   struct Case {
     std::string url, fragment;
   } cases[] = {
-      {"postgresql://line/records", "without the PostgreSQL store"},
+      {"postgresql://line/records?nosuchoption=1", "not a PostgreSQL URL"},
       {"mysql://x", "unknown kind of store"},
       {"sqlite:", "no file"},
       {"sqlite:" + dir.path + "/newer.sqlite", "newer console"},

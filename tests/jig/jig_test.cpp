@@ -1,0 +1,312 @@
+// tracker-jig end to end: real tracker-sim units, the real program, a real PostgreSQL server.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+
+#include "records/json_text.h"
+#include "tests/support/console_harness.h"
+#include "tests/support/pg_server.h"
+#include "tools/jig/jig_events.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using Lines = std::vector<std::string>;
+
+constexpr auto kPatience = std::chrono::seconds(60);
+
+// tracker-jig as a child process, its stdout read line by line.
+class Jig {
+ public:
+  explicit Jig(Lines arguments) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    arguments.insert(arguments.begin(), TC_JIG_PATH);
+    std::vector<char*> argv;
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn(&pid_, TC_JIG_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    out_ = fds[0];
+  }
+  ~Jig() {
+    if (pid_ > 0) kill(pid_, SIGKILL), Wait();
+    close(out_);
+  }
+  // The next line holding `fragment` (every line read is kept in `lines`); "" at the end.
+  std::string WaitFor(const std::string& fragment) {
+    const auto deadline = Clock::now() + kPatience;
+    for (std::size_t seen = 0;; ++seen) {
+      while (seen >= lines.size()) {
+        if (!ReadMore(deadline)) return {};
+      }
+      if (lines[seen].find(fragment) != std::string::npos && seen >= from_) {
+        from_ = seen + 1;
+        return lines[seen];
+      }
+    }
+  }
+  void Signal(int number) const { kill(pid_, number); }
+  int Wait() {
+    while (ReadMore(Clock::now() + kPatience)) {
+    }
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  Lines lines;
+
+ private:
+  bool ReadMore(Clock::time_point deadline) {
+    pollfd fd{out_, POLLIN, 0};
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) return false;
+    char chunk[4096];
+    const ssize_t got = read(out_, chunk, sizeof chunk);
+    if (got <= 0) return false;
+    buffer_.append(chunk, static_cast<std::size_t>(got));
+    for (std::size_t end; (end = buffer_.find('\n')) != std::string::npos;
+         buffer_.erase(0, end + 1)) {
+      lines.push_back(buffer_.substr(0, end));
+    }
+    return true;
+  }
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string buffer_;
+  std::size_t from_ = 0;
+};
+
+std::vector<jig::UnitEvent> Events(const Lines& lines, jig::UnitEvent::Kind kind) {
+  std::vector<jig::UnitEvent> found;
+  for (const std::string& line : lines) {
+    jig::UnitEvent event;
+    std::string error;
+    if (jig::FromJsonLine(line, &event, &error) && event.kind == kind) found.push_back(event);
+  }
+  return found;
+}
+
+long long Count(const std::string& url) {
+  PGconn* conn = PQconnectdb(url.c_str());
+  PGresult* r = PQexec(conn, "SELECT COUNT(*), COUNT(DISTINCT record_id) FROM unit_record");
+  long long n = -1;
+  if (PQresultStatus(r) == PGRES_TUPLES_OK &&
+      std::string(PQgetvalue(r, 0, 0)) == PQgetvalue(r, 0, 1)) {
+    n = std::atoll(PQgetvalue(r, 0, 0));
+  }
+  PQclear(r);
+  PQfinish(conn);
+  return n;  // -1 also when some record was stored twice
+}
+
+// Private runtime and data folders (ports, the default store), a profile, simulators.
+class JigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "tc-jig-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    UseFolders("one");
+    std::ofstream(profile) << "format = 1\naddress = 198.51.100.9\nport = 9100\ndomain = 0\n"
+                              "sos1 = 110\nsos2 = 119\nsos3 = 120\n";
+  }
+  void TearDown() override {
+    sims_.clear();
+    fs::remove_all(root_);
+  }
+  SimProcess& Plug(Lines arguments) {
+    arguments.insert(arguments.end(),
+                     {"--no-nmea", "--status-interval", "0", "--log-interval", "0"});
+    sims_.push_back(std::make_unique<SimProcess>(TC_SIM_PATH, PortsFolder(), arguments));
+    EXPECT_GT(sims_.back()->WaitForPlug(), 0);
+    return *sims_.back();
+  }
+  // A station's own runtime folder (its ports) and data folder (its store and spool).
+  void UseFolders(const std::string& name) {
+    setenv("XDG_RUNTIME_DIR", (root_ + "/" + name).c_str(), 1);
+    setenv("XDG_DATA_HOME", (root_ + "/" + name).c_str(), 1);
+    ports_ = root_ + "/" + name + "/tracker-console/ports";
+  }
+  [[nodiscard]] const std::string& PortsFolder() const { return ports_; }
+  Lines Args(Lines extra) const {
+    extra.insert(extra.end(), {"--profile", profile, "--test-timeout", "4", "--json"});
+    return extra;
+  }
+
+  std::string root_;
+  std::string ports_;
+  std::string profile =
+      fs::temp_directory_path() / ("tc-jig-profile-" + std::to_string(getpid()) + ".txt");
+  std::vector<std::unique_ptr<SimProcess>> sims_;
+};
+
+TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
+  const std::string badProfile = root_ + "/bad.txt";
+  std::ofstream(badProfile) << "format = 1\nnosuchkey = 1\n";
+  const struct {
+    const char* what;
+    std::vector<Lines> units;
+    Lines arguments;
+    int status;
+  } cases[] = {
+      {"a passing unit", {{}}, Args({}), 0},
+      {"a failing unit", {{"--fail-test", "gps"}}, Args({"--all"}), 1},
+      {"no tracker", {}, Args({"--all"}), 2},
+      {"no tracker on that port", {{}}, Args({"--port", "COM120"}), 2},
+      {"no such device", {}, Args({"--device", "/dev/nonexistent-tty"}), 2},
+      {"unknown option", {}, Args({"--colour"}), 3},
+      {"no profile", {}, {"--all"}, 3},
+      {"bad port name", {}, Args({"--port", "COM0"}), 3},
+      {"--port with --all", {}, Args({"--all", "--port", "COM97"}), 3},
+      {"bad GPS criteria", {}, Args({"--gps-criteria", "fix=soon"}), 3},
+      {"bad profile", {}, {"--profile", badProfile, "--all"}, 3},
+      {"bad store URL", {}, Args({"--records", "mysql://x"}), 3},
+  };
+  for (const auto& c : cases) {
+    for (const Lines& unit : c.units) Plug(unit);
+    Jig jig(c.arguments);
+    EXPECT_EQ(jig.Wait(), c.status) << c.what;
+    sims_.clear();
+  }
+}
+
+TEST_F(JigTest, JsonLinesFollowTheDocumentedSchemaInAMixedParallelRun) {
+  Plug({"--imei", "861111111111111"});
+  Plug({"--imei", "862222222222222", "--fail-test", "gps"});
+  Plug({"--imei", "863333333333333", "--refuse-set", "sos1"});
+  Jig jig(Args({"--all"}));
+  ASSERT_EQ(jig.Wait(), 1);
+  using Type = records::JsonValue::Type;
+  const std::map<std::string, std::vector<std::pair<const char*, Type>>> schema = {
+      {"step",
+       {{"unit", Type::kString},
+        {"device", Type::kString},
+        {"step", Type::kString},
+        {"detail", Type::kString},
+        {"problem", Type::kBool}}},
+      {"verdict",
+       {{"unit", Type::kString},
+        {"verdict", Type::kString},
+        {"imei", Type::kString},
+        {"reasons", Type::kArray},
+        {"record", Type::kObject}}},
+      {"record",
+       {{"record_id", Type::kString},
+        {"stored", Type::kBool},
+        {"store", Type::kString},
+        {"message", Type::kString}}},
+      {"summary", {{"units", Type::kNumber}, {"passed", Type::kNumber}, {"failed", Type::kNumber}}},
+  };
+  for (const std::string& line : jig.lines) {
+    std::string error;
+    const auto value = records::ParseJson(line, &error);
+    ASSERT_TRUE(value) << error << ": " << line;
+    ASSERT_TRUE(schema.contains(value->String("event"))) << line;
+    for (const auto& [name, type] : schema.at(value->String("event"))) {
+      ASSERT_NE(value->Find(name), nullptr) << name << " in " << line;
+      EXPECT_EQ(value->Find(name)->type, type) << name << " in " << line;
+    }
+    EXPECT_EQ(value->Find("time")->text.size(), 24u) << line;
+    EXPECT_EQ(value->Find("elapsed_s")->type, Type::kNumber) << line;
+  }
+  const auto verdicts = Events(jig.lines, jig::UnitEvent::Kind::kVerdict);
+  ASSERT_EQ(verdicts.size(), 3u);
+  std::map<std::string, bool> byImei;
+  std::set<std::string> ports;
+  for (const auto& v : verdicts) {
+    byImei[v.record.imei] = v.record.passed;
+    ports.insert(v.record.port);
+    EXPECT_EQ(v.unit, v.record.port);
+  }
+  EXPECT_EQ(byImei, (std::map<std::string, bool>{{"861111111111111", true},
+                                                 {"862222222222222", false},
+                                                 {"863333333333333", false}}));
+  EXPECT_EQ(ports.size(), 3u);
+  EXPECT_EQ(Events(jig.lines, jig::UnitEvent::Kind::kRecord).size(), 3u);
+  const auto summary = Events(jig.lines, jig::UnitEvent::Kind::kSummary);
+  ASSERT_EQ(summary.size(), 1u);
+  EXPECT_EQ(jig.lines.back(), jig::ToJsonLine(summary[0]));
+  EXPECT_EQ(summary[0].units, 3);
+  EXPECT_EQ(summary[0].failed, 2);
+}
+
+TEST_F(JigTest, WatchTestsUnitsAsTheyArePluggedAndPulled) {
+  Jig jig(Args({"--watch"}));
+  SimProcess& first = Plug({"--imei", "861111111111111"});
+  EXPECT_NE(jig.WaitFor("\"verdict\":\"PASS\""), "");
+  Plug({"--imei", "862222222222222", "--fail-test", "key"});
+  EXPECT_NE(jig.WaitFor("\"verdict\":\"FAIL\""), "");
+  first.Signal(SIGUSR1);  // pulled: the port is free for the next unit
+  ASSERT_TRUE(first.WaitForLine("unplugged"));
+  first.Signal(SIGUSR1);  // the next unit on that port is tested afresh
+  EXPECT_NE(jig.WaitFor("\"verdict\":\"PASS\""), "");
+  Plug({"--imei", "863333333333333", "--unplug-on", "factory_test"});
+  EXPECT_NE(jig.WaitFor("unplugged during"), "");
+  // The first interrupt lets the unit under test go on; the second stops it, and says so.
+  Plug({"--no-test-result"});
+  EXPECT_NE(jig.WaitFor("\"step\":\"test\""), "");
+  jig.Signal(SIGINT);
+  EXPECT_NE(jig.WaitFor("interrupt again"), "");
+  jig.Signal(SIGINT);
+  EXPECT_NE(jig.WaitFor("station stopped during test"), "");
+  EXPECT_EQ(jig.Wait(), 1);
+  const auto summary = Events(jig.lines, jig::UnitEvent::Kind::kSummary);
+  ASSERT_EQ(summary.size(), 1u);
+  EXPECT_EQ(summary[0].units, 5);
+  EXPECT_EQ(summary[0].passed, 2);
+}
+
+TEST_F(JigTest, TwoJigsShareOneServerAndItsOutagesLoseNothing) {
+  PgServer server;
+  ASSERT_TRUE(server.ok()) << server.error();
+  const std::string url = server.Url();
+  // Two stations, each with its own units (runtime folders) and its own spool (data folders).
+  auto station = [&](const std::string& name) {
+    UseFolders(name);
+    for (int i = 0; i < 3; ++i) Plug({});
+    return std::make_unique<Jig>(Args({"--all", "--records", url, "--station", name}));
+  };
+  auto east = station("east");
+  auto west = station("west");
+  EXPECT_EQ(east->Wait(), 0);
+  EXPECT_EQ(west->Wait(), 0);
+  EXPECT_EQ(Count(url), 6);
+
+  // The server goes away mid-run: the next units wait in the spool and go once it is back.
+  sims_.clear();
+  UseFolders("east");
+  Jig jig(Args({"--watch", "--records", url}));
+  ASSERT_TRUE(server.Stop());
+  Plug({});
+  EXPECT_NE(jig.WaitFor("1 record waits"), "");
+  Plug({});
+  EXPECT_NE(jig.WaitFor("2 records wait"), "");
+  ASSERT_TRUE(server.Start());
+  EXPECT_NE(jig.WaitFor("2 waiting records sent"), "");
+  jig.Signal(SIGTERM);
+  EXPECT_EQ(jig.Wait(), 0);
+  EXPECT_EQ(Count(url), 8);
+}
+
+}  // namespace

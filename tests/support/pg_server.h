@@ -1,0 +1,35 @@
+#pragma once
+// A real PostgreSQL server for the tests: initdb into a temporary folder, listening only on a
+// Unix socket in that folder, run as an unprivileged user (postgres refuses root: as root the
+// server runs as `nobody`), stopped (fast) and removed with the object. Debian's server binaries
+// are found under /usr/lib/postgresql/<version>/bin, the newest version first.
+
+#include <string>
+#include <vector>
+
+class PgServer {
+ public:
+  PgServer();  // initialises and starts; see ok() and error()
+  ~PgServer();
+  PgServer(const PgServer&) = delete;
+  PgServer& operator=(const PgServer&) = delete;
+
+  [[nodiscard]] bool ok() const { return error_.empty(); }
+  [[nodiscard]] const std::string& error() const { return error_; }
+
+  // A URL for `database` on this server, as a station would be given it.
+  [[nodiscard]] std::string Url(const std::string& database = "postgres") const;
+  [[nodiscard]] bool CreateDatabase(const std::string& name);
+
+  // Stop and start again on the same data, e.g. to take the server away mid-run.
+  bool Stop();
+  bool Start();
+
+ private:
+  bool Run(const std::string& program, std::vector<std::string> arguments);
+
+  std::string bin_;     // the server's bin folder
+  std::string folder_;  // data in folder_/data, the socket in folder_
+  std::string error_;
+  bool running_ = false;
+};

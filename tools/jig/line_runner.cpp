@@ -1,0 +1,344 @@
+#include "tools/jig/line_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <set>
+
+extern char** environ;
+
+namespace jig {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A rescan after a device notice waits this long, so a tracker's node settles.
+constexpr auto kSettleAfterNotice = std::chrono::milliseconds(300);
+// And the list is looked at this often anyway, should a notice be missed.
+constexpr auto kRescanEvery = std::chrono::seconds(2);
+// How often a line's spool is offered to its server while nothing else is written.
+constexpr auto kFlushEvery = std::chrono::seconds(10);
+
+std::string RandomRecordId() {
+  std::random_device random;
+  char id[40];
+  std::snprintf(id, sizeof id, "%08x%08x%08x%08x", random(), random(), random(), random());
+  return id;
+}
+
+std::string ExitText(int status) {
+  if (WIFEXITED(status)) return "status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return std::string("signal ") + strsignal(WTERMSIG(status));
+  return "status ?";
+}
+
+// One plugging of a unit: its node and the identity of the node or of its link. A unit pulled
+// and plugged in again between two scans gets a new node or link, so it is told from the one
+// already tested.
+std::string PlugKey(const ports::PortEntry& entry, const std::string& portsFolder) {
+  struct stat info {};
+  const std::string path =
+      entry.isVirtual ? portsFolder + "/COM" + std::to_string(entry.portNumber) : entry.node;
+  if (lstat(path.c_str(), &info) != 0) return entry.node;
+  // The inode alone may be reused at once; with its change time it is a new plugging.
+  return entry.node + "#" + std::to_string(info.st_ino) + "#" +
+         std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec);
+}
+
+}  // namespace
+
+std::vector<ports::PortEntry> TrackerPorts(const std::vector<ports::PortEntry>& listed,
+                                           const std::string& portName) {
+  std::vector<ports::PortEntry> trackers;
+  for (const ports::PortEntry& entry : listed) {
+    if (entry.devicePath.find("USBSER") == std::string::npos) continue;
+    if (!portName.empty() &&
+        ports::PortNumberOfName(entry.portName) != ports::PortNumberOfName(portName)) {
+      continue;
+    }
+    trackers.push_back(entry);
+  }
+  return trackers;
+}
+
+LineRunner::LineRunner(JigOptions options, std::string self, ports::PortListRoots roots,
+                       EventSink& sink, records::RecordStore* store)
+    : options_(std::move(options)),
+      self_(std::move(self)),
+      roots_(std::move(roots)),
+      sink_(sink),
+      store_(store) {}
+
+LineRunner::~LineRunner() {
+  for (Worker& worker : workers_) {
+    if (worker.pid > 0) kill(worker.pid, SIGKILL);
+    Reap(worker);
+  }
+}
+
+void LineRunner::Notice(const std::string& unit, const std::string& text) {
+  UnitEvent event;
+  event.kind = UnitEvent::Kind::kNotice;
+  event.time = UtcNow();
+  event.unit = unit;
+  event.detail = text;
+  sink_.OnEvent(event);
+}
+
+void LineRunner::Scan() {
+  const std::vector<ports::PortEntry> trackers =
+      TrackerPorts(ports::ListSerialPorts(roots_), options_.port);
+  std::set<std::string> present;
+  for (const ports::PortEntry& entry : trackers) present.insert(PlugKey(entry, roots_.portsFolder));
+  // A unit that is done stays done until it is pulled.
+  std::erase_if(ports_, [&](const auto& port) {
+    return port.second == PortState::kDone && !present.contains(port.first);
+  });
+  for (const ports::PortEntry& entry : trackers) {
+    const std::string key = PlugKey(entry, roots_.portsFolder);
+    if (stopping_ || ports_.contains(key)) continue;
+    ports_[key] = PortState::kTesting;
+    Spawn(entry, key);
+    // Without a target or --watch: the first tracker, as the console would pick it.
+    if (options_.target == JigOptions::Target::kFirstFound && !options_.watch) break;
+  }
+}
+
+void LineRunner::Spawn(const ports::PortEntry& entry, const std::string& key) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+    Notice(entry.portName, std::string("cannot start a worker: ") + std::strerror(errno));
+    ports_[key] = PortState::kDone;
+    return;
+  }
+  // Workers never write records: this process does, once per verdict.
+  std::vector<std::string> arguments = ChildArguments(options_, entry.node, entry.portName);
+  arguments.insert(arguments.begin(), self_);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  // A group of its own: the terminal's Ctrl-C reaches this process alone, which decides
+  // whether running units finish or are interrupted.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+  pid_t pid = -1;
+  const int error = posix_spawn(&pid, self_.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(pipeFds[1]);
+  if (error != 0) {
+    close(pipeFds[0]);
+    Notice(entry.portName, std::string("cannot start a worker: ") + std::strerror(error));
+    ports_[key] = PortState::kDone;
+    return;
+  }
+  Worker worker;
+  worker.pid = pid;
+  worker.out = pipeFds[0];
+  worker.unit = entry.portName;
+  worker.device = entry.node;
+  worker.key = key;
+  worker.startedUtc = UtcNow();
+  workers_.push_back(std::move(worker));
+}
+
+void LineRunner::Record(const UnitEvent& verdict) {
+  if (store_ == nullptr) return;
+  const records::StoreStatus status = store_->Append(verdict.record);
+  UnitEvent event;
+  event.kind = UnitEvent::Kind::kRecord;
+  event.time = UtcNow();
+  event.unit = verdict.unit;
+  event.device = verdict.device;
+  event.elapsedSeconds = verdict.elapsedSeconds;
+  event.recordId = verdict.record.recordId;
+  event.stored = status.ok;
+  event.store = store_->Describe();
+  event.detail = status.message;
+  sink_.OnEvent(event);
+}
+
+void LineRunner::HandleLine(Worker& worker, const std::string& line) {
+  UnitEvent event;
+  std::string error;
+  if (!FromJsonLine(line, &event, &error)) {
+    Notice(worker.unit, "worker said: " + line);
+    return;
+  }
+  if (event.kind == UnitEvent::Kind::kSummary || event.kind == UnitEvent::Kind::kRecord) return;
+  if (event.kind == UnitEvent::Kind::kVerdict) {
+    if (worker.verdict) return;  // one verdict per worker, whatever it says
+    worker.verdict = true;
+    ++units_;
+    ++(event.record.passed ? passed_ : failed_);
+  }
+  sink_.OnEvent(event);
+  if (event.kind == UnitEvent::Kind::kVerdict) Record(event);
+}
+
+void LineRunner::ReadWorker(Worker& worker) {
+  char chunk[4096];
+  const ssize_t got = read(worker.out, chunk, sizeof chunk);
+  if (got < 0 && errno == EINTR) return;
+  if (got <= 0) {
+    Reap(worker);
+    return;
+  }
+  worker.buffer.append(chunk, static_cast<std::size_t>(got));
+  std::size_t end;
+  while ((end = worker.buffer.find('\n')) != std::string::npos) {
+    const std::string line = worker.buffer.substr(0, end);
+    worker.buffer.erase(0, end + 1);
+    if (!line.empty()) HandleLine(worker, line);
+  }
+}
+
+void LineRunner::Reap(Worker& worker) {
+  if (worker.pid < 0) return;
+  close(worker.out);
+  int status = 0;
+  while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  worker.pid = -1;
+  ports_[worker.key] = PortState::kDone;
+  const bool exited = WIFEXITED(status);
+  if (exited && WEXITSTATUS(status) == kExitUsage) configError_ = true;
+  if (worker.verdict ||
+      (exited && (WEXITSTATUS(status) == kExitNoTracker || WEXITSTATUS(status) == kExitUsage))) {
+    return;
+  }
+  // The worker ended without a verdict: the unit failed, and that is recorded too.
+  UnitEvent verdict;
+  verdict.kind = UnitEvent::Kind::kVerdict;
+  verdict.time = UtcNow();
+  verdict.unit = worker.unit;
+  verdict.device = worker.device;
+  records::UnitRecord& record = verdict.record;
+  record.recordId = RandomRecordId();
+  record.startedUtc = worker.startedUtc;
+  record.endedUtc = verdict.time;
+  record.station = options_.station;
+  record.operatorName = options_.operatorName;
+  record.port = worker.unit;
+  record.consoleVersion = TC_VERSION;
+  record.reasons.push_back({"jig", "a verdict from the unit's worker", ExitText(status)});
+  ++units_;
+  ++failed_;
+  sink_.OnEvent(verdict);
+  Record(verdict);
+}
+
+void LineRunner::InterruptWorkers() {
+  interrupted_ = true;
+  stopping_ = true;
+  for (const Worker& worker : workers_) {
+    if (worker.pid > 0) kill(worker.pid, SIGTERM);
+  }
+}
+
+void LineRunner::OnSignal(int signalFd) {
+  signalfd_siginfo info{};
+  bool any = false;
+  while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) any = true;
+  if (!any) return;
+  if (options_.watch && !stopping_) {
+    stopping_ = true;
+    if (!workers_.empty()) {
+      Notice("", "stopping: waiting for " + std::to_string(workers_.size()) +
+                     " unit(s) under test; interrupt again to stop them now");
+    }
+    return;
+  }
+  if (!interrupted_) InterruptWorkers();
+}
+
+bool LineRunner::Finished() const {
+  return workers_.empty() && (!options_.watch || stopping_);
+}
+
+int LineRunner::Summary() {
+  UnitEvent summary;
+  summary.kind = UnitEvent::Kind::kSummary;
+  summary.time = UtcNow();
+  summary.units = units_;
+  summary.passed = passed_;
+  summary.failed = failed_;
+  summary.elapsedSeconds = std::chrono::duration<double>(Clock::now() - started_).count();
+  sink_.OnEvent(summary);
+  if (configError_) return kExitUsage;
+  if (units_ == 0) return kExitNoTracker;
+  return failed_ > 0 ? kExitUnitFailed : kExitAllPassed;
+}
+
+int LineRunner::Run(int signalFd) {
+  started_ = Clock::now();
+  if (options_.watch) {
+    notices::SourceError error;
+    // Without udev (a container) the ports folder is still watched, and the list is rescanned.
+    notices_.Open(roots_.portsFolder, true, &error);
+  }
+  Scan();
+  if (!options_.watch && workers_.empty()) {
+    Notice("", options_.port.empty() ? "no tracker found" : "no tracker on " + options_.port);
+  }
+  auto nextScan = Clock::now() + kRescanEvery;
+  auto nextIdle = Clock::now() + std::chrono::seconds(1);
+  auto nextFlush = Clock::now() + kFlushEvery;
+  while (!Finished()) {
+    std::vector<pollfd> fds = {{signalFd, POLLIN, 0}, {notices_.fd(), POLLIN, 0}};
+    for (const Worker& worker : workers_) fds.push_back({worker.out, POLLIN, 0});
+    poll(fds.data(), fds.size(), 250);
+    if (fds[0].revents != 0) OnSignal(signalFd);
+    if (fds[1].revents != 0) {
+      notices_.ReadNotices();
+      nextScan = std::min(nextScan, Clock::now() + kSettleAfterNotice);
+    }
+    for (std::size_t i = 2; i < fds.size(); ++i) {
+      if (fds[i].revents != 0) ReadWorker(workers_[i - 2]);
+    }
+    std::erase_if(workers_, [](const Worker& worker) { return worker.pid < 0; });
+    const auto now = Clock::now();
+    if (options_.watch && !stopping_ && now >= nextScan) {
+      Scan();
+      nextScan = now + kRescanEvery;
+    }
+    if (now >= nextIdle) {
+      sink_.OnIdle();
+      nextIdle = now + std::chrono::seconds(1);
+    }
+    if (store_ != nullptr && options_.watch && now >= nextFlush) {
+      // Told once per change, not every time the spool is offered again.
+      const records::StoreStatus flushed = store_->Flush();
+      if (flushed.message != lastFlushMessage_ && !flushed.message.empty()) {
+        Notice("", "records: " + flushed.message);
+      }
+      lastFlushMessage_ = flushed.message;
+      nextFlush = now + kFlushEvery;
+    }
+  }
+  return Summary();
+}
+
+}  // namespace jig
