@@ -35,7 +35,12 @@ std::string MakeTempFolder() {
 }
 
 ConsoleEnvironment TestEnvironment(const ports::PortListRoots& roots, unsigned settle) {
-  return {.roots = roots, .useUdev = false, .settleMilliseconds = settle};
+  ConsoleEnvironment environment;
+  environment.roots = roots;
+  environment.useUdev = false;
+  environment.settleMilliseconds = settle;
+  environment.lockFolder = roots.portsFolder + "/../lock";
+  return environment;
 }
 
 }  // namespace
@@ -46,7 +51,8 @@ PortFolders::PortFolders() : root_(MakeTempFolder()) {
   roots_.portsFolder = root_ + "/ports";
   if (root_.empty()) return;
   std::error_code error;
-  for (const std::string& folder : {roots_.sysClassTty, roots_.dev, roots_.portsFolder}) {
+  for (const std::string& folder :
+       {roots_.sysClassTty, roots_.dev, roots_.portsFolder, root_ + "/lock"}) {
     std::filesystem::create_directories(folder, error);
   }
 }
