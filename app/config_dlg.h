@@ -18,6 +18,8 @@
 
 class QAbstractButton;
 class QCheckBox;
+class QComboBox;
+class QMessageBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -55,6 +57,8 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   std::optional<std::string> AskLogFileName() override;
   void ShowPortProblem(const std::string& gbkText) override;
   void ShowPortDetails(const std::string& utf8Text) override;
+  void ShowNotice(const std::string& gbkText, const std::string& gbkCaption) override;
+  void PortListChanged() override;
 
   // The widget of a control id (nullptr if none).
   [[nodiscard]] QWidget* Control(int id) const;
@@ -63,6 +67,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] LogPane* Log() const { return m_log; }
   [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
+  [[nodiscard]] QComboBox* PortChoice() const { return m_portChoice; }
 
   // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
   // scripted. Without hooks the real dialogs open.
@@ -112,6 +117,8 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void ExchangeText(Binding& binding, bool saveAndValidate);
   void ExchangeFlag(Binding& binding, bool saveAndValidate);
   void WatchDeviceNotices();
+  QComboBox* BuildPortChoice();
+  void OnPortChosen(int index);
 
   DialogState m_state;
   QtUiDispatcher m_ui;
@@ -120,6 +127,9 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   LogPane* m_log = nullptr;
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;
+  QComboBox* m_portChoice = nullptr;
+  // The one notice box: a newer notice replaces its text instead of stacking a second box.
+  QMessageBox* m_noticeBox = nullptr;
   QTimer m_noticeTimer;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may
