@@ -274,11 +274,11 @@ int PtyIndex(const std::string& node) {
   return ParseIndex(path.substr(kPts.size())).value_or(-1);
 }
 
-// True when descriptor `fd` of a process is the master of pseudo-terminal `ptyIndex`.
-bool IsPtyMaster(const std::string& processFolder, const std::string& fd, int ptyIndex) {
-  const std::optional<std::string> target = ReadLink(processFolder + "/fd/" + fd);
-  if (!target || BaseName(*target) != "ptmx") return false;
-  const std::optional<std::string> info = ReadAttribute(processFolder + "/fdinfo/" + fd);
+// True when `target` (what a descriptor's link reads) is a pseudo-terminal master and its
+// fdinfo names pseudo-terminal `ptyIndex`.
+bool IsPtyMaster(const std::string& target, const std::string& fdInfo, int ptyIndex) {
+  if (BaseName(target) != "ptmx") return false;
+  const std::optional<std::string> info = ReadAttribute(fdInfo);
   constexpr std::string_view kIndex = "tty-index:";
   const std::size_t at = info ? info->find(kIndex) : std::string::npos;
   if (at == std::string::npos) return false;
@@ -301,10 +301,15 @@ std::vector<PortHolder> FindOtherPortHolders(const std::string& node, int ownFd,
     bool isPeer = false;
     for (const std::string& fd : FolderEntries(processFolder + "/fd")) {
       if (name == self && fd == std::to_string(ownFd)) continue;
-      struct stat info {};
+      // Only device nodes matter; the link text says so without a stat of every socket.
       const std::string fdPath = processFolder + "/fd/" + fd;
+      const std::optional<std::string> target = ReadLink(fdPath);
+      if (!target || target->compare(0, 5, "/dev/") != 0) continue;
+      struct stat info {};
       if (::stat(fdPath.c_str(), &info) == 0 && SameDevice(info, device)) holds = true;
-      if (ptyIndex >= 0 && IsPtyMaster(processFolder, fd, ptyIndex)) isPeer = true;
+      if (ptyIndex >= 0 && IsPtyMaster(*target, processFolder + "/fdinfo/" + fd, ptyIndex)) {
+        isPeer = true;
+      }
     }
     if (holds) {
       holders.push_back(

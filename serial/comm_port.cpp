@@ -17,6 +17,9 @@ namespace {
 
 // How long OpenPort and ClosePort pump UI events between looks at a stopping monitor thread.
 constexpr unsigned kStopPumpMilliseconds = 20;
+// Before pumping, a stopping thread gets this many looks this far apart to end by itself.
+constexpr int kQuickStopLooks = 10;
+constexpr std::chrono::microseconds kQuickStopLook{100};
 
 // Errors by which the kernel says the device behind the descriptor is gone (unplugged, or
 // the far end of a pseudo-terminal closed).
@@ -202,8 +205,19 @@ void CCommPort::StopMonitor(bool pumpWhileWaiting) {
       continue;
     }
     AbandonDeliveries(true);
+    if (EndsWithoutPumping()) continue;
     PumpedDelay(m_ui, kStopPumpMilliseconds);
   }
+}
+
+// A thread that is not handing a slot over sees the stop at once; only one that waits for the
+// UI thread needs the pumped wait.
+bool CCommPort::EndsWithoutPumping() {
+  for (int look = 0; look < kQuickStopLooks; ++look) {
+    if (!m_monitorAlive.load()) return true;
+    std::this_thread::sleep_for(kQuickStopLook);
+  }
+  return !m_monitorAlive.load();
 }
 
 // A started delivery runs on this (the UI) thread further down the stack, so it cannot end

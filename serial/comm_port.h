@@ -112,6 +112,7 @@ class CCommPort {
   enum class Step { kGoOn, kStopped, kEnded };
 
   void StopMonitor(bool pumpWhileWaiting);
+  bool EndsWithoutPumping();
   void AbandonDeliveries(bool onlyStarted);
   void RenewSignals();
   void CloseDevice();
