@@ -34,12 +34,14 @@ std::string MakeTempFolder() {
   return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 
-ConsoleEnvironment TestEnvironment(const ports::PortListRoots& roots, unsigned settle) {
+ConsoleEnvironment TestEnvironment(const ports::PortListRoots& roots, unsigned settle,
+                                   const std::function<void(ConsoleEnvironment&)>& adjust) {
   ConsoleEnvironment environment;
   environment.roots = roots;
   environment.useUdev = false;
   environment.settleMilliseconds = settle;
   environment.lockFolder = roots.portsFolder + "/../lock";
+  if (adjust) adjust(environment);
   return environment;
 }
 
@@ -62,8 +64,9 @@ PortFolders::~PortFolders() {
   if (!root_.empty()) std::filesystem::remove_all(root_, error);
 }
 
-ConsoleHarness::ConsoleHarness(unsigned settleMilliseconds)
-    : logic(state, surface, ui, TestEnvironment(folders_.Roots(), settleMilliseconds)) {}
+ConsoleHarness::ConsoleHarness(unsigned settleMilliseconds,
+                               const std::function<void(ConsoleEnvironment&)>& adjust)
+    : logic(state, surface, ui, TestEnvironment(folders_.Roots(), settleMilliseconds, adjust)) {}
 
 bool ConsoleHarness::RunUntil(const std::function<bool()>& done,
                               std::chrono::milliseconds timeout) {
