@@ -24,6 +24,7 @@
 
 #include "app/about_box.h"
 #include "app/log_pane.h"
+#include "app/satellite_view.h"
 #include "app/snr_cell.h"
 #include "app/ui_text.h"
 #include "platform/gbk.h"
@@ -95,6 +96,14 @@ enum ControlId : int {
   kSetSos = 1107,
   kMonitorNumber = 1108,
   kUploadInterval = 1109,
+  kHdop = 1110,
+  kVdop = 1111,
+  kPdop = 1112,
+  kGpsDate = 1113,
+  kSpeed = 1114,
+  kCourse = 1115,
+  kTtff = 1116,
+  kSatelliteViewButton = 1117,
 };
 
 QString ObjectName(int id) {
@@ -471,6 +480,7 @@ QGroupBox* CConfigDlg::BuildGpsGroup() {
   Register(kIndicator, m_indicator);
   values->addWidget(m_indicator, 1, 6, 1, 2);
   layout->addLayout(values);
+  layout->addLayout(BuildGnssRow());
 
   auto* signal = new QGridLayout;
   signal->setHorizontalSpacing(2);
@@ -487,6 +497,42 @@ QGroupBox* CConfigDlg::BuildGpsGroup() {
   }
   layout->addLayout(signal);
   return group;
+}
+
+// DOPs, date, speed, course and time to first fix in one row, and the button that opens
+// every satellite in view beside the window (the group has no width to spare for it).
+QHBoxLayout* CConfigDlg::BuildGnssRow() {
+  auto* row = new QHBoxLayout;
+  const std::pair<texts::Id, int> cells[] = {
+      {texts::Id::kLabelHdop, kHdop},   {texts::Id::kLabelVdop, kVdop},
+      {texts::Id::kLabelPdop, kPdop},   {texts::Id::kLabelGpsDate, kGpsDate},
+      {texts::Id::kLabelSpeed, kSpeed}, {texts::Id::kLabelCourse, kCourse},
+      {texts::Id::kLabelTtff, kTtff},
+  };
+  for (const auto& [label, id] : cells) {
+    QLineEdit* display = AddDisplay(id);
+    const bool wide = id == kGpsDate;
+    display->setMinimumWidth(fontMetrics().horizontalAdvance(wide ? QStringLiteral("0000-00-00  ")
+                                                                  : QStringLiteral("00000.0")));
+    row->addWidget(AddLabel(UiText(label), display));
+    row->addWidget(display, wide ? 2 : 1);
+  }
+  auto* toggle = new QPushButton(UiText(texts::Id::kButtonSatelliteView), this);
+  toggle->setCheckable(true);
+  toggle->setAutoDefault(false);
+  toggle->setAccessibleName(UiText(texts::Id::kButtonSatelliteView));
+  Register(kSatelliteViewButton, toggle);
+  m_satelliteView = new SatelliteView(this);
+  m_satelliteView->onClosed = [toggle] { toggle->setChecked(false); };
+  connect(toggle, &QPushButton::toggled, this, [this](bool open) {
+    if (open) {
+      m_satelliteView->OpenBeside(this);
+    } else {
+      m_satelliteView->hide();
+    }
+  });
+  row->addWidget(toggle);
+  return row;
 }
 
 QGroupBox* CConfigDlg::BuildDebugGroup() {
@@ -542,6 +588,13 @@ void CConfigDlg::BindControls() {
   text(kFixState, s.m_fixState);
   text(kFixType, s.m_fixType);
   text(kAltitude, s.m_altitude);
+  text(kHdop, s.m_hdop);
+  text(kVdop, s.m_vdop);
+  text(kPdop, s.m_pdop);
+  text(kGpsDate, s.m_gpsDate);
+  text(kSpeed, s.m_speed);
+  text(kCourse, s.m_course);
+  text(kTtff, s.m_ttff);
   text(kPortName, s.m_portName);
   text(kAddrLabel, s.m_addrLabel);
   text(kPause, s.m_pauseCaption);
@@ -628,6 +681,7 @@ void CConfigDlg::UpdateData(bool saveAndValidate) {
       ExchangeFlag(binding, saveAndValidate);
     }
   }
+  if (!saveAndValidate) m_satelliteView->SetSatellites(m_state.m_satellites);
 }
 
 // ---------------------------------------------------------------------------------------

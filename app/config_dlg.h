@@ -21,11 +21,13 @@ class QCheckBox;
 class QComboBox;
 class QMessageBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QSocketNotifier;
 class LogPane;
+class SatelliteView;
 
 class CConfigDlg final : public QDialog, public DialogSurface {
   Q_OBJECT
@@ -68,6 +70,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
   [[nodiscard]] QComboBox* PortChoice() const { return m_portChoice; }
+  [[nodiscard]] SatelliteView* SatellitePanel() const { return m_satelliteView; }
 
   // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
   // scripted. Without hooks the real dialogs open.
@@ -100,6 +103,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildParamsGroup();
   QGroupBox* BuildTestGroup();
   QGroupBox* BuildGpsGroup();
+  QHBoxLayout* BuildGnssRow();
   QGroupBox* BuildDebugGroup();
   void BindControls();
 
@@ -130,6 +134,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QComboBox* m_portChoice = nullptr;
   // The one notice box: a newer notice replaces its text instead of stacking a second box.
   QMessageBox* m_noticeBox = nullptr;
+  SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may

@@ -163,6 +163,12 @@ void ConfigLogic::ParseNmea(const char* sentence) {
   if (outcome.refresh) m_surface.UpdateData(false);
 }
 
+void ConfigLogic::StartFirstFixClock() {
+  gps::ForgetReceiver(m_gps, m);
+  m_gps.firstFix.Start();
+  m.m_ttff.clear();
+}
+
 // ---------------------------------------------------------------------------------------
 // Log pane and file
 

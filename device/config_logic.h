@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/dialog_state.h"
@@ -115,6 +116,14 @@ class ConfigLogic final : public PortOwner {
 
   // --- GPS ---------------------------------------------------------------------------
   void ParseNmea(const char* sentence);
+  // A connection was made: time the receiver's first fix from now, and forget the satellites
+  // the receiver before it reported (a new unit must not show the last one's sky).
+  void StartFirstFixClock();
+  // The last time to first fix, with the satellites used and their signals at that moment
+  // (have is false until the receiver reports a fix after the connection).
+  [[nodiscard]] const gps::FirstFix& FirstFixInfo() const { return m_gps.firstFix.Result(); }
+  // Tests replace the steady clock the first fix is timed with.
+  void SetGpsClock(gps::SteadyClock now) { m_gps.firstFix = gps::FirstFixClock(std::move(now)); }
 
   // --- Log pane and file -------------------------------------------------------------
   void OnPauseDisplay();

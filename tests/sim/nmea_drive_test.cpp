@@ -143,6 +143,10 @@ TEST(CountSatellites, ReadsGgaAndTheFirstGsv) {
        10,
        7},
       {"another talker counts too", {"$GNGGA,1,2,3,4,5,6,09*00"}, 0, 9},
+      {"GPS and GLONASS groups add up",
+       {"$GPGSV,2,1,05,01*00", "$GPGSV,2,2,05,05*00", "$GLGSV,1,1,03,66*00"},
+       8,
+       0},
       {"nothing to count", {"$GPRMC,1,2*00", "$GP"}, 0, 0},
       {"a GGA cut short", {"$GPGGA,1,2*00"}, 0, 0},
   };
