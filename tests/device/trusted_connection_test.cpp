@@ -27,17 +27,25 @@ struct Holder {
   Holder(std::vector<std::string> argv, const std::string& stdinPath = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (!stdinPath.empty())
+    if (!stdinPath.empty()) {
       posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDWR | O_NOCTTY, 0);
+    }
+    // Its own group, and not on our output: a child it starts (flock's) ends with it.
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     std::vector<char*> args;
     for (std::string& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);
-    posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
   }
   ~Holder() { End(); }
   void End() {
-    if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    if (pid > 0 && ::kill(-pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
     pid = -1;
   }
   pid_t pid = -1;
