@@ -53,6 +53,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void StartNoticeTimer(int milliseconds) override;
   void KillNoticeTimer() override;
   void AppendToLogPane(const std::string& gbkText) override;
+  void AppendSentToLogPane(const std::string& gbkLine) override;
   std::string LogPaneText() override;
   void ClearLogPane() override;
   void SetUpdateIndicator(bool on) override;
@@ -77,6 +78,14 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   std::function<void(const QString& text, MessageIcon icon, const QString& caption)> messageBoxHook;
   std::function<std::optional<QString>()> saveFileHook;
 
+  // The log pane's options as the operator set them (for remembering them between runs).
+  [[nodiscard]] loglines::LogOptions LogOptions() const { return m_logic.LogOptions(); }
+  void SetLogOptions(const loglines::LogOptions& options);
+  [[nodiscard]] bool LogHexView() const;
+  void SetLogHexView(bool on);
+  // Ctrl+F: the search row under the log, with the focus in it.
+  void ShowLogSearch();
+
   // Ends the program by any path (Exit, close box, SIGTERM): nested waits return at once.
   void RequestQuit();
 
@@ -96,6 +105,8 @@ class CConfigDlg final : public QDialog, public DialogSurface {
     QString shown;
     std::string shownGbk;
     bool cached = false;
+    QLineEdit* edit = nullptr;  // an edit box, watched for changes we did not make
+    bool edited = false;
   };
 
   void BuildWindow();
@@ -105,7 +116,13 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildGpsGroup();
   QHBoxLayout* BuildGnssRow();
   QGroupBox* BuildDebugGroup();
+  QWidget* BuildLogOptions();
+  QWidget* BuildLogSearch();
+  void ApplyLogOptions();
+  void FindInLog(bool forward);
+  bool HandleSearchKey(QObject* watched, int key, Qt::KeyboardModifiers modifiers);
   void BindControls();
+  void WatchEdits();
 
   QLineEdit* AddEdit(int id, bool readOnly);
   QLineEdit* AddDisplay(int id) { return AddEdit(id, true); }
@@ -134,6 +151,14 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QComboBox* m_portChoice = nullptr;
   // The one notice box: a newer notice replaces its text instead of stacking a second box.
   QMessageBox* m_noticeBox = nullptr;
+  bool m_writingControl = false;
+  QCheckBox* m_showNmea = nullptr;
+  QCheckBox* m_dateAndMs = nullptr;
+  QCheckBox* m_extrasInFile = nullptr;
+  QCheckBox* m_hexView = nullptr;
+  QWidget* m_searchRow = nullptr;
+  QLineEdit* m_searchEdit = nullptr;
+  QLabel* m_searchStatus = nullptr;
   SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
   QSocketNotifier* m_noticeNotifier = nullptr;

@@ -14,6 +14,7 @@
 
 #include "device/dialog_state.h"
 #include "device/dialog_surface.h"
+#include "device/log_lines.h"
 #include "gps/nmea_parser.h"
 #include "link/frame_decoder.h"
 #include "platform/device_notices.h"
@@ -130,6 +131,9 @@ class ConfigLogic final : public PortOwner {
   void OnClearDisplay();
   void OnSaveToFile();
   void WriteLogFile(const std::string& text);
+  // The operator's log extras (NMEA lines, date and milliseconds, extras in the file too).
+  void SetLogOptions(const loglines::LogOptions& options) { m_logOptions = options; }
+  [[nodiscard]] const loglines::LogOptions& LogOptions() const { return m_logOptions; }
 
   // --- For the window and tests ------------------------------------------------------
   [[nodiscard]] devlink::FrameDecoder& Decoder() { return *m_decoder; }
@@ -154,6 +158,10 @@ class ConfigLogic final : public PortOwner {
                   const std::vector<std::string>& portNames);
   void RetryBusyPorts(std::uint64_t batch);
   void StopRecording(const std::string& gbkReason);
+  void LogReceived(std::int32_t sequence, std::string_view text, bool nmea, std::string& fileText,
+                   std::string& paneText);
+  void LogSent(std::string frameText);
+  std::string RecordingStartText();
 
   DialogState& m;
   DialogSurface& m_surface;
@@ -176,6 +184,7 @@ class ConfigLogic final : public PortOwner {
   serial::PortStatus m_lastProblem = serial::PortStatus::kOk;
   std::string m_lastProblemText;
   std::string m_pinnedPort;
+  loglines::LogOptions m_logOptions;
   std::vector<ports::PortEntry> m_lastPorts;
   notices::DeviceNoticeSource m_notices;
   // Last: destroyed first, so the monitor thread stops before anything it reaches goes away.

@@ -53,8 +53,8 @@ void TestE2eWindow::connectsReadsLogsAndFollowsTheGps() {
   // The log pane fills with the device's lines: the greeting's echo, the reply, log lines.
   auto* pane = qobject_cast<LogPane*>(c.dialog->Control(1004));
   QVERIFY(pane != nullptr);
-  QVERIFY(QTest::qWaitFor([&] { return pane->blockCount() > 3; }, kPatienceMs));
-  const QString log = pane->toPlainText();
+  QVERIFY(QTest::qWaitFor([&] { return pane->LineCount() > 3; }, kPatienceMs));
+  const QString log = pane->PlainText();
   QVERIFY2(log.contains(QStringLiteral("\tAT:connect ok!#")), qPrintable(log));
   QVERIFY2(log.contains(QStringLiteral("\tAT+uart:ver,TS-GUI-3#")), qPrintable(log));
   QVERIFY2(!log.contains(QStringLiteral("\t$")), "no NMEA sentence in the log");
