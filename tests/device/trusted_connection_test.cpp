@@ -9,7 +9,6 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -22,28 +21,36 @@ extern char** environ;
 
 namespace {
 
-// Another program: `argv`, with `stdinPath` (if any) open as its standard input.
+// Another program (`sleep 60`, or `flock <port> sleep 60`), in its own process group, with
+// `port` as its standard input when given.
 struct Holder {
-  Holder(std::vector<std::string> argv, const std::string& stdinPath = {}) {
+  explicit Holder(const std::string& port = {}, const std::string& flockPort = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (!stdinPath.empty()) {
-      posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDWR | O_NOCTTY, 0);
-    }
-    // Its own group, and not on our output: a child it starts (flock's) ends with it.
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (!port.empty()) posix_spawn_file_actions_addopen(&actions, 0, port.c_str(), O_RDWR, 0);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    std::vector<std::string> argv = {"/usr/bin/sleep", "60"};
+    if (!flockPort.empty()) argv.insert(argv.begin(), {"/usr/bin/flock", flockPort});
     std::vector<char*> args;
     for (std::string& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);
     posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    for (int i = 0; i < 2000 && (!port.empty() || !flockPort.empty()) && !Holds(port + flockPort);
+         ++i) {
+      ::usleep(5000);
+    }
   }
   ~Holder() { End(); }
+  bool Holds(const std::string& port) const {
+    for (const ports::PortHolder& holder : ports::FindOtherPortHolders(port, -1)) {
+      if (holder.pid == pid) return true;
+    }
+    return false;
+  }
   void End() {
     if (pid > 0 && ::kill(-pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
     pid = -1;
@@ -67,92 +74,52 @@ struct Rig {
   PtyPeer peer;
 };
 
-// Waits until the process `pid` has `node` open.
-void WaitUntilHolds(const std::string& node, pid_t pid) {
-  const auto holds = [&] {
-    for (const ports::PortHolder& holder : ports::FindOtherPortHolders(node, -1)) {
-      if (holder.pid == pid) return true;
-    }
-    return false;
-  };
-  for (int i = 0; i < 2000 && !holds(); ++i) ::usleep(5000);
-}
-
 TEST(Exclusive, APortSomeoneElseHoldsIsNotTakenAndTheHolderIsNamed) {
+  enum class Hold { kOpen, kFlock, kLockFile, kSecondConsole, kStaleLock };
   const struct {
     const char* description;
-    std::function<std::unique_ptr<Holder>(Rig&)> hold;
-    std::string named;  // "" : our own process (a second console in it)
-    bool opens = true;  // the holder opens the port (rather than only owning its lock file)
+    Hold hold;
+    std::string named;  // the holder the window names ("" : connected)
   } rows[] = {
-      {"a plain open() holder (a terminal, a cat)",
-       [](Rig& r) {
-         return std::make_unique<Holder>(std::vector<std::string>{"/usr/bin/sleep", "60"},
-                                         r.peer.SlavePath());
-       },
-       "sleep (PID "},
-      {"a flock holder",
-       [](Rig& r) {
-         return std::make_unique<Holder>(std::vector<std::string>{
-             "/usr/bin/flock", r.peer.SlavePath(), "/usr/bin/sleep", "60"});
-       },
-       "flock (PID "},
-      {"a lock-file holder that has not even opened it",
-       [](Rig& r) {
-         auto holder = std::make_unique<Holder>(std::vector<std::string>{"/usr/bin/sleep", "60"});
-         std::ofstream(r.LockPath()) << "     " << holder->pid << "\n";
-         return holder;
-       },
-       "sleep (PID ", false},
-      {"a second console", [](Rig&) { return nullptr; }, "", false},
+      {"a plain open() holder (a terminal, a cat)", Hold::kOpen, "sleep"},
+      {"a flock holder", Hold::kFlock, "flock"},
+      {"a lock-file holder that has not even opened it", Hold::kLockFile, "sleep"},
+      {"a second console", Hold::kSecondConsole, "self"},
+      {"a stale lock file: taken over, and ours removed on close", Hold::kStaleLock, ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.description);
-    Rig first;
-    Rig& r = first;
-    std::unique_ptr<ConsoleHarness> console;
-    std::unique_ptr<Holder> holder = row.hold(r);
-    if (holder && row.opens) WaitUntilHolds(r.peer.SlavePath(), holder->pid);
-    if (!holder) {  // the first console holds it; the rig's own console is the second
-      console = std::make_unique<ConsoleHarness>(0, [&](ConsoleEnvironment& e) {
-        e.lockFolder = r.h.LockFolder();
-        e.roots.portsFolder = r.h.PortsFolder();
-      });
-      console->logic.OnInitDialog();
-      ASSERT_TRUE(console->logic.Port().IsOpen());
+    Rig r;
+    const std::string port = r.peer.SlavePath();
+    Holder holder(row.hold == Hold::kOpen ? port : "", row.hold == Hold::kFlock ? port : "");
+    if (row.hold == Hold::kStaleLock) holder.End();
+    pid_t pid = row.hold == Hold::kSecondConsole ? ::getpid() : holder.pid;
+    if (row.hold == Hold::kLockFile || row.hold == Hold::kStaleLock) {
+      std::ofstream(r.LockPath()) << "     " << (pid > 0 ? pid : 99999999) << "\n";
     }
+    ConsoleHarness first(0, [&](ConsoleEnvironment& e) { e.lockFolder = r.h.LockFolder(); });
+    ASSERT_EQ(::symlink(port.c_str(), (first.PortsFolder() + "/COM97").c_str()), 0);
+    if (row.hold == Hold::kSecondConsole) first.logic.OnInitDialog();
     r.h.logic.OnInitDialog();
-    EXPECT_FALSE(r.Connected());
-    const std::string named = row.named.empty() ? " (PID " + std::to_string(::getpid()) + ")"
-                                                : row.named + std::to_string(holder->pid) + ")";
+    EXPECT_EQ(r.Connected(), row.named.empty()) << r.h.surface.portProblem;
+    if (row.named.empty()) {
+      char line[16];
+      std::snprintf(line, sizeof line, "%10d\n", static_cast<int>(::getpid()));
+      EXPECT_EQ(Read(r.LockPath()), line);
+      r.h.logic.CloseStep();
+      EXPECT_NE(::access(r.LockPath().c_str(), F_OK), 0);
+      continue;
+    }
+    const std::string named = " (PID " + std::to_string(pid) + ")";
     EXPECT_NE(r.h.surface.portProblem.find(named), std::string::npos) << r.h.surface.portProblem;
-    if (console) {  // the failed open left the first console's exclusive flag alone
-      const int fd = ::open(r.peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (row.hold == Hold::kSecondConsole) {  // the failed open left the first one's flag alone
+      const int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
       int exclusive = 0;
       EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
       EXPECT_EQ(exclusive, 1);
       ::close(fd);
     }
   }
-}
-
-TEST(Exclusive, AStaleLockIsTakenOverAndOurOwnIsRemovedOnClose) {
-  Rig r;
-  pid_t gone = -1;
-  {
-    Holder dead({"/usr/bin/true"});
-    gone = dead.pid;
-    ::waitpid(dead.pid, nullptr, 0);
-    dead.pid = -1;
-  }
-  std::ofstream(r.LockPath()) << "     " << gone << "\n";
-  r.h.logic.OnInitDialog();
-  ASSERT_TRUE(r.Connected());
-  char line[16];
-  std::snprintf(line, sizeof line, "%10d\n", static_cast<int>(::getpid()));
-  EXPECT_EQ(Read(r.LockPath()), line);
-  r.h.logic.CloseStep();
-  EXPECT_NE(::access(r.LockPath().c_str(), F_OK), 0);
 }
 
 TEST(RightPort, ASilentPortGivesWayToOneThatAnswers) {
@@ -173,11 +140,11 @@ TEST(BusyRetry, APortBusyAtPlugTimeIsTriedAgainUntilFreeOrTimeUp) {
       e.busyRetryIntervalMilliseconds = 50;
       e.busyRetryMilliseconds = 600;
     });
-    Holder holder({"/usr/bin/sleep", "60"}, r.peer.SlavePath());
-    WaitUntilHolds(r.peer.SlavePath(), holder.pid);
+    Holder holder(r.peer.SlavePath());
     r.h.surface.onPortProblem = [&] {
-      if (freed && r.h.surface.portProblem.find(T(kPortRetrying)) != std::string::npos)
+      if (freed && r.h.surface.portProblem.find(T(kPortRetrying)) != std::string::npos) {
         holder.End();
+      }
     };
     r.h.logic.OnDeviceChange(kDeviceArrival, 0);
     EXPECT_EQ(r.Connected(), freed);
@@ -190,38 +157,34 @@ TEST(Recording, AFileThatCannotTakeALineStopsRecordingWithItsNameAndReason) {
   const std::string whole = "0123456789\r\n";
   const struct {
     const char* description;
-    bool useDevFull;
-    std::function<void(const std::string& path)> spoil;
+    int fileSizeLimit;  // 0: none
+    bool deleted;
+    std::string path;  // "": a new file
     std::string reason;
     std::string leftInFile;
   } rows[] = {
-      {"deleted", false, [](const std::string& path) { ::unlink(path.c_str()); },
-       T(kLogFileDeleted), ""},
-      {"full: no torn last line", false,
-       [](const std::string&) {
-         ::signal(SIGXFSZ, SIG_IGN);
-         rlimit limit{15, RLIM_INFINITY};
-         ::setrlimit(RLIMIT_FSIZE, &limit);
-       },
-       "File too large", whole},
-      {"a full disk (/dev/full)", true, [](const std::string&) {}, "No space left on device", ""},
+      {"deleted", 0, true, "", T(kLogFileDeleted), ""},
+      {"full after a line and a half: no torn last line", 15, false, "", "File too large", whole},
+      {"a full disk (/dev/full)", 0, false, "/dev/full", "No space left on device", ""},
   };
+  ::signal(SIGXFSZ, SIG_IGN);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.description);
     ConsoleHarness h(0);
-    const std::string path = row.useDevFull ? "/dev/full" : h.LockFolder() + "/log.txt";
+    const std::string path = row.path.empty() ? h.LockFolder() + "/log.txt" : row.path;
     h.surface.nextLogFileName = path;
     h.logic.OnSaveToFile();
     ASSERT_TRUE(h.state.m_saving);
-    row.spoil(path);
+    if (row.deleted) ::unlink(path.c_str());
+    rlimit limit{row.fileSizeLimit > 0 ? rlim_t(row.fileSizeLimit) : RLIM_INFINITY, RLIM_INFINITY};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
     h.logic.WriteLogFile(whole + whole);
-    rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
-    ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    limit.rlim_cur = RLIM_INFINITY;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
     EXPECT_FALSE(h.state.m_saving);
-    EXPECT_EQ(h.state.m_saveCaption, T(kSaveToFile));
     ASSERT_TRUE(h.RunUntil([&] { return !h.surface.boxes.empty(); }));
     EXPECT_EQ(h.surface.boxes[0].text, T(kLogFileWriteFailed) + path + "\n" + row.reason);
-    if (!row.useDevFull) {
+    if (row.path.empty() && !row.deleted) {
       EXPECT_EQ(Read(path), row.leftInFile);
     }
   }
