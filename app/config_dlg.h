@@ -28,6 +28,7 @@ class QRadioButton;
 class QSocketNotifier;
 class LogPane;
 class SatelliteView;
+class StationPanel;
 
 class CConfigDlg final : public QDialog, public DialogSurface {
   Q_OBJECT
@@ -62,6 +63,9 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void ShowPortDetails(const std::string& utf8Text) override;
   void ShowNotice(const std::string& gbkText, const std::string& gbkCaption) override;
   void PortListChanged() override;
+  void ShowStatusLine(const std::string& gbkText) override;
+  void StartTestTimer(int milliseconds) override;
+  void KillTestTimer() override;
 
   // The widget of a control id (nullptr if none).
   [[nodiscard]] QWidget* Control(int id) const;
@@ -72,6 +76,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
   [[nodiscard]] QComboBox* PortChoice() const { return m_portChoice; }
   [[nodiscard]] SatelliteView* SatellitePanel() const { return m_satelliteView; }
+  [[nodiscard]] StationPanel* Station() const { return m_station; }
 
   // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
   // scripted. Without hooks the real dialogs open.
@@ -161,6 +166,8 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QLabel* m_searchStatus = nullptr;
   SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
+  QTimer m_testTimer;
+  StationPanel* m_station = nullptr;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may
   // reach (this window, the dispatcher) still exists.

@@ -42,7 +42,8 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// What the operator sees about the connected port (UTF-8).
+}  // namespace
+
 std::string PortDetailsText(const ports::PortEntry& entry) {
   if (entry.isVirtual) return "virtual tracker port → " + entry.node;
   std::string text = BaseName(entry.node);
@@ -57,6 +58,8 @@ std::string PortDetailsText(const ports::PortEntry& entry) {
   if (!entry.usbInterface.empty()) text += " · interface " + entry.usbInterface;
   return text;
 }
+
+namespace {
 
 bool IsWorthExplaining(const serial::PortError& error) {
   switch (error.status) {
@@ -222,6 +225,7 @@ bool ConfigLogic::ScanAndConnect() {
   const auto finalOpen = [&](int index) {
     if (FinalOpen(index, portNames)) return finish(true);
     noteFailure(index);
+    NotifyLinkDown();
     // The close step has closed the port: a window still saying "connected" would lie.
     if (m.m_linkState == T(kLinkConnected)) showClosed();
     return finish(false);
@@ -229,6 +233,7 @@ bool ConfigLogic::ScanAndConnect() {
   const auto noDevice = [&] {
     // Nothing was probed, so a port from an earlier connection may still be open.
     if (m_port.IsOpen()) CloseStep();
+    NotifyLinkDown();
     showClosed();
     return finish(false);
   };
@@ -238,6 +243,7 @@ bool ConfigLogic::ScanAndConnect() {
     if (index >= 0 && ProbeEntry(index, portNames)) return finalOpen(index);
     if (index >= 0) noteFailure(index);
     if (m_port.IsOpen()) CloseStep();
+    NotifyLinkDown();
     showClosed();
     finish(false);
     if (index < 0) m_surface.ShowPortProblem(T(kPinnedPortAbsent) + gbk::FromUtf8(m_pinnedPort));
@@ -266,6 +272,7 @@ bool ConfigLogic::ScanAndConnect() {
       if (answer == Answer::kAnswered) return finish(true);
       if (answer == Answer::kSuperseded) return m.m_linkState == T(kLinkConnected);
       if (firstSilent < 0) firstSilent = i;
+      NotifyLinkDown();
       CloseStep();
       break;  // silent, not refused: its other word would only open it again
     }
@@ -335,7 +342,13 @@ bool ConfigLogic::FinalOpen(int index, const std::vector<std::string>& portNames
   m_surface.ShowPortDetails(entry != nullptr ? PortDetailsText(*entry) : std::string());
   m_surface.UpdateData(false);
   SendAtText("connect ok!#");
-  if (m.m_testEnabled) SendUartCommand("factory_test");
+  m_surface.KillTestTimer();
+  m_testTimedOut = false;
+  if (m.m_testEnabled) StartFactoryTest();
+  if (m_observer != nullptr) {
+    m_linkUpNotified = true;
+    m_observer->OnLinkUp(portName, entry != nullptr ? PortDetailsText(*entry) : std::string());
+  }
   return true;
 }
 
@@ -347,6 +360,19 @@ void ConfigLogic::ExplainPortFailure(const ports::PortEntry* entry,
   m_lastProblem = error.status;
   m_lastProblemText = PortProblemText(error, node);
   m_surface.ShowPortProblem(m_lastProblemText);
+}
+
+void ConfigLogic::NotifyLinkDown() {
+  if (!m_linkUpNotified) return;
+  m_linkUpNotified = false;
+  if (m_observer != nullptr) m_observer->OnLinkDown();
+}
+
+bool ConfigLogic::CurrentPortListed() {
+  std::vector<std::string> names;
+  const int count = EnumSerialPorts(nullptr, &names);
+  const std::string current = gbk::ToUtf8(m.m_portName);
+  return std::find(names.begin(), names.begin() + count, current) != names.begin() + count;
 }
 
 void ConfigLogic::CloseStep() {
@@ -387,6 +413,8 @@ bool ConfigLogic::OnDeviceChange(std::uint32_t eventCode, std::uint32_t /*eventD
 
 void ConfigLogic::OnDeviceChanges(bool anyArrival, bool anyRemoval) {
   const std::uint64_t batch = ++m_noticeBatches;
+  // Any removal rescans, but only the tracker's own port going away ends its session.
+  if (anyRemoval && m_linkUpNotified && !CurrentPortListed()) NotifyLinkDown();
   if (anyRemoval) CloseStep();
   PumpedDelay(m_ui, m_env.settleMilliseconds);
   // A quit asked for during the wait: no new connection on the way out.

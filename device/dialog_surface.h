@@ -55,4 +55,12 @@ class DialogSurface {
 
   // A scan has listed the ports anew (ConfigLogic::LastPortList), for a port chooser.
   virtual void PortListChanged() {}
+
+  // Station mode: a notice goes to a status line instead of a box.
+  virtual void ShowStatusLine(const std::string& /*gbkText*/) {}
+
+  // The factory test's time-out, a one-shot timer; when it fires the surface calls
+  // ConfigLogic::OnTestTimerProc. Without one the result waits for the device alone.
+  virtual void StartTestTimer(int /*milliseconds*/) {}
+  virtual void KillTestTimer() {}
 };
