@@ -1,8 +1,10 @@
 #include "app/config_dlg.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -19,6 +21,7 @@
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSettings>
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
@@ -42,6 +45,29 @@ QString ObjectName(int id) {
   return QStringLiteral("idc_%1").arg(id);
 }
 
+// The pinned port is the one thing of the connection the console remembers between runs.
+const QString kPinnedPortKey = QStringLiteral("connection/pinnedPort");
+
+QSettings ConnectionSettings() {
+  return OpenSettingsStore();
+}
+
+// "COM65 (ttyACM0) · USB 1a86:7523 · serial A1B2": number, node and USB identity.
+QString PortChoiceText(const ports::PortEntry& entry) {
+  QString text = QString::fromStdString(entry.portName);
+  if (!entry.usbVendorId.empty()) {
+    text += QStringLiteral(" · USB %1:%2")
+                .arg(QString::fromStdString(entry.usbVendorId),
+                     QString::fromStdString(entry.usbProductId));
+  }
+  if (!entry.usbProduct.empty())
+    text += QStringLiteral(" · ") + QString::fromStdString(entry.usbProduct);
+  if (!entry.usbSerial.empty()) {
+    text += QStringLiteral(" · serial ") + QString::fromStdString(entry.usbSerial);
+  }
+  return text;
+}
+
 }  // namespace
 
 // The window lives in a static library: its icon resource must be registered by hand.
@@ -57,6 +83,7 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
                  Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                  Qt::WindowCloseButtonHint);
   setWindowIcon(QIcon(QStringLiteral(":/icons/tracker-console.svg")));
+  m_logic.SetPinnedPort(ConnectionSettings().value(kPinnedPortKey).toString().toStdString());
   BuildWindow();
   BindControls();
   TagTranslatableTexts();
@@ -210,6 +237,10 @@ QGroupBox* CConfigDlg::BuildStatusGroup() {
     grid->addWidget(display, row, 1);
     ++row;
   }
+  QComboBox* choice = BuildPortChoice();
+  grid->addWidget(AddLabel(UiText(texts::Id::kLabelPortChoice), choice), row, 0);
+  grid->addWidget(choice, row, 1);
+  ++row;
   // Why a listed port could not be used: said here, never in a box, so the scan stays quiet.
   m_portProblem = new QLabel(group);
   m_portProblem->setWordWrap(true);
@@ -220,6 +251,52 @@ QGroupBox* CConfigDlg::BuildStatusGroup() {
   grid->addWidget(m_portProblem, row, 0, 1, 2);
   grid->setRowStretch(row + 1, 1);
   return group;
+}
+
+// Automatic (the scan chooses) or one port, remembered by its stable name.
+QComboBox* CConfigDlg::BuildPortChoice() {
+  m_portChoice = new QComboBox(this);
+  m_portChoice->setObjectName(QStringLiteral("portChoice"));
+  m_portChoice->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  // Narrow in the status column (the window must fit 1024 pixels); the list opens as wide as
+  // its longest entry, and the tooltip repeats the chosen one whole.
+  m_portChoice->setMinimumContentsLength(6);
+  connect(m_portChoice, &QComboBox::activated, this, &CConfigDlg::OnPortChosen);
+  PortListChanged();
+  return m_portChoice;
+}
+
+void CConfigDlg::PortListChanged() {
+  if (m_portChoice == nullptr) return;
+  const QSignalBlocker quiet(m_portChoice);
+  m_portChoice->clear();
+  m_portChoice->addItem(UiText(texts::Id::kPortChoiceAutomatic), QString());
+  for (const ports::PortEntry& entry : m_logic.LastPortList()) {
+    m_portChoice->addItem(PortChoiceText(entry), QString::fromStdString(entry.stableName));
+  }
+  const QString pinned = QString::fromStdString(m_logic.PinnedPort());
+  int index = m_portChoice->findData(pinned);
+  if (index < 0) {
+    // Pinned but not plugged in: still shown, so the operator sees what the console waits for.
+    m_portChoice->addItem(pinned + UiText(texts::Id::kPortChoiceAbsent), pinned);
+    index = m_portChoice->count() - 1;
+  }
+  m_portChoice->setCurrentIndex(index);
+  m_portChoice->setToolTip(m_portChoice->currentText());
+  m_portChoice->view()->setMinimumWidth(m_portChoice->view()->sizeHintForColumn(0) + 24);
+}
+
+void CConfigDlg::OnPortChosen(int index) {
+  const QString stableName = m_portChoice->itemData(index).toString();
+  if (stableName.toStdString() == m_logic.PinnedPort()) return;
+  m_logic.SetPinnedPort(stableName.toStdString());
+  QSettings settings = ConnectionSettings();
+  if (stableName.isEmpty()) {
+    settings.remove(kPinnedPortKey);
+  } else {
+    settings.setValue(kPinnedPortKey, stableName);
+  }
+  m_logic.ScanAndConnect();
 }
 
 QGroupBox* CConfigDlg::BuildParamsGroup() {
@@ -815,6 +892,28 @@ void CConfigDlg::MessageBox(const std::string& gbkText, MessageIcon icon,
   QMessageBox box(qtIcon, caption, text, QMessageBox::Ok, isVisible() ? this : nullptr);
   box.button(QMessageBox::Ok)->setText(UiText(texts::Id::kOk));
   box.exec();
+}
+
+// Not modal: Exit and the close box keep working while it is open, and a chatty tracker
+// changes its text instead of piling boxes on the screen.
+void CConfigDlg::ShowNotice(const std::string& gbkText, const std::string& gbkCaption) {
+  const QString text = QString::fromStdString(gbk::ToUtf8(gbkText));
+  const QString caption = QString::fromStdString(gbk::ToUtf8(gbkCaption));
+  if (messageBoxHook) {
+    messageBoxHook(text, MessageIcon::kNone, caption);
+    return;
+  }
+  if (m_noticeBox == nullptr) {
+    m_noticeBox = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+    m_noticeBox->setObjectName(QStringLiteral("noticeBox"));
+    m_noticeBox->setWindowModality(Qt::NonModal);
+    m_noticeBox->button(QMessageBox::Ok)->setText(UiText(texts::Id::kOk));
+  }
+  m_noticeBox->setWindowTitle(caption);
+  m_noticeBox->setText(text);
+  m_noticeBox->show();
+  m_noticeBox->raise();
+  m_noticeBox->activateWindow();
 }
 
 void CConfigDlg::StartNoticeTimer(int milliseconds) {

@@ -19,6 +19,8 @@
 class QAbstractButton;
 class QCheckBox;
 class QGridLayout;
+class QComboBox;
+class QMessageBox;
 class QGroupBox;
 class QHBoxLayout;
 class QLabel;
@@ -61,6 +63,8 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   std::optional<std::string> AskLogFileName() override;
   void ShowPortProblem(const std::string& gbkText) override;
   void ShowPortDetails(const std::string& utf8Text) override;
+  void ShowNotice(const std::string& gbkText, const std::string& gbkCaption) override;
+  void PortListChanged() override;
   void ShowStatusLine(const std::string& gbkText) override;
   void StartTestTimer(int milliseconds) override;
   void KillTestTimer() override;
@@ -72,6 +76,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] LogPane* Log() const { return m_log; }
   [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
+  [[nodiscard]] QComboBox* PortChoice() const { return m_portChoice; }
   [[nodiscard]] SatelliteView* SatellitePanel() const { return m_satelliteView; }
   [[nodiscard]] StationPanel* Station() const { return m_station; }
 
@@ -164,6 +169,8 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void ExchangeText(Binding& binding, bool saveAndValidate);
   void ExchangeFlag(Binding& binding, bool saveAndValidate);
   void WatchDeviceNotices();
+  QComboBox* BuildPortChoice();
+  void OnPortChosen(int index);
 
   DialogState m_state;
   QtUiDispatcher m_ui;
@@ -173,6 +180,9 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   LogPane* m_log = nullptr;
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;
+  QComboBox* m_portChoice = nullptr;
+  // The one notice box: a newer notice replaces its text instead of stacking a second box.
+  QMessageBox* m_noticeBox = nullptr;
   bool m_writingControl = false;
   QCheckBox* m_showNmea = nullptr;
   QCheckBox* m_dateAndMs = nullptr;

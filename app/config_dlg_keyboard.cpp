@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QActionGroup>
+#include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -19,9 +20,9 @@
 
 #include "app/config_dlg.h"
 #include "app/control_ids.h"
-#include "app/station_panel.h"
 #include "app/language.h"
 #include "app/settings.h"
+#include "app/station_panel.h"
 #include "app/ui_text.h"
 
 namespace {
@@ -168,8 +169,11 @@ void CConfigDlg::SetTabOrder() {
   for (const int id : kTabOrder) {
     if (id == kLog) {
       for (int sat = 0; sat < 32; ++sat) chain.push_back(Control(kSnrFirst + sat));
+      // The station's controls sit between the GPS group and the log.
+      if (m_station != nullptr) AppendUnnamedInputs(m_station, chain);
     }
     if (QWidget* widget = Control(id)) chain.push_back(widget);
+    if (id == kPortName && m_portChoice != nullptr) chain.push_back(m_portChoice);
     if (id == kLog) AppendUnnamedInputs(Control(kLog)->parentWidget(), chain);
   }
   // The displays are read-only but reachable, so the keyboard and screen readers get them.

@@ -8,9 +8,12 @@ const QString kLastFolder = QStringLiteral("files/lastFolder");
 
 }  // namespace
 
-AppSettings::AppSettings()
-    : m_store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("tracker-console"),
-              QStringLiteral("tracker-console")) {}
+QSettings OpenSettingsStore() {
+  return {QSettings::IniFormat, QSettings::UserScope, QStringLiteral("tracker-console"),
+          QStringLiteral("tracker-console")};
+}
+
+AppSettings::AppSettings() : m_store(OpenSettingsStore()) {}
 
 QByteArray AppSettings::WindowGeometry() const {
   return m_store.value(kGeometry).toByteArray();

@@ -8,6 +8,9 @@
 #include <QSettings>
 #include <QString>
 
+// The one settings file, for areas that keep a QSettings of their own for a moment.
+QSettings OpenSettingsStore();
+
 class AppSettings {
  public:
   AppSettings();

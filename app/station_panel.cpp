@@ -15,12 +15,13 @@
 #include <QVBoxLayout>
 
 #include "app/records_view.h"
+#include "app/settings.h"
 #include "app/ui_text.h"
 
 namespace {
 
 QSettings Settings() {
-  return QSettings(QStringLiteral("tracker-console"), QStringLiteral("tracker-console"));
+  return OpenSettingsStore();
 }
 
 QString U(const std::string& utf8) {

@@ -1,5 +1,9 @@
 #include "device/config_logic.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,10 +17,34 @@ namespace {
 
 constexpr std::string_view kReplyPrefix = "AT+uart:";
 
-// Every write was flushed when it was made, so a failing close has nothing left to lose.
-void CloseLogFile(std::FILE*& file) {
-  if (file != nullptr) (void)std::fclose(file);
-  file = nullptr;
+// Every write went to the file when it was made, so a failing close has nothing left to lose.
+void CloseLogFile(int& fd) {
+  if (fd >= 0) (void)::close(fd);
+  fd = -1;
+}
+
+// Appends `text` (whole CR LF lines) in one write where the system allows. 0 on success, else
+// errno; then the file is cut back to the last whole line, so it never ends in half of one.
+int AppendWholeLines(int fd, const std::string& text) {
+  const off_t start = ::lseek(fd, 0, SEEK_END);
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t count = ::write(fd, text.data() + written, text.size() - written);
+    if (count > 0) {
+      written += static_cast<std::size_t>(count);
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    const int error = count < 0 ? errno : EIO;
+    if (start >= 0) {
+      const std::size_t lineEnd = text.rfind("\r\n", written >= 2 ? written - 2 : 0);
+      const std::size_t keep =
+          lineEnd == std::string::npos || written < 2 ? 0 : std::min(lineEnd + 2, written);
+      (void)::ftruncate(fd, start + static_cast<off_t>(keep));
+    }
+    return error;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -31,6 +59,7 @@ ConfigLogic::ConfigLogic(DialogState& state, DialogSurface& surface, UiDispatche
       m_port(ui) {
   if (m_env.roots.portsFolder.empty()) m_env.roots.portsFolder = serial::PortsFolder();
   m_port.SetDeviceFolders(m_env.roots.dev, m_env.roots.portsFolder);
+  m_port.SetLockFolder(m_env.lockFolder);
 }
 
 ConfigLogic::~ConfigLogic() {
@@ -64,6 +93,7 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
     // A slot never holds more than its buffer, whatever its count claims.
     const int count = std::min<int>(slot.byteCount, static_cast<int>(sizeof slot.bytes));
     devlink::DecodeChunk(*m_decoder, slot.bytes, count, [&](const devlink::DecodedFrame& frame) {
+      m_deviceAnswered = true;
       const std::string_view text = frame.text;
       const bool nmea = !text.empty() && text.front() == '$';
       if (nmea) ParseNmea(std::string(text).c_str());
@@ -170,19 +200,6 @@ void ConfigLogic::OnClearDisplay() {
   m_surface.UpdateData(false);
 }
 
-namespace {
-
-// Writes all of `text` and flushes; 0 on success, else errno.
-int WriteAndFlush(std::FILE* file, const std::string& text) {
-  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-    return errno != 0 ? errno : EIO;
-  }
-  if (std::fflush(file) != 0) return errno != 0 ? errno : EIO;
-  return 0;
-}
-
-}  // namespace
-
 // What a new recording starts with: the pane's text as received, in the file's form.
 std::string ConfigLogic::RecordingStartText() {
   std::string text = m_surface.LogPaneText();
@@ -200,17 +217,16 @@ void ConfigLogic::OnSaveToFile() {
   const std::optional<std::string> path = m_surface.AskLogFileName();
   if (!path) return;
   // Recording is marked on only once the file exists and holds the pane's text.
-  errno = 0;
-  std::FILE* file = std::fopen(path->c_str(), "wb");
-  int error =
-      file == nullptr ? (errno != 0 ? errno : EIO) : WriteAndFlush(file, RecordingStartText());
+  int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int error = fd < 0 ? errno : AppendWholeLines(fd, RecordingStartText());
   if (error != 0) {
-    CloseLogFile(file);
+    CloseLogFile(fd);
     m_surface.MessageBox(T(kLogFileFailed) + gbk::FromUtf8(*path + "\n" + serial::ErrnoText(error)),
                          MessageIcon::kExclamation, T(kAppTitle));
     return;
   }
-  m_logFile = file;
+  m_logFile = fd;
+  m_logFilePath = *path;
   m.m_saving = true;
   m.m_saveCaption = T(kStopSaving);
   m_surface.UpdateData(false);
@@ -227,18 +243,24 @@ void ConfigLogic::ShowNoticeOnStatusLine(const std::string& text) {
 }
 
 void ConfigLogic::WriteLogFile(const std::string& text) {
-  if (!m.m_saving || m_logFile == nullptr) return;
-  errno = 0;
-  const int error = WriteAndFlush(m_logFile, text);
-  if (error == 0) return;
-  // A full disk or a vanished medium: stop recording rather than pretend to record. The box
-  // opens after the receive handler has returned, so the port is not held up meanwhile.
+  if (!m.m_saving || m_logFile < 0) return;
+  // Lines written to a file nobody can reach any more are lost all the same.
+  struct stat info {};
+  if (::fstat(m_logFile, &info) == 0 && info.st_nlink == 0) {
+    StopRecording(T(kLogFileDeleted));
+    return;
+  }
+  const int error = AppendWholeLines(m_logFile, text);
+  if (error != 0) StopRecording(gbk::FromUtf8(serial::ErrnoText(error)));
+}
+
+// A full disk, a vanished medium or a deleted file: stop rather than pretend to record. The
+// box opens after the receive handler has returned, so the port is not held up meanwhile.
+void ConfigLogic::StopRecording(const std::string& gbkReason) {
   CloseLogFile(m_logFile);
   m.m_saving = false;
   m.m_saveCaption = T(kSaveToFile);
   m_surface.UpdateData(false);
-  m_ui.Post([this, error] {
-    m_surface.MessageBox(T(kLogFileWriteFailed) + gbk::FromUtf8(serial::ErrnoText(error)),
-                         MessageIcon::kExclamation, T(kAppTitle));
-  });
+  const std::string text = T(kLogFileWriteFailed) + gbk::FromUtf8(m_logFilePath) + "\n" + gbkReason;
+  m_ui.Post([this, text] { m_surface.MessageBox(text, MessageIcon::kExclamation, T(kAppTitle)); });
 }

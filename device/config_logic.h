@@ -7,7 +7,6 @@
 // Everything here runs on the UI thread of `ui`.
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -34,6 +33,13 @@ struct ConsoleEnvironment {
   ports::PortListRoots roots;  // portsFolder filled from serial::PortsFolder() when empty
   bool useUdev = true;
   unsigned settleMilliseconds = 3000;
+  // How long a newly connected port may stay silent while another candidate waits.
+  unsigned answerWaitMilliseconds = 5000;
+  // A port busy or refused right after a plug is tried again this often, for this long.
+  unsigned busyRetryIntervalMilliseconds = 1000;
+  unsigned busyRetryMilliseconds = 30000;
+  // Port lock files (LCK..<node>); serial::DefaultLockFolder() when empty.
+  std::string lockFolder = {};
   // How long the factory test may take before its result reads FAIL.
   int testTimeoutMilliseconds = 60000;
 };
@@ -74,6 +80,8 @@ class ConfigLogic final : public PortOwner {
   bool ScanAndConnect();
   bool RegisterDeviceInterfaces();
   bool OnDeviceChange(std::uint32_t eventCode, std::uint32_t eventData);
+  // Several notices read together: one close (if any was a removal), one settle, one scan.
+  void OnDeviceChanges(bool anyArrival, bool anyRemoval);
   // Descriptor to watch for device notices (-1 when none registered), and what to call when
   // it is readable.
   [[nodiscard]] int DeviceNoticeFd() const;
@@ -81,6 +89,11 @@ class ConfigLogic final : public PortOwner {
   static std::string SystemErrorText(std::uint32_t code);
   // The close step: OpenPort on port 50 (normally absent), result ignored.
   void CloseStep();
+
+  // --- Choosing the port ------------------------------------------------------------
+  // The port the operator pinned by its stable name (PortEntry::stableName); empty: automatic.
+  void SetPinnedPort(const std::string& stableName) { m_pinnedPort = stableName; }
+  [[nodiscard]] const std::string& PinnedPort() const { return m_pinnedPort; }
 
   // --- Command requests --------------------------------------------------------------
   bool IsConnected();
@@ -156,6 +169,12 @@ class ConfigLogic final : public PortOwner {
   bool FinalOpen(int index, const std::vector<std::string>& portNames);
   bool ProbeEntry(int index, const std::vector<std::string>& portNames);
   void ExplainPortFailure(const ports::PortEntry* entry, const serial::PortError& error);
+  enum class Answer { kAnswered, kSilent, kSuperseded };
+  Answer AwaitAnswer(const std::string& portName);
+  bool ScanPinned(const std::vector<ports::PortEntry>& entries,
+                  const std::vector<std::string>& portNames);
+  void RetryBusyPorts(std::uint64_t batch);
+  void StopRecording(const std::string& gbkReason);
   void NotifyLinkDown();
   [[nodiscard]] bool CurrentPortListed();
   void ShowNoticeOnStatusLine(const std::string& text);
@@ -171,7 +190,20 @@ class ConfigLogic final : public PortOwner {
   std::unique_ptr<devlink::FrameDecoder> m_decoder;
   gps::NmeaTables m_gps;
   char m_noticeText[100] = {};
-  std::FILE* m_logFile = nullptr;
+  int m_logFile = -1;
+  std::string m_logFilePath;
+  // Notices: a box is open (further down the stack); a notice came meanwhile.
+  bool m_noticeShowing = false;
+  bool m_noticeQueued = false;
+  // Changes whenever a port is connected or closed, so a wait can tell it was overtaken.
+  std::uint64_t m_connection = 0;
+  bool m_deviceAnswered = false;
+  // Batches of device notices read so far, and the one the last scan started after.
+  std::uint64_t m_noticeBatches = 0;
+  // Why the last scan found no port (empty: no problem worth retrying).
+  serial::PortStatus m_lastProblem = serial::PortStatus::kOk;
+  std::string m_lastProblemText;
+  std::string m_pinnedPort;
   loglines::LogOptions m_logOptions;
   std::vector<ports::PortEntry> m_lastPorts;
   LogicObserver* m_observer = nullptr;

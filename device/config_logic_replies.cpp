@@ -207,11 +207,22 @@ void ConfigLogic::ShowNoticeLater(const char* text) {
   m_surface.StartNoticeTimer(kNoticeTimerMilliseconds);
 }
 
+// One notice box at a time: a notice that comes while the box is open (its event loop runs
+// the timer) waits, and only the latest waiting one follows when the box is closed.
 void ConfigLogic::NoticeTimerProc() {
   m_surface.KillNoticeTimer();
-  // The box runs its own event loop; a notice arriving meanwhile must not change this text.
-  const std::string text = m_noticeText;
-  m_surface.MessageBox(text, MessageIcon::kNone, T(kAppTitle));
+  if (m_noticeShowing) {
+    m_noticeQueued = true;
+    return;
+  }
+  m_noticeShowing = true;
+  do {
+    m_noticeQueued = false;
+    // A copy: a notice arriving while the box is open must not change its text.
+    const std::string text = m_noticeText;
+    m_surface.ShowNotice(text, T(kAppTitle));
+  } while (m_noticeQueued && !m_ui.QuitRequested());
+  m_noticeShowing = false;
 }
 
 void ConfigLogic::StartFactoryTest(int timeoutMilliseconds) {

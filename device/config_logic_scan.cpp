@@ -1,8 +1,10 @@
 // Port discovery, connection and hot-plug.
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "device/config_logic.h"
 #include "platform/gbk.h"
@@ -76,9 +78,29 @@ bool IsWorthExplaining(const serial::PortError& error) {
 
 constexpr const char* kModemManager = "ModemManager";
 
+// The processes to name for a busy port: those holding it, without the pseudo-terminal's own
+// side unless nobody else is seen, and the owner of its lock file.
+std::vector<ports::PortHolder> BusyHolders(const std::string& node, int lockHolderPid) {
+  std::vector<ports::PortHolder> all = ports::FindOtherPortHolders(node, -1);
+  std::vector<ports::PortHolder> holders;
+  for (const ports::PortHolder& holder : all) {
+    if (!holder.ptyPeer) holders.push_back(holder);
+  }
+  if (holders.empty()) holders = all;
+  const bool named = std::any_of(holders.begin(), holders.end(), [&](const ports::PortHolder& h) {
+    return h.pid == lockHolderPid;
+  });
+  if (lockHolderPid > 0 && !named) {
+    std::string command;
+    std::getline(std::ifstream("/proc/" + std::to_string(lockHolderPid) + "/comm"), command);
+    holders.push_back({lockHolderPid, command, false});
+  }
+  return holders;
+}
+
 // "串口被其他程序占用: minicom (PID 812)", naming every holder this user can see.
-std::string BusyText(const std::string& node) {
-  const std::vector<ports::PortHolder> holders = ports::FindPortHolders(node);
+std::string BusyText(const std::string& node, int lockHolderPid) {
+  const std::vector<ports::PortHolder> holders = BusyHolders(node, lockHolderPid);
   bool modemManagerHolds = false;
   std::string names;
   for (const ports::PortHolder& holder : holders) {
@@ -98,7 +120,7 @@ std::string BusyText(const std::string& node) {
 std::string PortProblemText(const serial::PortError& error, const std::string& node) {
   switch (error.status) {
     case serial::PortStatus::kBusy:
-      return BusyText(node);
+      return BusyText(node, error.holderPid);
     case serial::PortStatus::kNotPermitted:
       return T(kPortNotPermitted);
     default: {
@@ -119,6 +141,33 @@ void ShowNoDeviceTexts(DialogState& m, devlink::FrameDecoder& decoder) {
   m.m_gpsOk = false;
   m.m_keyOk = false;
 }
+
+bool IsCandidate(const std::string& devicePath) {
+  return Contains(devicePath, "USBSER") || Contains(devicePath, "Serial2");
+}
+
+bool HasCandidateAfter(const std::vector<std::string>& devicePaths, int index, int count) {
+  for (int j = index + 1; j < count; ++j) {
+    if (IsCandidate(devicePaths[static_cast<std::size_t>(j)])) return true;
+  }
+  return false;
+}
+
+int IndexOfStableName(const std::vector<ports::PortEntry>& entries, const std::string& name) {
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].stableName == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Busy or refused ports right after a plug are often only a moment away from free: a modem
+// manager probing them, or the access rules not applied yet.
+bool IsWorthRetrying(serial::PortStatus status) {
+  return status == serial::PortStatus::kBusy || status == serial::PortStatus::kNotPermitted;
+}
+
+// How often a wait for the device's first frame looks whether it came.
+constexpr unsigned kAnswerLookMilliseconds = 20;
 
 // The last failed open of a scan that the operator can do something about.
 struct ScanProblem {
@@ -152,12 +201,15 @@ bool ConfigLogic::ScanAndConnect() {
   std::vector<ports::PortEntry> entries;
   const int count = EnumSerialPorts(&devicePaths, &portNames, &entries);
   m_lastPorts = entries;
+  m_surface.PortListChanged();
 
   ScanProblem problem;
   const auto noteFailure = [&](int index) {
     if (IsWorthExplaining(m_port.LastOpenError())) problem = {index, m_port.LastOpenError()};
   };
   const auto finish = [&](bool connected) {
+    m_lastProblem = serial::PortStatus::kOk;
+    m_lastProblemText.clear();
     if (connected || problem.index < 0) {
       m_surface.ShowPortProblem({});
     } else {
@@ -165,44 +217,92 @@ bool ConfigLogic::ScanAndConnect() {
     }
     return connected;
   };
+  const auto showClosed = [&] {
+    ShowNoDeviceTexts(m, *m_decoder);
+    m_surface.ShowPortDetails({});
+    m_surface.UpdateData(false);
+  };
   const auto finalOpen = [&](int index) {
     if (FinalOpen(index, portNames)) return finish(true);
     noteFailure(index);
     NotifyLinkDown();
     // The close step has closed the port: a window still saying "connected" would lie.
-    if (m.m_linkState == T(kLinkConnected)) {
-      ShowNoDeviceTexts(m, *m_decoder);
-      m_surface.ShowPortDetails({});
-      m_surface.UpdateData(false);
-    }
+    if (m.m_linkState == T(kLinkConnected)) showClosed();
     return finish(false);
   };
   const auto noDevice = [&] {
     // Nothing was probed, so a port from an earlier connection may still be open.
     if (m_port.IsOpen()) CloseStep();
     NotifyLinkDown();
-    ShowNoDeviceTexts(m, *m_decoder);
-    m_surface.ShowPortDetails({});
-    m_surface.UpdateData(false);
+    showClosed();
     return finish(false);
   };
 
+  if (!m_pinnedPort.empty()) {
+    const int index = IndexOfStableName(entries, m_pinnedPort);
+    if (index >= 0 && ProbeEntry(index, portNames)) return finalOpen(index);
+    if (index >= 0) noteFailure(index);
+    if (m_port.IsOpen()) CloseStep();
+    NotifyLinkDown();
+    showClosed();
+    finish(false);
+    if (index < 0) m_surface.ShowPortProblem(T(kPinnedPortAbsent) + gbk::FromUtf8(m_pinnedPort));
+    return false;
+  }
+
   if (count <= 0) return noDevice();
+  int firstSilent = -1;
   for (int i = 0; i < count; ++i) {
     const std::string& devicePath = devicePaths[static_cast<std::size_t>(i)];
-    if (Contains(devicePath, "USBSER")) {
-      if (ProbeEntry(i, portNames)) return finalOpen(i);
-      noteFailure(i);
-    }
-    if (Contains(devicePath, "Serial2")) {
-      if (ProbeEntry(i, portNames)) return finalOpen(i);
-      noteFailure(i);
+    for (const char* word : {"USBSER", "Serial2"}) {
+      if (!Contains(devicePath, word)) continue;
+      if (!ProbeEntry(i, portNames)) {
+        noteFailure(i);
+        continue;
+      }
+      // One tracker: connected as it stands. Several candidates: the one that answers.
+      if (m_env.answerWaitMilliseconds == 0 || !HasCandidateAfter(devicePaths, i, count)) {
+        return finalOpen(i);
+      }
+      if (!FinalOpen(i, portNames)) {
+        noteFailure(i);
+        continue;
+      }
+      const Answer answer = AwaitAnswer(portNames[static_cast<std::size_t>(i)]);
+      if (answer == Answer::kAnswered) return finish(true);
+      if (answer == Answer::kSuperseded) return m.m_linkState == T(kLinkConnected);
+      if (firstSilent < 0) firstSilent = i;
+      NotifyLinkDown();
+      CloseStep();
+      break;  // silent, not refused: its other word would only open it again
     }
   }
+  // Every candidate that opened kept silent: the first of them, as the search found it.
+  if (firstSilent >= 0) return finalOpen(firstSilent);
   if (count > g_knownPortCount) return finalOpen(count - 1);
   // -1: nothing probed yet. Any other value outside the list is treated alike.
   if (g_lastPortIndex < 0 || g_lastPortIndex >= count) return noDevice();
   return finalOpen(g_lastPortIndex);
+}
+
+// Pumps until the newly connected port delivers a frame, the time is up, or a handler run
+// meanwhile has connected or closed a port of its own.
+ConfigLogic::Answer ConfigLogic::AwaitAnswer(const std::string& portName) {
+  const std::uint64_t connection = m_connection;
+  const ports::PortEntry* entry = EntryNamed(m_lastPorts, portName);
+  const std::string details = entry != nullptr ? PortDetailsText(*entry) : std::string();
+  m_surface.ShowPortDetails(std::string(texts::Utf8(texts::Id::kWaitingForDevice)) +
+                            (details.empty() ? "" : " · " + details));
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(m_env.answerWaitMilliseconds);
+  while (!m_deviceAnswered && connection == m_connection && !m_ui.QuitRequested() &&
+         Clock::now() < deadline) {
+    PumpedDelay(m_ui, kAnswerLookMilliseconds);
+  }
+  if (connection != m_connection || m_ui.QuitRequested()) return Answer::kSuperseded;
+  m_surface.ShowPortDetails(details);
+  return m_deviceAnswered ? Answer::kAnswered : Answer::kSilent;
 }
 
 bool ConfigLogic::ProbeEntry(int index, const std::vector<std::string>& portNames) {
@@ -223,11 +323,13 @@ bool ConfigLogic::FinalOpen(int index, const std::vector<std::string>& portNames
                       kStopBits, kEventMask, kWriteBufferSize) == 0) {
     return false;
   }
+  m_deviceAnswered = false;
   // Without its monitor thread the port would neither read nor write: not a connection.
   if (m_port.StartMonitor() == 0) {
     CloseStep();
     return false;
   }
+  ++m_connection;
   m.m_portState = T(kPortOpen);
   m.m_portName = gbk::FromUtf8(portName);
   m.m_linkState = T(kLinkConnected);
@@ -255,7 +357,9 @@ void ConfigLogic::ExplainPortFailure(const ports::PortEntry* entry,
   const std::string node = !error.device.empty() ? error.device
                            : entry != nullptr    ? entry->node
                                                  : std::string();
-  m_surface.ShowPortProblem(PortProblemText(error, node));
+  m_lastProblem = error.status;
+  m_lastProblemText = PortProblemText(error, node);
+  m_surface.ShowPortProblem(m_lastProblemText);
 }
 
 void ConfigLogic::NotifyLinkDown() {
@@ -272,6 +376,7 @@ bool ConfigLogic::CurrentPortListed() {
 }
 
 void ConfigLogic::CloseStep() {
+  if (m_port.IsOpen() || m_port.IsMonitoring()) ++m_connection;
   m_port.ClosePort();
 }
 
@@ -289,30 +394,53 @@ int ConfigLogic::DeviceNoticeFd() const {
 }
 
 void ConfigLogic::OnDeviceNoticesReadable() {
-  // Read everything first: a notice that comes in during one handler's wait then runs nested
-  // in that wait, and the descriptor is not left readable under it.
+  // Read everything first: a notice that comes in during the wait then runs nested in it,
+  // and the descriptor is not left readable under it.
+  bool anyArrival = false;
+  bool anyRemoval = false;
   for (const notices::DeviceNotice& notice : m_notices.ReadNotices()) {
-    const bool arrived = notice.kind == notices::Kind::kArrival;
-    OnDeviceChange(arrived ? kDeviceArrival : kDeviceRemoveComplete, 0);
+    (notice.kind == notices::Kind::kArrival ? anyArrival : anyRemoval) = true;
   }
+  if (anyArrival || anyRemoval) OnDeviceChanges(anyArrival, anyRemoval);
 }
 
 bool ConfigLogic::OnDeviceChange(std::uint32_t eventCode, std::uint32_t /*eventData*/) {
-  if (eventCode == kDeviceArrival) {
-    PumpedDelay(m_ui, m_env.settleMilliseconds);
-    // A quit asked for during the wait: no new connection on the way out.
-    if (!m_ui.QuitRequested()) ScanAndConnect();
-  } else if (eventCode == kDeviceRemoveComplete) {
-    // Any removal rescans, but only the tracker's own port going away ends its session.
-    if (m_linkUpNotified && !CurrentPortListed()) NotifyLinkDown();
-    CloseStep();
-    PumpedDelay(m_ui, m_env.settleMilliseconds);
-    if (!m_ui.QuitRequested()) {
-      g_knownPortCount = EnumSerialPorts(nullptr, nullptr);
-      ScanAndConnect();
-    }
+  if (eventCode == kDeviceArrival || eventCode == kDeviceRemoveComplete) {
+    OnDeviceChanges(eventCode == kDeviceArrival, eventCode == kDeviceRemoveComplete);
   }
   return true;
+}
+
+void ConfigLogic::OnDeviceChanges(bool anyArrival, bool anyRemoval) {
+  const std::uint64_t batch = ++m_noticeBatches;
+  // Any removal rescans, but only the tracker's own port going away ends its session.
+  if (anyRemoval && m_linkUpNotified && !CurrentPortListed()) NotifyLinkDown();
+  if (anyRemoval) CloseStep();
+  PumpedDelay(m_ui, m_env.settleMilliseconds);
+  // A quit asked for during the wait: no new connection on the way out.
+  if (m_ui.QuitRequested()) return;
+  if (anyRemoval) g_knownPortCount = EnumSerialPorts(nullptr, nullptr);
+  const bool connected = ScanAndConnect();
+  if (anyArrival && !connected) RetryBusyPorts(batch);
+}
+
+// Tries again while the port stays busy or refused, until the time is up or a newer notice
+// (handled inside one of the waits, with a retry of its own) takes over.
+void ConfigLogic::RetryBusyPorts(std::uint64_t batch) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end =
+      Clock::now() + std::chrono::milliseconds(m_env.busyRetryMilliseconds);
+  while (IsWorthRetrying(m_lastProblem)) {
+    const auto left = std::chrono::ceil<std::chrono::seconds>(end - Clock::now()).count();
+    if (left <= 0) {
+      m_surface.ShowPortProblem(m_lastProblemText + T(kPortRetryGaveUp));
+      return;
+    }
+    m_surface.ShowPortProblem(m_lastProblemText + T(kPortRetrying) + std::to_string(left));
+    PumpedDelay(m_ui, m_env.busyRetryIntervalMilliseconds);
+    if (m_ui.QuitRequested() || batch != m_noticeBatches) return;
+    if (ScanAndConnect()) return;
+  }
 }
 
 std::string ConfigLogic::SystemErrorText(std::uint32_t code) {

@@ -18,6 +18,13 @@ class DialogSurface {
   virtual void MessageBox(const std::string& gbkText, MessageIcon icon,
                           const std::string& gbkCaption) = 0;
 
+  // A reply's success notice (caption: the window title). The window keeps one notice box and
+  // puts a newer text into it, so it may return while the box is still open; by default it is
+  // a modal box like any other.
+  virtual void ShowNotice(const std::string& gbkText, const std::string& gbkCaption) {
+    MessageBox(gbkText, MessageIcon::kNone, gbkCaption);
+  }
+
   // Starts (or restarts) the one-shot notice timer; when it fires the surface calls
   // ConfigLogic::NoticeTimerProc.
   virtual void StartNoticeTimer(int milliseconds) = 0;
@@ -45,6 +52,9 @@ class DialogSurface {
 
   // The USB identity of the current port, for the operator (a tooltip on the port name).
   virtual void ShowPortDetails(const std::string& utf8Text) = 0;
+
+  // A scan has listed the ports anew (ConfigLogic::LastPortList), for a port chooser.
+  virtual void PortListChanged() {}
 
   // Station mode: a notice goes to a status line instead of a box.
   virtual void ShowStatusLine(const std::string& /*gbkText*/) {}

@@ -152,6 +152,17 @@ bool IsPhantomUart(const std::string& ttyFolder) {
   return type && *type == "0";
 }
 
+// The name udev gives the port by what is plugged in rather than by the order of plugging
+// (<dev>/serial/by-id/usb-<maker>_<product>_<serial>-if00), or the node without one.
+std::string StableNodeName(const std::string& dev, const std::string& name) {
+  const std::string byId = dev + "/serial/by-id";
+  for (const std::string& link : FolderEntries(byId)) {
+    const std::optional<std::string> target = ReadLink(JoinPath(byId, link));
+    if (target && BaseName(*target) == name) return JoinPath(byId, link);
+  }
+  return dev + "/" + name;
+}
+
 std::optional<PortEntry> KernelPort(const PortListRoots& roots, const std::string& name) {
   const std::optional<TtyName> tty = ParseTtyName(name);
   if (!tty) return std::nullopt;
@@ -184,6 +195,7 @@ std::optional<PortEntry> KernelPort(const PortListRoots& roots, const std::strin
   }
   entry.portName = "COM" + std::to_string(entry.portNumber) + " (" + name + ")";
   ReadUsbIdentity(deviceLink, entry);
+  entry.stableName = StableNodeName(roots.dev, name);
   return entry;
 }
 
@@ -210,6 +222,7 @@ std::optional<PortEntry> VirtualPort(const std::string& portsFolder, const std::
   entry.devicePath = "\\Device\\USBSER" + ThreeDigits(*number);
   entry.portName = "COM" + std::to_string(*number) + " (" + NodeName(*target) + ")";
   entry.isVirtual = true;
+  entry.stableName = name;
   return entry;
 }
 
@@ -251,7 +264,60 @@ bool ProcessHolds(const std::string& fdFolder, const struct stat& device) {
   return false;
 }
 
+// The pseudo-terminal number of `node` (/dev/pts/3 -> 3), or -1 for any other device.
+int PtyIndex(const std::string& node) {
+  char resolved[PATH_MAX];
+  if (::realpath(node.c_str(), resolved) == nullptr) return -1;
+  const std::string_view path = resolved;
+  constexpr std::string_view kPts = "/dev/pts/";
+  if (path.substr(0, kPts.size()) != kPts) return -1;
+  return ParseIndex(path.substr(kPts.size())).value_or(-1);
+}
+
+// True when `target` (what a descriptor's link reads) is a pseudo-terminal master and its
+// fdinfo names pseudo-terminal `ptyIndex`.
+bool IsPtyMaster(const std::string& target, const std::string& fdInfo, int ptyIndex) {
+  if (BaseName(target) != "ptmx") return false;
+  const std::optional<std::string> info = ReadAttribute(fdInfo);
+  constexpr std::string_view kIndex = "tty-index:";
+  const std::size_t at = info ? info->find(kIndex) : std::string::npos;
+  if (at == std::string::npos) return false;
+  return std::atoi(info->c_str() + at + kIndex.size()) == ptyIndex;
+}
+
 }  // namespace
+
+std::vector<PortHolder> FindOtherPortHolders(const std::string& node, int ownFd,
+                                             const std::string& procRoot) {
+  std::vector<PortHolder> holders;
+  struct stat device {};
+  if (::stat(node.c_str(), &device) != 0) return holders;
+  const int ptyIndex = PtyIndex(node);
+  const std::string self = std::to_string(::getpid());
+  for (const std::string& name : FolderEntries(procRoot)) {
+    if (!ParsePid(name)) continue;
+    const std::string processFolder = JoinPath(procRoot, name);
+    bool holds = false;
+    bool isPeer = false;
+    for (const std::string& fd : FolderEntries(processFolder + "/fd")) {
+      if (name == self && fd == std::to_string(ownFd)) continue;
+      // Only device nodes matter; the link text says so without a stat of every socket.
+      const std::string fdPath = processFolder + "/fd/" + fd;
+      const std::optional<std::string> target = ReadLink(fdPath);
+      if (!target || target->compare(0, 5, "/dev/") != 0) continue;
+      struct stat info {};
+      if (::stat(fdPath.c_str(), &info) == 0 && SameDevice(info, device)) holds = true;
+      if (ptyIndex >= 0 && IsPtyMaster(*target, processFolder + "/fdinfo/" + fd, ptyIndex)) {
+        isPeer = true;
+      }
+    }
+    if (holds) {
+      holders.push_back(
+          {*ParsePid(name), ReadAttribute(processFolder + "/comm").value_or(""), isPeer});
+    }
+  }
+  return holders;
+}
 
 std::vector<PortEntry> ListSerialPorts(const PortListRoots& roots) {
   std::vector<PortEntry> entries;

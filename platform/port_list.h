@@ -30,6 +30,9 @@ struct PortEntry {
   std::string usbManufacturer;
   std::string usbProduct;
   bool isVirtual = false;
+  // What a pinned port is remembered by across replugging and restarts:
+  // /dev/serial/by-id/... where udev made one, else the node; COM<n> for a virtual port.
+  std::string stableName;
 };
 
 struct PortListRoots {
@@ -61,13 +64,20 @@ bool MakePrivateFolder(const std::string& folder);
 // A process holding a device open, as far as this user may see.
 struct PortHolder {
   int pid = 0;
-  std::string command;  // its /proc/<pid>/comm
+  std::string command;   // its /proc/<pid>/comm
+  bool ptyPeer = false;  // it holds the master of the pseudo-terminal (the device's side)
 };
 
 // Who has `node` (a device node, or a link to one) open, looking through <procRoot>/*/fd.
 // Processes whose descriptors this user cannot read are not seen. Our own process counts.
 std::vector<PortHolder> FindPortHolders(const std::string& node,
                                         const std::string& procRoot = "/proc");
+
+// Who has `node` open apart from our own descriptor `ownFd` (-1: none); for a
+// pseudo-terminal the processes holding its master are marked ptyPeer (the device's own side,
+// as tracker-sim is for its virtual port, which keeps the other end open too).
+std::vector<PortHolder> FindOtherPortHolders(const std::string& node, int ownFd,
+                                             const std::string& procRoot = "/proc");
 
 // True when some process visible in <procRoot> runs under the command name `command`.
 bool IsProcessRunning(const std::string& command, const std::string& procRoot = "/proc");

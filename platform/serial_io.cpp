@@ -111,9 +111,15 @@ int Fail(PortError* error, const std::string& device, PortStatus status, int err
   return -1;
 }
 
-int FailWithErrno(PortError* error, const std::string& device, int fd) {
+// `fd` is closed plainly when we never made the tty exclusive: the flag may be another
+// holder's, and clearing it would let a third program in under them.
+int FailWithErrno(PortError* error, const std::string& device, int fd, bool madeExclusive) {
   const int saved = errno;
-  if (fd >= 0) CloseSerialDevice(fd);
+  if (madeExclusive) {
+    CloseSerialDevice(fd);
+  } else if (fd >= 0) {
+    close(fd);
+  }
   return Fail(error, device, StatusForErrno(saved), saved);
 }
 
@@ -178,19 +184,19 @@ int OpenSerialDevice(const std::string& device, const LineSettings& settings, Po
   }
 
   const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return FailWithErrno(error, device, -1);
+  if (fd < 0) return FailWithErrno(error, device, -1, false);
 
   // Two locks, because each covers a gap in the other. TIOCEXCL makes the kernel refuse every
   // later open() of the tty, but a process with CAP_SYS_ADMIN passes it anyway. flock() is
   // only advisory, yet it holds against root too and is what other terminal programs check.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return FailWithErrno(error, device, fd);
-  if (ioctl(fd, TIOCEXCL) != 0) return FailWithErrno(error, device, fd);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return FailWithErrno(error, device, fd, false);
+  if (ioctl(fd, TIOCEXCL) != 0) return FailWithErrno(error, device, fd, false);
 
   if (!ApplyLineSettings(fd, *speed, *parity, *size, settings.stopBits)) {
-    return FailWithErrno(error, device, fd);
+    return FailWithErrno(error, device, fd, true);
   }
-  if (!AssertRtsAndDtr(fd)) return FailWithErrno(error, device, fd);
-  if (tcflush(fd, TCIOFLUSH) != 0) return FailWithErrno(error, device, fd);
+  if (!AssertRtsAndDtr(fd)) return FailWithErrno(error, device, fd, true);
+  if (tcflush(fd, TCIOFLUSH) != 0) return FailWithErrno(error, device, fd, true);
 
   if (error != nullptr) *error = PortError{PortStatus::kOk, 0, device};
   return fd;

@@ -25,6 +25,7 @@ struct PortError {
   PortStatus status = PortStatus::kOk;
   int errorCode = 0;   // errno, 0 when not from the system
   std::string device;  // the device node involved, when known
+  int holderPid = 0;   // kBusy: the process named by the port's lock file, when known
   [[nodiscard]] bool ok() const { return status == PortStatus::kOk; }
 };
 

@@ -11,10 +11,15 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/port_list.h"
+
 namespace {
 
 // How long OpenPort and ClosePort pump UI events between looks at a stopping monitor thread.
 constexpr unsigned kStopPumpMilliseconds = 20;
+// Before pumping, a stopping thread gets this many looks this far apart to end by itself.
+constexpr int kQuickStopLooks = 10;
+constexpr std::chrono::microseconds kQuickStopLook{100};
 
 // Errors by which the kernel says the device behind the descriptor is gone (unplugged, or
 // the far end of a pseudo-terminal closed).
@@ -107,9 +112,33 @@ int CCommPort::OpenPort(PortOwner* owner, int portNumber, unsigned baud, char pa
     m_lastOpenError = serial::PortError{serial::PortStatus::kNoDevice, 0, {}};
     return 0;
   }
-  const serial::LineSettings settings{baud, parity, dataBits, stopBits};
-  m_fd = serial::OpenSerialDevice(*device, settings, &m_lastOpenError);
+  m_fd = OpenExclusive(*device, serial::LineSettings{baud, parity, dataBits, stopBits});
   return m_fd >= 0 ? 1 : 0;
+}
+
+int CCommPort::OpenExclusive(const std::string& device, const serial::LineSettings& settings) {
+  int holderPid = 0;
+  const std::string lockFolder = m_lockFolder.empty() ? serial::DefaultLockFolder() : m_lockFolder;
+  if (m_lockFile.Acquire(lockFolder, device, &holderPid) != 0) {
+    m_lastOpenError = serial::PortError{serial::PortStatus::kBusy, EBUSY, device, holderPid};
+    return -1;
+  }
+  const int fd = serial::OpenSerialDevice(device, settings, &m_lastOpenError);
+  if (fd < 0) {
+    m_lockFile.Release();
+    return -1;
+  }
+  // flock and TIOCEXCL keep out those who ask; this finds a program that opened the port
+  // before us without either (a terminal, a plain cat), which root's open passes anyway.
+  const std::vector<ports::PortHolder> holders = ports::FindOtherPortHolders(device, fd);
+  if (std::any_of(holders.begin(), holders.end(),
+                  [](const ports::PortHolder& holder) { return !holder.ptyPeer; })) {
+    serial::CloseSerialDevice(fd);
+    m_lockFile.Release();
+    m_lastOpenError = serial::PortError{serial::PortStatus::kBusy, EBUSY, device, 0};
+    return -1;
+  }
+  return fd;
 }
 
 int CCommPort::StartMonitor() {
@@ -154,21 +183,41 @@ void CCommPort::ClosePort() {
   CloseDevice();
 }
 
+// Re-entrant: a handler run inside the pumped wait may stop this thread itself, or stop it
+// and start another. Each pass looks at whatever thread is there now.
 void CCommPort::StopMonitor(bool pumpWhileWaiting) {
   ++m_monitorGeneration;
-  if (!m_monitorThread.joinable()) return;
-  m_stopRequested = true;
-  m_stopEvent.Set();
-  while (m_monitorAlive.load()) {
+  while (m_monitorThread.joinable()) {
+    if (!m_monitorAlive.load()) {
+      // Taken out first: nothing nested can run during the join, but a later stop must not
+      // find the same thread again.
+      std::thread ended = std::move(m_monitorThread);
+      ended.join();
+      continue;
+    }
+    m_stopRequested = true;
+    m_stopEvent.Set();
     if (!pumpWhileWaiting || m_ui.QuitRequested()) {
+      // Every delivery is abandoned, so the thread sees the stop without the UI thread.
       AbandonDeliveries(false);
-      break;
+      std::thread stopping = std::move(m_monitorThread);
+      stopping.join();
+      continue;
     }
     AbandonDeliveries(true);
+    if (EndsWithoutPumping()) continue;
     PumpedDelay(m_ui, kStopPumpMilliseconds);
   }
-  m_monitorThread.join();
-  m_stopRequested = false;
+}
+
+// A thread that is not handing a slot over sees the stop at once; only one that waits for the
+// UI thread needs the pumped wait.
+bool CCommPort::EndsWithoutPumping() {
+  for (int look = 0; look < kQuickStopLooks; ++look) {
+    if (!m_monitorAlive.load()) return true;
+    std::this_thread::sleep_for(kQuickStopLook);
+  }
+  return !m_monitorAlive.load();
 }
 
 // A started delivery runs on this (the UI) thread further down the stack, so it cannot end
@@ -192,6 +241,7 @@ void CCommPort::RenewSignals() {
 void CCommPort::CloseDevice() {
   serial::CloseSerialDevice(m_fd);
   m_fd = -1;
+  m_lockFile.Release();
 }
 
 std::string CCommPort::PortsFolderInUse() const {
@@ -250,9 +300,8 @@ CCommPort::Step CCommPort::ReadAvailable(int fd, short pollEvents) {
         return (pollEvents & (POLLHUP | POLLERR)) != 0 ? Step::kEnded : Step::kGoOn;
       }
       if (IsGoneError(error)) return Step::kEnded;
-      // A port whose reads fail would wake us again at once; report it and stop watching.
-      const Step reported = ReportPortError("GetOverlappedResults() in ReadFile()", error);
-      return reported == Step::kGoOn ? Step::kEnded : reported;
+      // Reported, and the port is watched on: only a port that is gone ends the thread.
+      return ReportPortError("GetOverlappedResults() in ReadFile()", error);
     }
     slot.byteCount = static_cast<std::int32_t>(got);
     Step step = DeliverSlot(slot);

@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/port_lock.h"
 #include "platform/serial_io.h"
 #include "serial/ui_dispatcher.h"
 
@@ -70,10 +71,14 @@ class CCommPort {
   // Where port numbers lead (serial::DevicePathForPort); "/dev" and serial::PortsFolder()
   // unless set.
   void SetDeviceFolders(std::string devFolder, std::string portsFolder);
+  // Where the port lock files live; serial::DefaultLockFolder() unless set.
+  void SetLockFolder(std::string lockFolder) { m_lockFolder = std::move(lockFolder); }
 
   // Stops the monitor thread, closes the open port, then opens `portNumber` (see
-  // serial::DevicePathForPort) exclusively and configures it. Returns 1 when the port is open
-  // and configured, 0 otherwise (the reason is in LastOpenError()).
+  // serial::DevicePathForPort) exclusively and configures it. Exclusive means: no live lock
+  // file of another program, our own lock file written, flock and TIOCEXCL taken, and no
+  // other process holding the device open (seen through /proc; even as root). Returns 1 when the
+  // port is open and configured, 0 otherwise (the reason is in LastOpenError()).
   int OpenPort(PortOwner* owner, int portNumber, unsigned baud, char parity, int dataBits,
                int stopBits, std::uint32_t eventMask, unsigned writeBufferSize);
 
@@ -107,10 +112,12 @@ class CCommPort {
   enum class Step { kGoOn, kStopped, kEnded };
 
   void StopMonitor(bool pumpWhileWaiting);
+  bool EndsWithoutPumping();
   void AbandonDeliveries(bool onlyStarted);
   void RenewSignals();
   void CloseDevice();
   [[nodiscard]] std::string PortsFolderInUse() const;
+  int OpenExclusive(const std::string& device, const serial::LineSettings& settings);
 
   // Monitor thread.
   void CommMonitorThread(int fd, std::uint64_t generation);
@@ -134,6 +141,8 @@ class CCommPort {
   int m_fd = -1;
   std::string m_devFolder = "/dev";
   std::string m_portsFolder;
+  std::string m_lockFolder;
+  serial::PortLockFile m_lockFile;
   serial::PortError m_lastOpenError;
 
   std::atomic<bool> m_monitorAlive{false};

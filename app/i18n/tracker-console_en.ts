@@ -1001,5 +1001,45 @@ POWEROFF  power off</translation>
         <comment>kStationGpsDbHz</comment>
         <translation>Signal ≥ (dB-Hz)</translation>
     </message>
+    <message>
+        <source>, 每秒重试一次, 剩余秒数: </source>
+        <comment>kPortRetrying</comment>
+        <translation>, retrying every second, seconds left: </translation>
+    </message>
+    <message>
+        <source>, 已停止重试, 请重新插拔设备</source>
+        <comment>kPortRetryGaveUp</comment>
+        <translation>, stopped retrying: unplug the tracker and plug it in again</translation>
+    </message>
+    <message>
+        <source>等待设备应答</source>
+        <comment>kWaitingForDevice</comment>
+        <translation>waiting for the device</translation>
+    </message>
+    <message>
+        <source>所选串口未接入: </source>
+        <comment>kPinnedPortAbsent</comment>
+        <translation>Chosen port not plugged in: </translation>
+    </message>
+    <message>
+        <source>选择串口:</source>
+        <comment>kLabelPortChoice</comment>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <comment>kPortChoiceAutomatic</comment>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source> (未接入)</source>
+        <comment>kPortChoiceAbsent</comment>
+        <translation> (not plugged in)</translation>
+    </message>
+    <message>
+        <source>日志文件已被删除</source>
+        <comment>kLogFileDeleted</comment>
+        <translation>the log file was deleted</translation>
+    </message>
 </context>
 </TS>

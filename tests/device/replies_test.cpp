@@ -221,7 +221,7 @@ class NestedBoxSurface : public RecordingSurface {
   std::vector<std::string> textWhenClosed;
 };
 
-TEST(ReplyNotice, OpenBoxKeepsItsTextWhenASecondNoticeArrives) {
+TEST(ReplyNotice, ANoticeWhileTheBoxIsOpenFollowsItInsteadOfStacking) {
   Rig<NestedBoxSurface> h;
   h.logic.ParseReply("monitor,ok#\r\n");
   h.surface.whileOpen = [&] {
@@ -229,9 +229,9 @@ TEST(ReplyNotice, OpenBoxKeepsItsTextWhenASecondNoticeArrives) {
     h.logic.NoticeTimerProc();
   };
   h.logic.NoticeTimerProc();
-  // The inner box closes first, then the outer one, which must still read its own text.
+  // The open box keeps its text; the second notice opens only once it was closed.
   EXPECT_EQ(h.surface.textWhenClosed,
-            (std::vector<std::string>{T(kNoticeUploadSet), T(kNoticeMonitorSet)}));
+            (std::vector<std::string>{T(kNoticeMonitorSet), T(kNoticeUploadSet)}));
 }
 
 }  // namespace

@@ -46,7 +46,8 @@ struct ScanRig {
 
   ConfigLogic& Start(unsigned settleMilliseconds = 0) {
     logic = std::make_unique<ConfigLogic>(
-        state, surface, ui, ConsoleEnvironment{tree.Roots(), false, settleMilliseconds});
+        state, surface, ui,
+        ConsoleEnvironment{tree.Roots(), false, settleMilliseconds, /*answerWait=*/0});
     opens = std::make_unique<fake::OpenRecorder>(tree);  // the nodes that exist now
     return *logic;
   }

@@ -34,8 +34,15 @@ std::string MakeTempFolder() {
   return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 
-ConsoleEnvironment TestEnvironment(const ports::PortListRoots& roots, unsigned settle) {
-  return {.roots = roots, .useUdev = false, .settleMilliseconds = settle};
+ConsoleEnvironment TestEnvironment(const ports::PortListRoots& roots, unsigned settle,
+                                   const std::function<void(ConsoleEnvironment&)>& adjust) {
+  ConsoleEnvironment environment;
+  environment.roots = roots;
+  environment.useUdev = false;
+  environment.settleMilliseconds = settle;
+  environment.lockFolder = roots.portsFolder + "/../lock";
+  if (adjust) adjust(environment);
+  return environment;
 }
 
 }  // namespace
@@ -46,7 +53,8 @@ PortFolders::PortFolders() : root_(MakeTempFolder()) {
   roots_.portsFolder = root_ + "/ports";
   if (root_.empty()) return;
   std::error_code error;
-  for (const std::string& folder : {roots_.sysClassTty, roots_.dev, roots_.portsFolder}) {
+  for (const std::string& folder :
+       {roots_.sysClassTty, roots_.dev, roots_.portsFolder, root_ + "/lock"}) {
     std::filesystem::create_directories(folder, error);
   }
 }
@@ -56,8 +64,9 @@ PortFolders::~PortFolders() {
   if (!root_.empty()) std::filesystem::remove_all(root_, error);
 }
 
-ConsoleHarness::ConsoleHarness(unsigned settleMilliseconds)
-    : logic(state, surface, ui, TestEnvironment(folders_.Roots(), settleMilliseconds)) {}
+ConsoleHarness::ConsoleHarness(unsigned settleMilliseconds,
+                               const std::function<void(ConsoleEnvironment&)>& adjust)
+    : logic(state, surface, ui, TestEnvironment(folders_.Roots(), settleMilliseconds, adjust)) {}
 
 bool ConsoleHarness::RunUntil(const std::function<bool()>& done,
                               std::chrono::milliseconds timeout) {

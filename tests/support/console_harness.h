@@ -40,9 +40,11 @@ class PortFolders {
 
 class ConsoleHarness {
  public:
-  explicit ConsoleHarness(unsigned settleMilliseconds = kTestSettleMilliseconds);
+  explicit ConsoleHarness(unsigned settleMilliseconds = kTestSettleMilliseconds,
+                          const std::function<void(ConsoleEnvironment&)>& adjust = {});
 
   [[nodiscard]] const std::string& PortsFolder() const { return folders_.Roots().portsFolder; }
+  [[nodiscard]] std::string LockFolder() const { return PortsFolder() + "/../lock"; }
 
   // Runs the UI loop until `done()` holds or `timeout` passes; returns done(). Between short
   // runs it reads pending device notices, as the window's socket notifier does (a notice

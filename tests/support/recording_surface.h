@@ -32,7 +32,10 @@ class RecordingSurface : public DialogSurface {
   void ClearLogPane() override { pane.clear(); }
   void SetUpdateIndicator(bool on) override;
   std::optional<std::string> AskLogFileName() override;
-  void ShowPortProblem(const std::string& gbkText) override { portProblem = gbkText; }
+  void ShowPortProblem(const std::string& gbkText) override {
+    portProblem = gbkText;
+    if (onPortProblem) onPortProblem();
+  }
   void ShowPortDetails(const std::string& utf8Text) override { portDetails = utf8Text; }
 
   // The widgets' side of the data exchange: what each control shows.
@@ -40,6 +43,7 @@ class RecordingSurface : public DialogSurface {
 
   // Runs when a box is shown (e.g. to check state at that moment); boxes are recorded first.
   std::function<void(const ShownBox&)> onBox;
+  std::function<void()> onPortProblem;
 
   std::vector<ShownBox> boxes;
   std::string pane;

@@ -1,0 +1,70 @@
+// Plug storms through real pseudo-terminals: a virtual tracker is plugged in, sends a frame
+// and is pulled out, again and again, while the console's logic follows the notices. Prints
+// the reconnect time (plug to connected, settle wait 0) as median and p99, and descriptors
+// and threads before and after; a missed step or any growth fails.
+// Usage: bench_hotplug [cycles]   (default 1000)
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "tests/support/console_harness.h"
+#include "tools/sim/device_frame.h"
+#include "tools/sim/virtual_port.h"
+
+namespace {
+
+std::size_t Entries(const char* folder) {
+  const std::filesystem::directory_iterator all(folder);
+  return static_cast<std::size_t>(std::distance(begin(all), end(all)));
+}
+
+double Percentile(std::vector<double> values, double p) {
+  std::sort(values.begin(), values.end());
+  return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int cycles = argc > 1 ? std::atoi(argv[1]) : 1000;
+  ConsoleHarness h(0);
+  h.logic.OnInitDialog();
+  const std::size_t fdsBefore = Entries("/proc/self/fd");
+  const std::size_t threadsBefore = Entries("/proc/self/task");
+  const auto connected = [&] { return h.state.m_linkState == T(kLinkConnected); };
+  const auto frame = *sim::EncodeDeviceFrame("AT+uart:gsm,20,agps,3,gps,7,sim,1#");
+  std::vector<double> reconnectMs;
+  int failures = 0;
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    sim::VirtualPort tracker;
+    std::string error;
+    const auto plugged = std::chrono::steady_clock::now();
+    if (!tracker.Plug(h.PortsFolder(), 97, &error) || !h.RunUntil(connected)) {
+      ++failures;
+      continue;
+    }
+    const std::chrono::duration<double, std::milli> took =
+        std::chrono::steady_clock::now() - plugged;
+    reconnectMs.push_back(took.count());
+    const int appends = h.surface.paneAppends;
+    if (::write(tracker.masterFd(), frame.data(), frame.size()) < 0 ||
+        !h.RunUntil([&] { return h.surface.paneAppends > appends; })) {
+      ++failures;
+    }
+    tracker.Unplug();
+    if (!h.RunUntil([&] { return !connected() && !h.logic.Port().IsOpen(); })) ++failures;
+  }
+  const std::size_t fdsAfter = Entries("/proc/self/fd");
+  const std::size_t threadsAfter = Entries("/proc/self/task");
+  std::printf("cycles %d, failures %d, boxes %zu\n", cycles, failures, h.surface.boxes.size());
+  if (!reconnectMs.empty()) {
+    std::printf("reconnect ms: median %.2f  p99 %.2f  max %.2f\n", Percentile(reconnectMs, 0.5),
+                Percentile(reconnectMs, 0.99), Percentile(reconnectMs, 1.0));
+  }
+  std::printf("descriptors %zu -> %zu, threads %zu -> %zu\n", fdsBefore, fdsAfter, threadsBefore,
+              threadsAfter);
+  return failures == 0 && fdsAfter == fdsBefore && threadsAfter == threadsBefore ? 0 : 1;
+}
