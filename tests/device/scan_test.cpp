@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -198,6 +199,10 @@ TEST(ScanAndConnect, GreetsTheTrackerAndStartsTheArmedTest) {
     EXPECT_EQ(rig.surface.portDetails,
               "ttyACM0 · USB 1a86:7523 · QinHeng USB Serial · serial A1B2C3 · interface 00");
     EXPECT_EQ(rig.surface.portProblem, "") << "a connection clears the problem line";
+    termios line{};  // a pseudo-terminal's master reads its slave's settings
+    ASSERT_EQ(::tcgetattr(rig.tree.PtyOf("ttyACM0")->master(), &line), 0);
+    EXPECT_EQ(::cfgetospeed(&line), B115200);
+    EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
     // A marker after the scan's frames shows what came before it, and that nothing else did.
     logic.SendAtText("marker");
     std::string expected = Frame(devlink::EncodeAtText("connect ok!#"));
@@ -330,6 +335,27 @@ TEST(DeviceChange, VirtualPortPlugAndUnplugThroughTheNotices) {
   ExpectNoDeviceTexts(rig.state);
   EXPECT_FALSE(logic.Port().IsOpen());
   EXPECT_EQ(logic.g_knownPortCount, 0);
+}
+
+// The port is closed before the settle wait; a quit during that wait scans no more.
+TEST(DeviceChange, RemovalClosesFirstAndAQuitDuringTheSettleEndsIt) {
+  for (const std::uint32_t code : {kDeviceRemoveComplete, kDeviceArrival}) {
+    SCOPED_TRACE(code);
+    ScanRig rig;
+    rig.tree.AddAcm(0);
+    ConfigLogic& logic = rig.Start(/*settleMilliseconds=*/200);
+    logic.OnInitDialog();
+    ASSERT_TRUE(logic.Port().IsOpen());
+    (void)rig.opens->Opened();
+    bool openDuringSettle = false;
+    rig.ui.Post([&] {
+      openDuringSettle = logic.Port().IsOpen();
+      rig.ui.RequestQuit();
+    });
+    logic.OnDeviceChange(code, 0);
+    EXPECT_EQ(openDuringSettle, code == kDeviceArrival);
+    EXPECT_TRUE(rig.opens->Opened().empty());
+  }
 }
 
 TEST(DeviceChange, NoticeDuringTheWaitRunsToItsEndFirst) {

@@ -55,10 +55,12 @@ TEST(PortList, KeepsRealPortsNamedAndOrderedByNumber) {
   tree.AddPlainTty("ttyS3x");
   tree.AddVirtualPort(97);
   tree.AddVirtualPort(98, Node::kMissing);  // its program is gone
+  tree.AddVirtualPort(127);                 // the last number there is
   std::ofstream(tree.Roots().portsFolder + "/notes.txt") << "not a port";
 
   // The USB identity is the device's, not the root hub's above it (1d6b).
   const std::string pts = tree.PtyOf("COM97")->slavePath().substr(std::string("/dev/").size());
+  const std::string pts127 = tree.PtyOf("COM127")->slavePath().substr(5);
   EXPECT_EQ(Listed(tree.Roots()),
             (std::vector<std::string>{
                 "\\Device\\Serial0 | COM1 (ttyS0) | 1 | serial8250 | : ///",
@@ -71,11 +73,12 @@ TEST(PortList, KeepsRealPortsNamedAndOrderedByNumber) {
                 "\\Device\\USBSER012 | COM77 (ttyACM12) | 77 | cdc_acm | 1a86:7523 ///00",
                 "\\Device\\USBSER031 | COM96 (ttyACM31) | 96 | cdc_acm | 1a86:7523 ///00",
                 "\\Device\\USBSER097 | COM97 (" + pts + ") | 97 |  | : ///",
+                "\\Device\\USBSER127 | COM127 (" + pts127 + ") | 127 |  | : ///",
             }));
   const std::vector<ports::PortEntry> entries = ports::ListSerialPorts(tree.Roots());
   EXPECT_EQ(entries[0].node, tree.Roots().dev + "/ttyS0");
   EXPECT_FALSE(entries[0].isVirtual);
-  EXPECT_EQ(entries.back().node, tree.PtyOf("COM97")->slavePath());
+  EXPECT_EQ(entries.back().node, tree.PtyOf("COM127")->slavePath());
   EXPECT_TRUE(entries.back().isVirtual);
 }
 
