@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/config_logic.h"
@@ -200,7 +201,7 @@ TEST(ScanAndConnect, GreetsTheTrackerAndStartsTheArmedTest) {
               "ttyACM0 · USB 1a86:7523 · QinHeng USB Serial · serial A1B2C3 · interface 00");
     EXPECT_EQ(rig.surface.portProblem, "") << "a connection clears the problem line";
     termios line{};  // a pseudo-terminal's master reads its slave's settings
-    ASSERT_EQ(::tcgetattr(rig.tree.PtyOf("ttyACM0")->master(), &line), 0);
+    ASSERT_EQ(::tcgetattr(rig.tree.PtyOf("ttyACM0")->MasterFd(), &line), 0);
     EXPECT_EQ(::cfgetospeed(&line), B115200);
     EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
     // A marker after the scan's frames shows what came before it, and that nothing else did.
@@ -208,8 +209,7 @@ TEST(ScanAndConnect, GreetsTheTrackerAndStartsTheArmedTest) {
     std::string expected = Frame(devlink::EncodeAtText("connect ok!#"));
     if (armed) expected += Frame(devlink::EncodeUartCommand("factory_test"));
     expected += Frame(devlink::EncodeAtText("marker"));
-    EXPECT_EQ(rig.tree.PtyOf("ttyACM0")->ReadFromConsole(expected.size(), kGenerousWaitMs),
-              expected);
+    EXPECT_EQ(rig.tree.PtyOf("ttyACM0")->ReadExactly(expected.size()), expected);
   }
 }
 
@@ -244,7 +244,7 @@ TEST(ScanAndConnect, PortNotPermittedSaysWhatToDo) {
            !logic.Port().IsOpen();
   };
   if (::geteuid() != 0) {
-    ASSERT_EQ(::chmod(rig.tree.PtyOf("ttyACM0")->slavePath().c_str(), 0), 0);
+    ASSERT_EQ(::chmod(rig.tree.PtyOf("ttyACM0")->SlavePath().c_str(), 0), 0);
     EXPECT_TRUE(scan());
     return;
   }
@@ -325,7 +325,7 @@ TEST(DeviceChange, VirtualPortPlugAndUnplugThroughTheNotices) {
 
   rig.tree.AddVirtualPort(97);
   handleNotice();
-  const std::string slave = rig.tree.PtyOf("COM97")->slavePath();
+  const std::string slave = rig.tree.PtyOf("COM97")->SlavePath();
   ExpectConnectedTexts(rig.state, "COM97 (" + slave.substr(std::string("/dev/").size()) + ")");
   EXPECT_EQ(rig.surface.portDetails, "virtual tracker port → " + slave);
   EXPECT_TRUE(logic.Port().IsMonitoring());
@@ -343,16 +343,21 @@ TEST(DeviceChange, RemovalClosesFirstAndAQuitDuringTheSettleEndsIt) {
     SCOPED_TRACE(code);
     ScanRig rig;
     rig.tree.AddAcm(0);
-    ConfigLogic& logic = rig.Start(/*settleMilliseconds=*/200);
+    ConfigLogic& logic = rig.Start(/*settleMilliseconds=*/5000);
     logic.OnInitDialog();
     ASSERT_TRUE(logic.Port().IsOpen());
     (void)rig.opens->Opened();
     bool openDuringSettle = false;
-    rig.ui.Post([&] {
-      openDuringSettle = logic.Port().IsOpen();
-      rig.ui.RequestQuit();
+    // Well inside the wait (a close runs UI tasks too); the quit then cuts the wait short.
+    std::thread later([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      rig.ui.Post([&] {
+        openDuringSettle = logic.Port().IsOpen();
+        rig.ui.RequestQuit();
+      });
     });
     logic.OnDeviceChange(code, 0);
+    later.join();
     EXPECT_EQ(openDuringSettle, code == kDeviceArrival);
     EXPECT_TRUE(rig.opens->Opened().empty());
   }

@@ -67,7 +67,7 @@ TEST_F(FolderNotices, EachChangeOfTheFolderIsOneNotice) {
     std::function<void()> change;
     std::vector<std::string> expected;
   };
-  const std::string target = pty_.slavePath();
+  const std::string target = pty_.SlavePath();
   const std::vector<Case> cases = {
       {"link created: plug",
        [&] { std::filesystem::create_symlink(target, Path("COM97")); },
@@ -109,11 +109,11 @@ TEST_F(FolderNotices, EachChangeOfTheFolderIsOneNotice) {
 }
 
 TEST_F(FolderNotices, FolderRemovedAndMadeAgainIsStillWatched) {
-  std::filesystem::create_symlink(pty_.slavePath(), Path("COM97"));
+  std::filesystem::create_symlink(pty_.SlavePath(), Path("COM97"));
   std::filesystem::remove_all(folder_);
   ASSERT_TRUE(Readable(source_.fd(), kGenerousWaitMs));
   EXPECT_EQ(Drain(source_), (std::vector<std::string>{"arrival port COM97", "removal port COM97"}));
-  ASSERT_EQ(ports::RegisterVirtualPort(folder_, pty_.slavePath()), 97);
+  ASSERT_EQ(ports::RegisterVirtualPort(folder_, pty_.SlavePath()), 97);
   ASSERT_TRUE(Readable(source_.fd(), kGenerousWaitMs));
   EXPECT_EQ(Drain(source_), (std::vector<std::string>{"arrival port COM97"}));
 }

@@ -59,8 +59,8 @@ TEST(PortList, KeepsRealPortsNamedAndOrderedByNumber) {
   std::ofstream(tree.Roots().portsFolder + "/notes.txt") << "not a port";
 
   // The USB identity is the device's, not the root hub's above it (1d6b).
-  const std::string pts = tree.PtyOf("COM97")->slavePath().substr(std::string("/dev/").size());
-  const std::string pts127 = tree.PtyOf("COM127")->slavePath().substr(5);
+  const std::string pts = tree.PtyOf("COM97")->SlavePath().substr(std::string("/dev/").size());
+  const std::string pts127 = tree.PtyOf("COM127")->SlavePath().substr(5);
   EXPECT_EQ(Listed(tree.Roots()),
             (std::vector<std::string>{
                 "\\Device\\Serial0 | COM1 (ttyS0) | 1 | serial8250 | : ///",
@@ -78,7 +78,7 @@ TEST(PortList, KeepsRealPortsNamedAndOrderedByNumber) {
   const std::vector<ports::PortEntry> entries = ports::ListSerialPorts(tree.Roots());
   EXPECT_EQ(entries[0].node, tree.Roots().dev + "/ttyS0");
   EXPECT_FALSE(entries[0].isVirtual);
-  EXPECT_EQ(entries.back().node, tree.PtyOf("COM127")->slavePath());
+  EXPECT_EQ(entries.back().node, tree.PtyOf("COM127")->SlavePath());
   EXPECT_TRUE(entries.back().isVirtual);
 }
 
@@ -103,7 +103,7 @@ class VirtualPorts : public ::testing::Test {
  protected:
   std::string Link(int number) const { return folder_ + "/COM" + std::to_string(number); }
   int Register(int preferred = 0) {
-    return ports::RegisterVirtualPort(folder_, pty_.slavePath(), preferred);
+    return ports::RegisterVirtualPort(folder_, pty_.SlavePath(), preferred);
   }
   FakeSysfs tree_;
   // Not there yet: registering creates it.
@@ -116,7 +116,7 @@ TEST_F(VirtualPorts, RegisterTakesLowestFreeNumberInPrivateFolderUntilAllAreTake
   struct stat info {};
   ASSERT_EQ(::stat(folder_.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
-  EXPECT_EQ(std::filesystem::read_symlink(Link(97)), pty_.slavePath());
+  EXPECT_EQ(std::filesystem::read_symlink(Link(97)), pty_.SlavePath());
   EXPECT_EQ(Register(), 98);
   EXPECT_EQ(Register(120), 120);
   EXPECT_EQ(Register(97), 99) << "the preferred number is taken: the lowest free one instead";
@@ -134,22 +134,22 @@ TEST_F(VirtualPorts, LinkOfAGoneProgramIsReused) {
   ASSERT_TRUE(ports::MakePrivateFolder(folder_));
   std::filesystem::create_symlink("/dev/pts/no-such-pty", Link(97));
   EXPECT_EQ(Register(), 97);
-  EXPECT_EQ(std::filesystem::read_symlink(Link(97)), pty_.slavePath());
+  EXPECT_EQ(std::filesystem::read_symlink(Link(97)), pty_.SlavePath());
 }
 
 TEST_F(VirtualPorts, FolderThatCannotBeMadeReportsError) {
   std::ofstream(tree_.Root() + "/file") << "x";
   errno = 0;
-  EXPECT_EQ(ports::RegisterVirtualPort(tree_.Root() + "/file/ports", pty_.slavePath()), 0);
+  EXPECT_EQ(ports::RegisterVirtualPort(tree_.Root() + "/file/ports", pty_.SlavePath()), 0);
   EXPECT_EQ(errno, ENOTDIR);
 }
 
 TEST_F(VirtualPorts, UnregisterRemovesOnlyOwnLink) {
   fake::Pty other;
   ASSERT_EQ(Register(), 97);
-  ports::UnregisterVirtualPort(folder_, 97, other.slavePath());
+  ports::UnregisterVirtualPort(folder_, 97, other.SlavePath());
   EXPECT_TRUE(std::filesystem::is_symlink(Link(97)));
-  ports::UnregisterVirtualPort(folder_, 97, pty_.slavePath());
+  ports::UnregisterVirtualPort(folder_, 97, pty_.SlavePath());
   EXPECT_FALSE(std::filesystem::is_symlink(Link(97)));
 }
 
@@ -161,7 +161,7 @@ TEST(PortHolders, FindsTheProcessHoldingTheDevice) {
   tree.AddAcm(1);
   tree.HoldNode("ttyACM0");
   // Through the dev folder's link as well as by the pseudo-terminal's own path.
-  for (const std::string& node : {tree.NodePath("ttyACM0"), tree.PtyOf("ttyACM0")->slavePath()}) {
+  for (const std::string& node : {tree.NodePath("ttyACM0"), tree.PtyOf("ttyACM0")->SlavePath()}) {
     const std::vector<ports::PortHolder> holders = ports::FindPortHolders(node);
     ASSERT_EQ(holders.size(), 1u) << node;
     EXPECT_EQ(holders[0].pid, ::getpid());

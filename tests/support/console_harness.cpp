@@ -145,10 +145,6 @@ void SimProcess::Signal(int signalNumber) const {
 
 int SimProcess::Stop(std::chrono::milliseconds timeout) {
   Signal(SIGTERM);
-  return WaitForExit(timeout);
-}
-
-int SimProcess::WaitForExit(std::chrono::milliseconds timeout) {
   const Clock::time_point deadline = Clock::now() + timeout;
   while (pid_ > 0) {
     int status = 0;
@@ -161,22 +157,4 @@ int SimProcess::WaitForExit(std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return -1;
-}
-
-std::vector<LogLine> ParseLogLines(std::string_view pane) {
-  std::vector<LogLine> lines;
-  while (!pane.empty()) {
-    const std::size_t end = pane.find("\r\n");
-    const std::string_view text = pane.substr(0, end);
-    pane = end == std::string_view::npos ? std::string_view() : pane.substr(end + 2);
-    LogLine& line = lines.emplace_back(LogLine{-1, std::string(text)});
-    const std::size_t firstTab = text.find('\t');
-    const std::size_t secondTab =
-        firstTab == std::string_view::npos ? firstTab : text.find('\t', firstTab + 1);
-    if (text.starts_with(' ') && secondTab != std::string_view::npos) {
-      line.number = std::atoi(std::string(text.substr(1, firstTab - 1)).c_str());
-      line.payload = std::string(text.substr(secondTab + 1));
-    }
-  }
-  return lines;
 }

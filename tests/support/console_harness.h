@@ -76,33 +76,15 @@ class SimProcess {
   // Waits for the next "COM<n> -> ..." announcement; returns n, or 0 if none came in time.
   // Signals sent before the first one may kill the program before it handles them.
   int WaitForPlug(std::chrono::milliseconds timeout = kE2ePatience);
-  // Waits for the next announcement line holding `fragment`.
-  std::optional<std::string> WaitForLine(std::string_view fragment,
-                                         std::chrono::milliseconds timeout = kE2ePatience);
-
   void Signal(int signalNumber) const;
-  // The exit status, or -1 when it did not exit by itself in time or died of a signal.
-  int WaitForExit(std::chrono::milliseconds timeout = kE2ePatience);
-  // SIGTERM, then WaitForExit.
-  int Stop(std::chrono::milliseconds timeout = kE2ePatience);
 
  private:
+  std::optional<std::string> WaitForLine(std::string_view fragment,
+                                         std::chrono::milliseconds timeout);
+  // SIGTERM; the exit status, or -1 when it did not exit in time or died of a signal.
+  int Stop(std::chrono::milliseconds timeout);
+
   pid_t pid_ = -1;
   int stdout_ = -1;
   std::string buffered_;
 };
-
-// tracker-sim arguments for nothing but answers: no NMEA, status reports or plain log lines.
-inline std::vector<std::string> Quiet(std::vector<std::string> extra = {}) {
-  extra.insert(extra.end(), {"--no-nmea", "--status-interval", "0", "--log-interval", "0"});
-  return extra;
-}
-
-// One line of the log pane: " %d\t%X\t<payload>\r\n".
-struct LogLine {
-  int number = -1;
-  std::string payload;
-};
-// The pane's lines in order; a line without that shape comes back with number -1 and the
-// whole line as its payload.
-std::vector<LogLine> ParseLogLines(std::string_view pane);

@@ -93,13 +93,6 @@ std::string PtyPeer::ReadExactly(std::size_t count, std::chrono::milliseconds ti
   return got;
 }
 
-std::string PtyPeer::ReadUntilQuiet(std::chrono::milliseconds quiet) {
-  std::string got;
-  while (ReadSome(&got, 1 << 20, Clock::now() + quiet)) {
-  }
-  return got;
-}
-
 bool PtyPeer::ReadSome(std::string* into, std::size_t limit, Clock::time_point deadline) {
   char buffer[65536];
   for (;;) {

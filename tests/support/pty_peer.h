@@ -32,8 +32,6 @@ class PtyPeer {
   bool Write(std::string_view bytes, std::chrono::milliseconds timeout = kDefaultTimeout);
   // Reads until `count` bytes have arrived or `timeout` has passed; returns what arrived.
   std::string ReadExactly(std::size_t count, std::chrono::milliseconds timeout = kDefaultTimeout);
-  // Reads until nothing has arrived for `quiet`; returns what arrived.
-  std::string ReadUntilQuiet(std::chrono::milliseconds quiet);
 
   // The device is pulled out: the master is closed (the slave is hung up) and the link goes.
   void HangUp();
