@@ -27,7 +27,7 @@ using Member = std::string D::*;
 template <class Surface>
 struct Rig {
   explicit Rig(const DialogState& initial = {}) : state(initial) {}
-  PortFolders folders;
+  fake::FakeSysfs folders;
   StdUiDispatcher ui;
   DialogState state;
   Surface surface{state};

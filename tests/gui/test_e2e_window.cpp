@@ -17,24 +17,6 @@ namespace {
 
 constexpr int kPatienceMs = 10000;
 
-// Parameters unlike the simulator's defaults, so a read shows they came from this device.
-const std::vector<std::string> kPresets = {"--version",  "TS-E2E-7",
-                                           "--addr",     "198.51.100.7",
-                                           "--port",     "9001",
-                                           "--imei",     "861234567890123",
-                                           "--center",   "13512345678",
-                                           "--slave",    "13687654321",
-                                           "--language", "0",
-                                           "--zone",     "11",
-                                           "--sos1",     "110",
-                                           "--sos2",     "119",
-                                           "--sos3",     "120",
-                                           "--monitor",  "13011112222",
-                                           "--upload",   "30",
-                                           "--no-nmea",  "--status-interval",
-                                           "0",          "--log-interval",
-                                           "0"};
-
 // Clicks a button and waits for the notice box its reply brings; its text, or "" if none came.
 QString ClickForNotice(ConsoleUnderTest& c, int button) {
   const std::size_t before = c.boxes.size();
@@ -67,65 +49,48 @@ class TestE2eWindow : public QObject {
 };
 
 void TestE2eWindow::everyReadAndSetRoundTripsThroughTheTracker() {
-  ConsoleUnderTest c;
-  SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(), kPresets);
-  QCOMPARE(sim.WaitForPlug(), 97);
-  c.dialog->OnInitDialog();
-  QCOMPARE(c.Shown(1028), QStringLiteral("已连接"));
+  // The presets differ from the simulator's defaults, so a read shows they came from it.
   const struct {
     int read;
     const char* readNotice;
     int set;  // 0: none
     const char* setNotice;
     std::vector<int> boxes;
+    std::vector<std::string> options;
     QStringList preset;
     QStringList typed;
   } areas[] = {
-      {1056, "版本号读取成功!", 0, "", {1050}, {"TS-E2E-7"}, {}},
-      {1033,
-       "ip和端口读取成功!",
-       1034,
-       "IP或域名,端口设置成功!",
-       {1029, 1040},
-       {"198.51.100.7", "9001"},
-       {"track.example.net", "9443"}},
-      {1038,
-       "imei读取成功!",
-       1039,
-       "imei设置成功!",
-       {1035},
-       {"861234567890123"},
+      // clang-format off
+      {1056, "版本号读取成功!", 0, "", {1050}, {"--version"}, {"TS-E2E-7"}, {}},
+      {1033, "ip和端口读取成功!", 1034, "IP或域名,端口设置成功!", {1029, 1040},
+       {"--addr", "--port"}, {"198.51.100.7", "9001"}, {"track.example.net", "9443"}},
+      {1038, "imei读取成功!", 1039, "imei设置成功!", {1035}, {"--imei"}, {"861234567890123"},
        {"867530912345678"}},
-      {1043,
-       "中心号码和辅助中心号码读取成功!",
-       1044,
-       "中心号码和辅助中心号码设置成功!",
-       {1041, 1042},
-       {"13512345678", "13687654321"},
+      {1043, "中心号码和辅助中心号码读取成功!", 1044, "中心号码和辅助中心号码设置成功!",
+       {1041, 1042}, {"--center", "--slave"}, {"13512345678", "13687654321"},
        {"13311112222", "中心"}},
-      {1047,
-       "语言和时区读取成功!",
-       1048,
-       "语言和时区设置成功!",
-       {1045, 1046},
-       {"0", "11"},
-       {"1", "-9"}},
-      {1106,
-       "SOS读取成功!",
-       1107,
-       "SOS设置成功!",
-       {1057, 1104, 1105},
-       {"110", "119", "120"},
-       {"112", "911", "999"}},
-      {1037,
-       "监听号码读取成功!",
-       1094,
-       "监听号码设置成功!",
-       {1108},
-       {"13011112222"},
-       {"13899990000"}},
-      {1101, "上报时间间隔读取成功!", 1102, "上报时间间隔设置成功!", {1109}, {"30"}, {"120"}},
+      {1047, "语言和时区读取成功!", 1048, "语言和时区设置成功!", {1045, 1046},
+       {"--language", "--zone"}, {"0", "11"}, {"1", "-9"}},
+      {1106, "SOS读取成功!", 1107, "SOS设置成功!", {1057, 1104, 1105},
+       {"--sos1", "--sos2", "--sos3"}, {"110", "119", "120"}, {"112", "911", "999"}},
+      {1037, "监听号码读取成功!", 1094, "监听号码设置成功!", {1108}, {"--monitor"},
+       {"13011112222"}, {"13899990000"}},
+      {1101, "上报时间间隔读取成功!", 1102, "上报时间间隔设置成功!", {1109}, {"--upload"},
+       {"30"}, {"120"}},
+      // clang-format on
   };
+  std::vector<std::string> arguments = {"--no-nmea", "--status-interval", "0", "--log-interval",
+                                        "0"};
+  for (const auto& area : areas) {
+    for (std::size_t i = 0; i < area.options.size(); ++i) {
+      arguments.insert(arguments.end(), {area.options[i], area.preset[int(i)].toStdString()});
+    }
+  }
+  ConsoleUnderTest c;
+  SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(), arguments);
+  QCOMPARE(sim.WaitForPlug(), 97);
+  c.dialog->OnInitDialog();
+  QCOMPARE(c.Shown(1028), QStringLiteral("已连接"));
   for (const auto& area : areas) {
     TypeInto(c, area.boxes, {});
     QCOMPARE(ClickForNotice(c, area.read), QString::fromUtf8(area.readNotice));
