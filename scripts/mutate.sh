@@ -17,8 +17,10 @@ test_timeout="${MUTATE_TEST_TIMEOUT:-600}"
 export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$top")}"
 export CCACHE_NOHASHDIR=1
 
-# Copy the tree as it is now (committed or not), keeping the scratch build.
+# Copy the tree as it is now (committed or not), keeping the scratch build. Unchanged files
+# keep their time stamps, so only what changed is rebuilt.
 mkdir -p "$scratch"
+find "$scratch" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
 (cd "$top" && git ls-files -co --exclude-standard -z | grep -zv '^build/' |
   tar --null -T - -cf -) | tar -xf - -C "$scratch" || exit 1
 
@@ -34,7 +36,12 @@ cd "$scratch" || exit 1
 cmake --preset dev >/dev/null || exit 1
 echo "building the unchanged copy..."
 cmake --build --preset dev >/dev/null 2>&1 || { echo "the unchanged tree does not build"; exit 1; }
-ctest --preset dev --output-on-failure -j2 >/dev/null 2>&1 || { echo "the unchanged tree fails its tests"; exit 1; }
+log="$top/build/mutation/baseline.log"
+if ! ctest --preset dev -j2 >"$log" 2>&1; then
+  echo "the unchanged tree fails its tests (see $log):"
+  sed -n '/tests FAILED:/,$p' "$log"
+  exit 1
+fi
 
 killed=0 survived=0 broken=0 row=0
 while IFS=$'\t' read -r file original replacement description; do
