@@ -3,13 +3,13 @@
 # the tree, one at a time, rebuilds it incrementally and runs the suite. A fault is killed when
 # a test fails, survives when all pass. Prints one line per fault and the score.
 #
-#   scripts/mutate.sh [pattern]      only the rows whose line contains the pattern
+#   scripts/mutate.sh [regex]        only the rows that match the (bash) regular expression
 #
 # The copy lives in build/mutation/ (the working tree is never changed); the first run builds
 # it in full, later runs rebuild only what a fault touches. Slow: not part of CI.
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
-faults="$top/tests/mutation/faults.tsv"
+faults="$top/build/mutation/faults.tsv"  # a copy: the list may be edited during a run
 scratch="$top/build/mutation/src"
 pattern="${1:-}"
 build_timeout="${MUTATE_BUILD_TIMEOUT:-1800}"
@@ -21,6 +21,7 @@ export CCACHE_NOHASHDIR=1
 # keep their time stamps, so only what changed is rebuilt.
 mkdir -p "$scratch"
 find "$scratch" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
+cp "$top/tests/mutation/faults.tsv" "$faults" || exit 1
 (cd "$top" && git ls-files -co --exclude-standard -z | grep -zv '^build/' |
   tar --null -T - -cf -) | tar -xf - -C "$scratch" || exit 1
 
@@ -47,7 +48,7 @@ killed=0 survived=0 broken=0 row=0
 while IFS=$'\t' read -r file original replacement description; do
   case "$file" in '#'* | '') continue ;; esac
   row=$((row + 1))
-  [ -z "$pattern" ] || [[ "$file $original $description" == *"$pattern"* ]] || continue
+  [ -z "$pattern" ] || [[ "$file $original $description" =~ $pattern ]] || continue
   saved=$(mktemp)
   cp -p "$file" "$saved"
   if ! python3 - "$file" "$original" "$replacement" <<'PY'; then

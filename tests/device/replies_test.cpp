@@ -149,6 +149,8 @@ std::vector<ReplyCase> ReplyCases() {
       {"test all ok passes", "gsm,ok,gps,ok,key,ok#\r\n", TestResult(true, true, true), 1, ""},
       {"test with gps failing", "gsm,ok,gps,fail,key,ok#\r\n", TestResult(true, false, true), 1,
        ""},
+      {"test with the key failing", "gsm,ok,gps,ok,key,fail#\r\n", TestResult(true, true, false),
+       1, ""},
       {"status", "gsm,25,agps,3,gps,7,sim,1#\r\n", Status("25", "3", "7", true), 0, ""},
       {"status without #: sim keeps its line end", "gsm,9,agps,0,gps,0,sim,1\r\n",
        Status("9", "0", "0", false), 0, ""},

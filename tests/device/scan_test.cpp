@@ -204,6 +204,7 @@ TEST(ScanAndConnect, GreetsTheTrackerAndStartsTheArmedTest) {
     ASSERT_EQ(::tcgetattr(rig.tree.PtyOf("ttyACM0")->MasterFd(), &line), 0);
     EXPECT_EQ(::cfgetospeed(&line), B115200);
     EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cc[VMIN], 1) << "an empty port must read as EAGAIN, not as a hang-up";
     // A marker after the scan's frames shows what came before it, and that nothing else did.
     logic.SendAtText("marker");
     std::string expected = Frame(devlink::EncodeAtText("connect ok!#"));

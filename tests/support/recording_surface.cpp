@@ -16,6 +16,10 @@ void RecordingSurface::MessageBox(const std::string& gbkText, MessageIcon icon,
   if (onBox) onBox(boxes.back());
 }
 
+std::optional<std::string> RecordingSurface::AskLogFileName() {
+  return nextLogFileName;
+}
+
 void RecordingSurface::StartNoticeTimer(int milliseconds) {
   noticeTimerRunning = true;
   noticeTimerInterval = milliseconds;
@@ -35,10 +39,6 @@ void RecordingSurface::SetUpdateIndicator(bool on) {
   indicatorHistory.push_back(on);
 }
 
-std::optional<std::string> RecordingSurface::AskLogFileName() {
-  ++logFileQuestions;
-  return nextLogFileName;
-}
 
 std::vector<std::string> RecordingSurface::BoxTexts() const {
   std::vector<std::string> out;
