@@ -17,13 +17,38 @@ test_timeout="${MUTATE_TEST_TIMEOUT:-600}"
 export CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$top")}"
 export CCACHE_NOHASHDIR=1
 
-# Copy the tree as it is now (committed or not), keeping the scratch build. Unchanged files
-# keep their time stamps, so only what changed is rebuilt.
+# Bring the copy up to the tree as it is now (committed or not), keeping its build: a file
+# whose content changed gets a fresh time stamp, so it is rebuilt whatever the copy built last.
 mkdir -p "$scratch"
-find "$scratch" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
+(cd "$top" && git ls-files -co --exclude-standard -z) | python3 -c '
+import os, shutil, sys
+top, scratch = sys.argv[1], sys.argv[2]
+wanted = {p for p in sys.stdin.read().split("\0") if p and not p.startswith("build/")}
+for p in sorted(wanted):
+    src, dst = os.path.join(top, p), os.path.join(scratch, p)
+    if not os.path.isfile(src):
+        continue
+    with open(src, "rb") as f:
+        data = f.read()
+    if os.path.isfile(dst):
+        with open(dst, "rb") as f:
+            if f.read() == data:
+                continue
+    os.makedirs(os.path.dirname(dst), exist_ok=True)
+    with open(dst, "wb") as f:
+        f.write(data)
+    shutil.copymode(src, dst)
+for root, dirs, files in os.walk(scratch):
+    rel = os.path.relpath(root, scratch)
+    if rel == "build" or rel.startswith("build" + os.sep):
+        dirs[:] = []
+        continue
+    for name in files:
+        p = os.path.normpath(os.path.join(rel, name))
+        if p not in wanted:
+            os.remove(os.path.join(root, name))
+' "$top" "$scratch" || exit 1
 cp "$top/tests/mutation/faults.tsv" "$faults" || exit 1
-(cd "$top" && git ls-files -co --exclude-standard -z | grep -zv '^build/' |
-  tar --null -T - -cf -) | tar -xf - -C "$scratch" || exit 1
 
 restore() {
   # A fresh time stamp, so the next build recompiles the restored file.

@@ -344,14 +344,14 @@ TEST(DeviceChange, RemovalClosesFirstAndAQuitDuringTheSettleEndsIt) {
     SCOPED_TRACE(code);
     ScanRig rig;
     rig.tree.AddAcm(0);
-    ConfigLogic& logic = rig.Start(/*settleMilliseconds=*/5000);
+    ConfigLogic& logic = rig.Start(/*settleMilliseconds=*/20000);
     logic.OnInitDialog();
     ASSERT_TRUE(logic.Port().IsOpen());
     (void)rig.opens->Opened();
     bool openDuringSettle = false;
     // Well inside the wait (a close runs UI tasks too); the quit then cuts the wait short.
     std::thread later([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
       rig.ui.Post([&] {
         openDuringSettle = logic.Port().IsOpen();
         rig.ui.RequestQuit();

@@ -39,7 +39,6 @@ void RecordingSurface::SetUpdateIndicator(bool on) {
   indicatorHistory.push_back(on);
 }
 
-
 std::vector<std::string> RecordingSurface::BoxTexts() const {
   std::vector<std::string> out;
   out.reserve(boxes.size());
