@@ -16,12 +16,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
 
 #include "app/about_box.h"
 #include "app/log_pane.h"
+#include "app/satellite_view.h"
 #include "app/snr_cell.h"
 #include "app/ui_text.h"
 #include "platform/gbk.h"
@@ -93,6 +95,14 @@ enum ControlId : int {
   kSetSos = 1107,
   kMonitorNumber = 1108,
   kUploadInterval = 1109,
+  kHdop = 1110,
+  kVdop = 1111,
+  kPdop = 1112,
+  kGpsDate = 1113,
+  kSpeed = 1114,
+  kCourse = 1115,
+  kTtff = 1116,
+  kSatelliteViewButton = 1117,
 };
 
 QString ObjectName(int id) {
@@ -399,6 +409,7 @@ QGroupBox* CConfigDlg::BuildGpsGroup() {
   Register(kIndicator, m_indicator);
   values->addWidget(m_indicator, 1, 6, 1, 2);
   layout->addLayout(values);
+  layout->addLayout(BuildGnssRow());
 
   auto* signal = new QGridLayout;
   signal->setHorizontalSpacing(2);
@@ -417,6 +428,42 @@ QGroupBox* CConfigDlg::BuildGpsGroup() {
   return group;
 }
 
+// DOPs, date, speed, course and time to first fix in one row, and the button that opens
+// every satellite in view beside the window (the group has no width to spare for it).
+QHBoxLayout* CConfigDlg::BuildGnssRow() {
+  auto* row = new QHBoxLayout;
+  const std::pair<texts::Id, int> cells[] = {
+      {texts::Id::kLabelHdop, kHdop},   {texts::Id::kLabelVdop, kVdop},
+      {texts::Id::kLabelPdop, kPdop},   {texts::Id::kLabelGpsDate, kGpsDate},
+      {texts::Id::kLabelSpeed, kSpeed}, {texts::Id::kLabelCourse, kCourse},
+      {texts::Id::kLabelTtff, kTtff},
+  };
+  for (const auto& [label, id] : cells) {
+    QLineEdit* display = AddDisplay(id);
+    const bool wide = id == kGpsDate;
+    display->setMinimumWidth(fontMetrics().horizontalAdvance(wide ? QStringLiteral("0000-00-00  ")
+                                                                  : QStringLiteral("00000.0")));
+    row->addWidget(AddLabel(UiText(label), display));
+    row->addWidget(display, wide ? 2 : 1);
+  }
+  auto* toggle = new QPushButton(UiText(texts::Id::kButtonSatelliteView), this);
+  toggle->setCheckable(true);
+  toggle->setAutoDefault(false);
+  toggle->setAccessibleName(UiText(texts::Id::kButtonSatelliteView));
+  Register(kSatelliteViewButton, toggle);
+  m_satelliteView = new SatelliteView(this);
+  m_satelliteView->onClosed = [toggle] { toggle->setChecked(false); };
+  connect(toggle, &QPushButton::toggled, this, [this](bool open) {
+    if (open) {
+      m_satelliteView->OpenBeside(this);
+    } else {
+      m_satelliteView->hide();
+    }
+  });
+  row->addWidget(toggle);
+  return row;
+}
+
 QGroupBox* CConfigDlg::BuildDebugGroup() {
   auto* group = new QGroupBox(UiText(texts::Id::kGroupDebug), this);
   auto* layout = new QVBoxLayout(group);
@@ -425,7 +472,9 @@ QGroupBox* CConfigDlg::BuildDebugGroup() {
   m_log->setMinimumHeight(fontMetrics().lineSpacing() * 8);
   Register(kLog, m_log);
   layout->addWidget(m_log, 1);
+  layout->addWidget(BuildLogSearch());
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(BuildLogOptions());
   buttons->addStretch(1);
   buttons->addWidget(AddButton(kSave, UiText(texts::Id::kSaveToFile), &ConfigLogic::OnSaveToFile));
   buttons->addWidget(
@@ -434,6 +483,115 @@ QGroupBox* CConfigDlg::BuildDebugGroup() {
                                &ConfigLogic::OnClearDisplay));
   layout->addLayout(buttons);
   return group;
+}
+
+QWidget* CConfigDlg::BuildLogOptions() {
+  auto* box = new QWidget(this);
+  auto* row = new QHBoxLayout(box);
+  row->setContentsMargins(0, 0, 0, 0);
+  auto add = [&](QCheckBox*& check, texts::Id caption, const char* name) {
+    check = new QCheckBox(UiText(caption), box);
+    check->setObjectName(QString::fromLatin1(name));
+    check->setAccessibleName(UiText(caption));
+    connect(check, &QCheckBox::toggled, this, &CConfigDlg::ApplyLogOptions);
+    row->addWidget(check);
+  };
+  add(m_showNmea, texts::Id::kLogShowNmea, "logShowNmea");
+  add(m_dateAndMs, texts::Id::kLogDateAndMs, "logDateAndMs");
+  add(m_extrasInFile, texts::Id::kLogExtrasInFile, "logExtrasInFile");
+  add(m_hexView, texts::Id::kLogHexView, "logHexView");
+  return box;
+}
+
+QWidget* CConfigDlg::BuildLogSearch() {
+  m_searchRow = new QWidget(this);
+  auto* row = new QHBoxLayout(m_searchRow);
+  row->setContentsMargins(0, 0, 0, 0);
+  m_searchEdit = new QLineEdit(m_searchRow);
+  m_searchEdit->setObjectName(QStringLiteral("logSearch"));
+  m_searchEdit->setClearButtonEnabled(true);
+  row->addWidget(AddLabel(UiText(texts::Id::kLogFindLabel), m_searchEdit));
+  row->addWidget(m_searchEdit, 1);
+  auto button = [&](texts::Id caption, bool forward) {
+    auto* b = new QPushButton(UiText(caption), m_searchRow);
+    b->setAutoDefault(false);
+    b->setAccessibleName(UiText(caption));
+    connect(b, &QPushButton::clicked, this, [this, forward] { FindInLog(forward); });
+    row->addWidget(b);
+  };
+  button(texts::Id::kLogFindPrevious, false);
+  button(texts::Id::kLogFindNext, true);
+  m_searchStatus = new QLabel(m_searchRow);
+  m_searchStatus->setObjectName(QStringLiteral("logSearchStatus"));
+  row->addWidget(m_searchStatus);
+  connect(m_searchEdit, &QLineEdit::textChanged, this, [this](const QString& term) {
+    m_log->SetSearchTerm(term);
+    m_searchStatus->clear();
+  });
+  m_searchRow->hide();
+  auto shortcut = [this](QKeySequence::StandardKey key, auto handler) {
+    auto* s = new QShortcut(QKeySequence(key), this);
+    connect(s, &QShortcut::activated, this, handler);
+  };
+  shortcut(QKeySequence::Find, [this] { ShowLogSearch(); });
+  shortcut(QKeySequence::FindNext, [this] { FindInLog(true); });
+  shortcut(QKeySequence::FindPrevious, [this] { FindInLog(false); });
+  return m_searchRow;
+}
+
+void CConfigDlg::ShowLogSearch() {
+  m_searchRow->show();
+  m_searchEdit->setFocus(Qt::ShortcutFocusReason);
+  m_searchEdit->selectAll();
+}
+
+void CConfigDlg::FindInLog(bool forward) {
+  if (m_searchEdit->text().isEmpty()) {
+    ShowLogSearch();
+    return;
+  }
+  const bool found = m_log->Find(forward);
+  m_searchStatus->setText(found ? QString() : UiText(texts::Id::kLogNotFound));
+}
+
+// Enter finds the next match (Shift+Enter the previous), Esc closes the search row.
+bool CConfigDlg::HandleSearchKey(QObject* watched, int key, Qt::KeyboardModifiers modifiers) {
+  if (watched != m_searchEdit) return false;
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    FindInLog(!(modifiers & Qt::ShiftModifier));
+    return true;
+  }
+  if (key == Qt::Key_Escape) {
+    m_searchEdit->clear();
+    m_searchRow->hide();
+    m_log->setFocus();
+    return true;
+  }
+  return false;
+}
+
+void CConfigDlg::ApplyLogOptions() {
+  loglines::LogOptions options;
+  options.showNmea = m_showNmea->isChecked();
+  options.dateAndMilliseconds = m_dateAndMs->isChecked();
+  options.extrasInFile = m_extrasInFile->isChecked();
+  m_logic.SetLogOptions(options);
+  m_log->SetHexView(m_hexView->isChecked());
+}
+
+void CConfigDlg::SetLogOptions(const loglines::LogOptions& options) {
+  m_showNmea->setChecked(options.showNmea);
+  m_dateAndMs->setChecked(options.dateAndMilliseconds);
+  m_extrasInFile->setChecked(options.extrasInFile);
+  ApplyLogOptions();
+}
+
+bool CConfigDlg::LogHexView() const {
+  return m_hexView->isChecked();
+}
+
+void CConfigDlg::SetLogHexView(bool on) {
+  m_hexView->setChecked(on);
 }
 
 void CConfigDlg::BindControls() {
@@ -470,6 +628,13 @@ void CConfigDlg::BindControls() {
   text(kFixState, s.m_fixState);
   text(kFixType, s.m_fixType);
   text(kAltitude, s.m_altitude);
+  text(kHdop, s.m_hdop);
+  text(kVdop, s.m_vdop);
+  text(kPdop, s.m_pdop);
+  text(kGpsDate, s.m_gpsDate);
+  text(kSpeed, s.m_speed);
+  text(kCourse, s.m_course);
+  text(kTtff, s.m_ttff);
   text(kPortName, s.m_portName);
   text(kAddrLabel, s.m_addrLabel);
   text(kPause, s.m_pauseCaption);
@@ -489,6 +654,19 @@ void CConfigDlg::BindControls() {
   text(kGpsCount, s.m_gpsCount);
   text(kAgpsCount, s.m_agpsCount);
   text(kSimState, s.m_simState);
+  WatchEdits();
+}
+
+void CConfigDlg::WatchEdits() {
+  for (std::size_t i = 0; i < m_bindings.size(); ++i) {
+    auto* edit = qobject_cast<QLineEdit*>(Control(m_bindings[i].id));
+    if (edit == nullptr || m_bindings[i].text == nullptr) continue;
+    m_bindings[i].edit = edit;
+    // Any change the exchange did not make itself: the operator typed, pasted, or a test set it.
+    connect(edit, &QLineEdit::textChanged, this, [this, i] {
+      if (!m_writingControl) m_bindings[i].edited = true;
+    });
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -505,6 +683,7 @@ QString CConfigDlg::ReadControlText(int id) const {
 void CConfigDlg::WriteControlText(int id, const QString& text) {
   QWidget* widget = Control(id);
   if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    const QScopedValueRollback<bool> writing(m_writingControl, true);
     edit->setText(text);
     edit->setCursorPosition(0);
   } else if (auto* label = qobject_cast<QLabel*>(widget)) {
@@ -518,6 +697,15 @@ void CConfigDlg::WriteControlText(int id, const QString& text) {
 }
 
 void CConfigDlg::ExchangeText(Binding& binding, bool saveAndValidate) {
+  // An edit box nobody changed since the last exchange still shows what we wrote: no need to
+  // read it back or compare it, which keeps a received chunk's two exchanges cheap.
+  const bool untouched = binding.edit != nullptr && binding.cached && !binding.edited;
+  if (saveAndValidate && untouched) {
+    if (*binding.text != binding.shownGbk) *binding.text = binding.shownGbk;
+    return;
+  }
+  if (!saveAndValidate && untouched && *binding.text == binding.shownGbk) return;
+  binding.edited = false;
   if (saveAndValidate) {
     const QString now = ReadControlText(binding.id);
     // Unchanged since we wrote it: keep the exact bytes, even ones GBK-to-Unicode could not
@@ -556,6 +744,7 @@ void CConfigDlg::UpdateData(bool saveAndValidate) {
       ExchangeFlag(binding, saveAndValidate);
     }
   }
+  if (!saveAndValidate) m_satelliteView->SetSatellites(m_state.m_satellites);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -621,7 +810,9 @@ bool CConfigDlg::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
   auto* widget = qobject_cast<QWidget*>(watched);
   if (widget == nullptr || widget->window() != this) return QDialog::eventFilter(watched, event);
-  const int key = static_cast<QKeyEvent*>(event)->key();
+  const auto* keyEvent = static_cast<QKeyEvent*>(event);
+  const int key = keyEvent->key();
+  if (HandleSearchKey(watched, key, keyEvent->modifiers())) return true;
   if (key == Qt::Key_Return || key == Qt::Key_Enter) {
     // Enter in the IMEI box sets the IMEI; anywhere else in the window it does nothing (no
     // default button), and Esc never closes the window.
@@ -660,16 +851,17 @@ void CConfigDlg::KillNoticeTimer() {
 }
 
 void CConfigDlg::AppendToLogPane(const std::string& gbkText) {
-  QString text = QString::fromStdString(gbk::ToUtf8(gbkText));
-  text.remove(QLatin1Char('\r'));
-  m_log->AppendBatch(text);
+  m_log->AppendBatch(gbkText);
+}
+
+void CConfigDlg::AppendSentToLogPane(const std::string& gbkLine) {
+  m_log->AppendBatch(gbkLine, logstore::LineKind::kSent);
 }
 
 std::string CConfigDlg::LogPaneText() {
-  m_log->Flush();
-  QString text = m_log->toPlainText();
-  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-  return gbk::FromUtf8(text.toStdString());
+  // The bytes as they came, so a recording holds what the device sent, even bytes that are
+  // not GBK.
+  return m_log->GbkText();
 }
 
 void CConfigDlg::ClearLogPane() {

@@ -19,11 +19,13 @@
 class QAbstractButton;
 class QCheckBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QRadioButton;
 class QSocketNotifier;
 class LogPane;
+class SatelliteView;
 
 class CConfigDlg final : public QDialog, public DialogSurface {
   Q_OBJECT
@@ -49,6 +51,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void StartNoticeTimer(int milliseconds) override;
   void KillNoticeTimer() override;
   void AppendToLogPane(const std::string& gbkText) override;
+  void AppendSentToLogPane(const std::string& gbkLine) override;
   std::string LogPaneText() override;
   void ClearLogPane() override;
   void SetUpdateIndicator(bool on) override;
@@ -63,11 +66,20 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] LogPane* Log() const { return m_log; }
   [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
+  [[nodiscard]] SatelliteView* SatellitePanel() const { return m_satelliteView; }
 
   // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
   // scripted. Without hooks the real dialogs open.
   std::function<void(const QString& text, MessageIcon icon, const QString& caption)> messageBoxHook;
   std::function<std::optional<QString>()> saveFileHook;
+
+  // The log pane's options as the operator set them (for remembering them between runs).
+  [[nodiscard]] loglines::LogOptions LogOptions() const { return m_logic.LogOptions(); }
+  void SetLogOptions(const loglines::LogOptions& options);
+  [[nodiscard]] bool LogHexView() const;
+  void SetLogHexView(bool on);
+  // Ctrl+F: the search row under the log, with the focus in it.
+  void ShowLogSearch();
 
   // Ends the program by any path (Exit, close box, SIGTERM): nested waits return at once.
   void RequestQuit();
@@ -88,6 +100,8 @@ class CConfigDlg final : public QDialog, public DialogSurface {
     QString shown;
     std::string shownGbk;
     bool cached = false;
+    QLineEdit* edit = nullptr;  // an edit box, watched for changes we did not make
+    bool edited = false;
   };
 
   void BuildWindow();
@@ -95,8 +109,15 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QGroupBox* BuildParamsGroup();
   QGroupBox* BuildTestGroup();
   QGroupBox* BuildGpsGroup();
+  QHBoxLayout* BuildGnssRow();
   QGroupBox* BuildDebugGroup();
+  QWidget* BuildLogOptions();
+  QWidget* BuildLogSearch();
+  void ApplyLogOptions();
+  void FindInLog(bool forward);
+  bool HandleSearchKey(QObject* watched, int key, Qt::KeyboardModifiers modifiers);
   void BindControls();
+  void WatchEdits();
 
   QLineEdit* AddEdit(int id, bool readOnly);
   QLineEdit* AddDisplay(int id) { return AddEdit(id, true); }
@@ -120,6 +141,15 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   LogPane* m_log = nullptr;
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;
+  bool m_writingControl = false;
+  QCheckBox* m_showNmea = nullptr;
+  QCheckBox* m_dateAndMs = nullptr;
+  QCheckBox* m_extrasInFile = nullptr;
+  QCheckBox* m_hexView = nullptr;
+  QWidget* m_searchRow = nullptr;
+  QLineEdit* m_searchEdit = nullptr;
+  QLabel* m_searchStatus = nullptr;
+  SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may

@@ -13,18 +13,6 @@ namespace {
 
 constexpr std::string_view kReplyPrefix = "AT+uart:";
 
-// The log line's time of day: "%X" of the C locale (HH:MM:SS, 24-hour), whatever locale the
-// toolkit has switched the process to.
-std::string TimeOfDay() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16] = {};
-  // Eight characters always fit: the result needs no check.
-  (void)std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return text;
-}
-
 // Every write was flushed when it was made, so a failing close has nothing left to lose.
 void CloseLogFile(std::FILE*& file) {
   if (file != nullptr) (void)std::fclose(file);
@@ -77,16 +65,11 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
     const int count = std::min<int>(slot.byteCount, static_cast<int>(sizeof slot.bytes));
     devlink::DecodeChunk(*m_decoder, slot.bytes, count, [&](const devlink::DecodedFrame& frame) {
       const std::string_view text = frame.text;
-      if (!text.empty() && text.front() == '$') {
-        ParseNmea(std::string(text).c_str());
-        return;
-      }
-      std::string line = " " + std::to_string(frame.sequence) + "\t" + TimeOfDay() + "\t";
-      line.append(text);
-      line += "\r\n";
-      fileText += line;
-      if (m.m_pauseCaption == T(kPauseDisplay)) paneText += line;
-      if (text.substr(0, kReplyPrefix.size()) == kReplyPrefix) {
+      const bool nmea = !text.empty() && text.front() == '$';
+      if (nmea) ParseNmea(std::string(text).c_str());
+      if (!nmea || m_logOptions.showNmea)
+        LogReceived(frame.sequence, text, nmea, fileText, paneText);
+      if (!nmea && text.substr(0, kReplyPrefix.size()) == kReplyPrefix) {
         std::string reply(text.substr(kReplyPrefix.size()));
         reply += "\r\n";
         ParseReply(reply.c_str());
@@ -96,6 +79,35 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
   m_surface.UpdateData(false);
   if (m.m_pauseCaption == T(kPauseDisplay)) m_surface.AppendToLogPane(paneText);
   WriteLogFile(fileText);
+}
+
+// The frame's line for the pane (in the operator's time form) and for the file (in the standard
+// form unless the extras go there too). An NMEA line reaches the file only with the extras.
+void ConfigLogic::LogReceived(std::int32_t sequence, std::string_view text, bool nmea,
+                              std::string& fileText, std::string& paneText) {
+  const std::string number = std::to_string(sequence);
+  const std::string time = loglines::Now(m_logOptions.dateAndMilliseconds);
+  std::string line = loglines::Compose(number, time, text);
+  if (m_logOptions.extrasInFile) {
+    fileText += line;
+  } else if (!nmea) {
+    // The same moment in the standard form: the time of day inside the longer time.
+    fileText += m_logOptions.dateAndMilliseconds
+                    ? loglines::Compose(number, loglines::TimeOfDayPart(time), text)
+                    : line;
+  }
+  if (m.m_pauseCaption == T(kPauseDisplay)) paneText += line;
+}
+
+// A frame the console queued, as its own marked line: in the pane while the display runs, in
+// the file only with the extras.
+void ConfigLogic::LogSent(std::string frameText) {
+  frameText.resize(
+      std::min<std::size_t>(frameText.size(), static_cast<std::size_t>(devlink::kTextAreaSize)));
+  const std::string line = loglines::Compose(
+      loglines::kSentMarker, loglines::Now(m_logOptions.dateAndMilliseconds), frameText);
+  if (m.m_pauseCaption == T(kPauseDisplay)) m_surface.AppendSentToLogPane(line);
+  if (m_logOptions.extrasInFile) WriteLogFile(line);
 }
 
 void ConfigLogic::ShowPortError(const std::string& text) {
@@ -115,11 +127,13 @@ void ConfigLogic::OnMonitorEnded(int /*portNumber*/) {
 void ConfigLogic::SendUartCommand(const char* command) {
   const devlink::StuffedFrame frame = devlink::EncodeUartCommand(command);
   m_port.QueueWrite(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+  LogSent("AT+uart:" + std::string(command) + "#");
 }
 
 void ConfigLogic::SendAtText(const char* text) {
   const devlink::StuffedFrame frame = devlink::EncodeAtText(text);
   m_port.QueueWrite(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+  LogSent("AT:" + std::string(text));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -131,6 +145,12 @@ void ConfigLogic::ParseNmea(const char* sentence) {
       m_gps, m);
   if (outcome.setIndicator) m_surface.SetUpdateIndicator(outcome.indicatorOn);
   if (outcome.refresh) m_surface.UpdateData(false);
+}
+
+void ConfigLogic::StartFirstFixClock() {
+  gps::ForgetReceiver(m_gps, m);
+  m_gps.firstFix.Start();
+  m.m_ttff.clear();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -161,6 +181,12 @@ int WriteAndFlush(std::FILE* file, const std::string& text) {
 
 }  // namespace
 
+// What a new recording starts with: the pane's text as received, in the file's form.
+std::string ConfigLogic::RecordingStartText() {
+  std::string text = m_surface.LogPaneText();
+  return m_logOptions.extrasInFile ? text : loglines::StandardText(std::move(text));
+}
+
 void ConfigLogic::OnSaveToFile() {
   if (m.m_saveCaption != T(kSaveToFile)) {
     CloseLogFile(m_logFile);
@@ -175,7 +201,7 @@ void ConfigLogic::OnSaveToFile() {
   errno = 0;
   std::FILE* file = std::fopen(path->c_str(), "wb");
   int error =
-      file == nullptr ? (errno != 0 ? errno : EIO) : WriteAndFlush(file, m_surface.LogPaneText());
+      file == nullptr ? (errno != 0 ? errno : EIO) : WriteAndFlush(file, RecordingStartText());
   if (error != 0) {
     CloseLogFile(file);
     m_surface.MessageBox(T(kLogFileFailed) + gbk::FromUtf8(*path + "\n" + serial::ErrnoText(error)),

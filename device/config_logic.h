@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/dialog_state.h"
 #include "device/dialog_surface.h"
+#include "device/log_lines.h"
 #include "gps/nmea_parser.h"
 #include "link/frame_decoder.h"
 #include "platform/device_notices.h"
@@ -102,12 +104,23 @@ class ConfigLogic final : public PortOwner {
 
   // --- GPS ---------------------------------------------------------------------------
   void ParseNmea(const char* sentence);
+  // A connection was made: time the receiver's first fix from now, and forget the satellites
+  // the receiver before it reported (a new unit must not show the last one's sky).
+  void StartFirstFixClock();
+  // The last time to first fix, with the satellites used and their signals at that moment
+  // (have is false until the receiver reports a fix after the connection).
+  [[nodiscard]] const gps::FirstFix& FirstFixInfo() const { return m_gps.firstFix.Result(); }
+  // Tests replace the steady clock the first fix is timed with.
+  void SetGpsClock(gps::SteadyClock now) { m_gps.firstFix = gps::FirstFixClock(std::move(now)); }
 
   // --- Log pane and file -------------------------------------------------------------
   void OnPauseDisplay();
   void OnClearDisplay();
   void OnSaveToFile();
   void WriteLogFile(const std::string& text);
+  // The operator's log extras (NMEA lines, date and milliseconds, extras in the file too).
+  void SetLogOptions(const loglines::LogOptions& options) { m_logOptions = options; }
+  [[nodiscard]] const loglines::LogOptions& LogOptions() const { return m_logOptions; }
 
   // --- For the window and tests ------------------------------------------------------
   [[nodiscard]] devlink::FrameDecoder& Decoder() { return *m_decoder; }
@@ -126,6 +139,10 @@ class ConfigLogic final : public PortOwner {
   bool FinalOpen(int index, const std::vector<std::string>& portNames);
   bool ProbeEntry(int index, const std::vector<std::string>& portNames);
   void ExplainPortFailure(const ports::PortEntry* entry, const serial::PortError& error);
+  void LogReceived(std::int32_t sequence, std::string_view text, bool nmea, std::string& fileText,
+                   std::string& paneText);
+  void LogSent(std::string frameText);
+  std::string RecordingStartText();
 
   DialogState& m;
   DialogSurface& m_surface;
@@ -135,6 +152,7 @@ class ConfigLogic final : public PortOwner {
   gps::NmeaTables m_gps;
   char m_noticeText[100] = {};
   std::FILE* m_logFile = nullptr;
+  loglines::LogOptions m_logOptions;
   std::vector<ports::PortEntry> m_lastPorts;
   notices::DeviceNoticeSource m_notices;
   // Last: destroyed first, so the monitor thread stops before anything it reaches goes away.

@@ -225,6 +225,7 @@ bool ConfigLogic::FinalOpen(int index, const std::vector<std::string>& portNames
   m.m_portState = T(kPortOpen);
   m.m_portName = gbk::FromUtf8(portName);
   m.m_linkState = T(kLinkConnected);
+  StartFirstFixClock();
   m.m_testResult = T(kTesting);
   m.m_gsmOk = false;
   m.m_gpsOk = false;

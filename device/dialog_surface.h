@@ -28,6 +28,9 @@ class DialogSurface {
   virtual void AppendToLogPane(const std::string& gbkText) = 0;
   virtual std::string LogPaneText() = 0;
   virtual void ClearLogPane() = 0;
+  // A frame the console sent, as its own marked line (GBK, CR LF). Surfaces without a pane of
+  // their own ignore it.
+  virtual void AppendSentToLogPane(const std::string& /*gbkLine*/) {}
 
   // Control 1098, the GPS update indicator.
   virtual void SetUpdateIndicator(bool on) = 0;

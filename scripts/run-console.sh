@@ -23,7 +23,7 @@ trap cleanup EXIT INT TERM
 
 if ! compgen -G "/dev/ttyACM*" >/dev/null; then
   echo "No tracker attached: starting the virtual tracker."
-  build/dev/tools/sim/tracker-sim &
+  build/dev/tools/sim/tracker-sim --glonass &
   sim_pid=$!
   sleep 0.3
 fi

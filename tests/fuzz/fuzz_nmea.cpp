@@ -56,8 +56,16 @@ void CheckPanel(const gps::NmeaOutcome& outcome) {
   if (g_panel.m_fixState != kTexts.noFix && g_panel.m_fixState != kTexts.fixed) {
     Fail("fix state", g_panel.m_fixState);
   }
+  const bool fixedType = type == kTexts.nonDifferential || type == kTexts.differential;
+  if ((g_panel.m_fixState == kTexts.fixed) != fixedType) Fail("fix state against type", type);
   for (const std::string& snr : g_panel.m_snr) {
     if (!IsByteInDecimal(snr)) Fail("snr", snr);
+  }
+  if (g_panel.m_satellites.size() > 6 * 16 * 20 * 4) {
+    Fail("satellites in view", std::to_string(g_panel.m_satellites.size()));
+  }
+  for (const std::string* dop : {&g_panel.m_hdop, &g_panel.m_vdop, &g_panel.m_pdop}) {
+    ExpectAtMost("dop", *dop, 5);
   }
   if (g_tables.g_gpsUpdateToggle != 0 && g_tables.g_gpsUpdateToggle != 1) {
     Fail("toggle", std::to_string(g_tables.g_gpsUpdateToggle));
@@ -67,20 +75,34 @@ void CheckPanel(const gps::NmeaOutcome& outcome) {
   }
 }
 
-// The first byte may pick a sentence type, so the fuzzer reaches the three parsers quickly;
-// the rest is fed line by line, each line a NUL-terminated payload as the decoder passes it.
-constexpr std::string_view kPrefixes[] = {"", "$GPGGA,", "$GPGSA,", "$GPGSV,"};
+// The first byte may pick a sentence type (low bits) and ask for a valid checksum (bit 3),
+// so the fuzzer reaches every handler quickly; the rest is fed line by line, each line a
+// NUL-terminated payload as the decoder passes it.
+constexpr std::string_view kPrefixes[] = {"",        "$GPGGA,", "$GPGSA,", "$GPGSV,",
+                                          "$GNGNS,", "$GNRMC,", "$GLGSV,", "$GBGSV,"};
+
+std::string Payload(std::string_view prefix, std::string_view line, bool checksum) {
+  std::string payload = std::string(prefix) + std::string(line);
+  if (!checksum || payload.empty() || payload.front() != '$') return payload;
+  unsigned sum = 0;
+  for (const char c : std::string_view(payload).substr(1)) sum ^= static_cast<unsigned char>(c);
+  char star[4];
+  std::snprintf(star, sizeof star, "*%02X", sum & 0xFFU);
+  return payload + star;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const std::string_view prefix = kPrefixes[data[0] % 4];
+  const std::string_view prefix = kPrefixes[data[0] % 8];
+  const bool checksum = (data[0] & 8) != 0;
   const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
   std::size_t start = 0;
   while (start <= input.size()) {
     const std::size_t end = std::min(input.find('\n', start), input.size());
-    const std::string payload = std::string(prefix) + input.substr(start, end - start);
+    const std::string payload =
+        Payload(prefix, std::string_view(input).substr(start, end - start), checksum);
     CheckPanel(gps::ParseNmea(payload.c_str(), kTexts, g_tables, g_panel));
     start = end + 1;
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -23,31 +24,33 @@ class NmeaDialog : public testing::Test {
   ConfigLogic& logic = harness.logic;
 };
 
-TEST_F(NmeaDialog, FixStateReachesTheWidgetsWithTheNextPositionSentence) {
+TEST_F(NmeaDialog, FixStateAndTypeReachTheWidgetsTogetherWithThePosition) {
   logic.ParseNmea("$GPGGA,084512.00,3130.5210,N,12126.8843,E,2,07,1.1,12.5,M,8.4,M,,*6E");
-  logic.ParseNmea("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39");
-  EXPECT_EQ(gbk::ToUtf8(state.m_fixState), "定位");
-  EXPECT_EQ(Shown(&DialogState::m_fixState), "未定位");
   EXPECT_EQ(surface.refreshes, 1);
-
-  logic.ParseNmea("$GPGGA,084513.00,3130.5210,N,12126.8843,E,1,07,1.1,12.5,M,8.4,M,,*6E");
-  EXPECT_EQ(surface.refreshes, 2);
   EXPECT_EQ(Shown(&DialogState::m_fixState), "定位");
-  EXPECT_EQ(Shown(&DialogState::m_fixType), "非差分定位");
-  EXPECT_EQ(Shown(&DialogState::m_gpsTime), "08:45:13");
-  EXPECT_EQ(Shown(&DialogState::m_latitude), "31.508683");
+  EXPECT_EQ(Shown(&DialogState::m_fixType), "差分定位");
+  logic.ParseNmea("$GPGGA,,,,,,0,,,,,,,,*66");
+  EXPECT_EQ(surface.refreshes, 2);
+  EXPECT_EQ(Shown(&DialogState::m_fixState), "未定位");
+  EXPECT_EQ(Shown(&DialogState::m_fixType), "未定位");
   EXPECT_EQ(surface.indicatorHistory, (std::vector<bool>{true, false}));
 }
 
-TEST_F(NmeaDialog, FixTextsAreTheDialogsOwn) {
-  const std::pair<const char*, const char*> rows[] = {{"$GPGGA,1,,,,,0", "未定位"},
-                                                      {"$GPGGA,1,,,,,1", "非差分定位"},
-                                                      {"$GPGGA,1,,,,,2", "差分定位"},
-                                                      {"$GPGGA,1,,,,,3", "无效"}};
-  for (const auto& [sentence, fixType] : rows) {
-    logic.ParseNmea(sentence);
-    EXPECT_EQ(Shown(&DialogState::m_fixType), fixType) << sentence;
-  }
+TEST_F(NmeaDialog, FirstFixIsTimedFromTheConnection) {
+  auto now = std::chrono::steady_clock::time_point{};
+  logic.SetGpsClock([&now] { return now; });
+  logic.StartFirstFixClock();
+  now += std::chrono::milliseconds(12300);
+  logic.ParseNmea("$GPGGA,084512.00,3130.5210,N,12126.8843,E,2,07,1.1,12.5,M,8.4,M,,*6E");
+  EXPECT_TRUE(logic.FirstFixInfo().have);
+  EXPECT_DOUBLE_EQ(logic.FirstFixInfo().seconds, 12.3);
+  EXPECT_EQ(Shown(&DialogState::m_ttff), "12.3");
+  logic.ParseNmea("$GPGSV,1,1,01,04,45,120,42*48");
+  EXPECT_EQ(state.m_satellites.size(), 1U);
+  logic.StartFirstFixClock();  // a new connection forgets the last unit's fix and sky
+  EXPECT_FALSE(logic.FirstFixInfo().have);
+  EXPECT_EQ(state.m_ttff, "");
+  EXPECT_TRUE(state.m_satellites.empty());
 }
 
 TEST_F(NmeaDialog, SignalRowShowsOnlyAfterTheLastSentenceOfItsGroup) {

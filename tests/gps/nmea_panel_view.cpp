@@ -1,10 +1,17 @@
 #include "tests/gps/nmea_panel_view.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "device/texts.h"
 #include "platform/gbk.h"
+#include "tools/sim/nmea_drive.h"
 
 namespace nmea_test {
 namespace {
@@ -63,16 +70,78 @@ Lines ViewLines(const PanelRun& run) {
 
 }  // namespace
 
+PanelRun::PanelRun() {
+  tables.firstFix = gps::FirstFixClock(
+      [this] { return std::chrono::steady_clock::time_point(std::chrono::seconds(sentences)); });
+  tables.firstFix.Start();
+}
+
 void PanelRun::Feed(const char* sentence) {
+  const std::string_view text = sentence != nullptr ? sentence : "";
+  if (text.empty() || text.front() != '$' || text.find('*') != std::string_view::npos) {
+    FeedRaw(sentence);
+    return;
+  }
+  FeedRaw(sim::WithNmeaChecksum(text.substr(1)).c_str());
+}
+
+void PanelRun::FeedRaw(const char* sentence) {
   static const gps::NmeaTexts texts{T(kNoFix), T(kFixNonDifferential), T(kFixDifferential),
                                     T(kFixInvalid), T(kFixed)};
-  last = gps::ParseNmea(sentence, texts, tables, panel);
   ++sentences;
+  last = gps::ParseNmea(sentence, texts, tables, panel);
   if (last.refresh) ++refreshes;
   if (last.setIndicator) {
     ++indicatorSets;
     indicatorOn = last.indicatorOn;
   }
+}
+
+namespace {
+
+// "GPS 12, GLONASS 10" in the order of the systems; "none" for an empty list.
+template <typename Satellite, typename Counted>
+std::string PerSystem(const std::vector<Satellite>& satellites, Counted counted) {
+  std::map<gps::Constellation, std::string> lists;
+  for (const Satellite& s : satellites) {
+    if (counted(s)) lists[s.constellation] += " " + std::to_string(s.number);
+  }
+  std::string text;
+  for (const auto& [system, numbers] : lists) {
+    text += std::string(text.empty() ? "" : "; ") + gps::ConstellationName(system) + numbers;
+  }
+  return text.empty() ? "none" : text;
+}
+
+std::string FirstFixText(const gps::FirstFix& fix) {
+  if (!fix.have) return "none";
+  char text[96];
+  std::snprintf(text, sizeof text, "%.0f s, %d used, best %d dB-Hz", fix.seconds,
+                fix.satellitesUsed, fix.bestSignalDbHz);
+  return text;
+}
+
+}  // namespace
+
+std::string GnssViewText(const PanelRun& run) {
+  const DialogState& p = run.panel;
+  std::vector<gps::SatelliteSignal> used = run.tables.used;
+  std::sort(used.begin(), used.end(), [](const auto& a, const auto& b) {
+    return std::tie(a.constellation, a.number) < std::tie(b.constellation, b.number);
+  });
+  const Lines lines = {
+      {"position", Quoted(p.m_latitude) + " " + Quoted(p.m_longitude)},
+      {"time", Quoted(p.m_gpsTime) + " " + Quoted(p.m_gpsDate)},
+      {"fix", Quoted(p.m_fixState) + " " + Quoted(p.m_fixType) + " " + Quoted(p.m_satsUsed)},
+      {"dop", "P" + Quoted(p.m_pdop) + " H" + Quoted(p.m_hdop) + " V" + Quoted(p.m_vdop)},
+      {"speed course", Quoted(p.m_speed) + " " + Quoted(p.m_course)},
+      {"in view", PerSystem(p.m_satellites, [](const auto&) { return true; })},
+      {"used", PerSystem(used, [](const auto&) { return true; })},
+      {"first fix", FirstFixText(run.tables.firstFix.Result()) + " " + Quoted(p.m_ttff)},
+  };
+  std::string text;
+  for (const auto& [key, value] : lines) text += key + ": " + value + "\n";
+  return text;
 }
 
 std::string ViewText(const PanelRun& run) {

@@ -126,8 +126,8 @@ void TestE2eWindow::testsLogsAndFollowsTheGps() {
 
   // The log pane fills with the device's lines, numbered; NMEA stays out.
   auto* pane = qobject_cast<LogPane*>(c.dialog->Control(1004));
-  QVERIFY(QTest::qWaitFor([&] { return pane->blockCount() > 4; }, kPatienceMs));
-  const QString log = pane->toPlainText();
+  QVERIFY(QTest::qWaitFor([&] { return pane->LineCount() > 4; }, kPatienceMs));
+  const QString log = pane->PlainText();
   QVERIFY2(log.startsWith(QStringLiteral(" 0\t")), qPrintable(log));
   QVERIFY2(log.contains(QStringLiteral("\tAT:connect ok!#\n")), qPrintable(log));
   QVERIFY2(log.contains(QStringLiteral("\tAT+uart:gsm,ok,gps,fail,key,ok#\n")), qPrintable(log));

@@ -2,6 +2,7 @@
 // box, the window buttons, the keyboard, and the data exchange between controls and members.
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -9,7 +10,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTest>
 
@@ -94,7 +94,7 @@ void TestMainWindow::opensWithEveryGroupAndFirstText() {
   }
   // The result boxes are the device's to tick, not the operator's.
   QVERIFY(!c.dialog->Control(1054)->isEnabled());
-  QVERIFY(qobject_cast<QPlainTextEdit*>(c.dialog->Control(1004))->isReadOnly());
+  QVERIFY(QAccessible::queryAccessibleInterface(c.dialog->Control(1004))->state().readOnly);
 }
 
 void TestMainWindow::everyControlHasAnAccessibleName() {

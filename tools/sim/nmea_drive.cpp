@@ -25,6 +25,7 @@ constexpr int kMaxUsed = 12;
 constexpr int kMinSnr = 15;
 constexpr int kMaxSnr = 48;
 constexpr int kGoodSnr = 30;  // satellites this strong are used when there are enough
+constexpr int kGlonassInView = 7;
 
 std::uint8_t NmeaXor(std::string_view body) {
   std::uint8_t x = 0;
@@ -96,15 +97,21 @@ SkyCounts CountSatellites(const std::vector<std::string>& sentences) {
   for (const std::string& s : sentences) {
     if (s.size() < 6) continue;
     if (s.compare(3, 3, "GGA") == 0) counts.used = NumberField(s, 7);
-    if (s.compare(3, 3, "GSV") == 0 && NumberField(s, 2) == 1) counts.inView = NumberField(s, 3);
+    // One group per constellation (GPGSV, GLGSV, GBGSV, ...): their counts add up.
+    if (s.compare(3, 3, "GSV") == 0 && NumberField(s, 2) == 1) counts.inView += NumberField(s, 3);
   }
   return counts;
 }
 
-NmeaDrive::NmeaDrive(std::uint32_t seed) : random_(seed) {
+NmeaDrive::NmeaDrive(std::uint32_t seed, bool glonass) : random_(seed), glonass_(glonass) {
   const int count = Uniform(9, 12);
   while (static_cast<int>(sky_.size()) < count) AddRisingSatellite(Uniform(8, 85));
   loopAngle_ = Uniform(0, 359) * std::numbers::pi / 180;
+  // GLONASS: a few satellites of one orbital plane, spread over the sky.
+  for (int i = 0; glonass_ && i < kGlonassInView; ++i) {
+    glonassSky_.push_back({65 + 3 * i, static_cast<double>(Uniform(10, 80)),
+                           static_cast<double>(Uniform(0, 359)), 0});
+  }
 }
 
 int NmeaDrive::Uniform(int low, int high) {
@@ -117,8 +124,11 @@ std::vector<std::string> NmeaDrive::Tick(UtcTimeOfDay time) {
   AdvanceSky();
   ChooseUsedSatellites();
   ++seconds_;
-  std::vector<std::string> sentences = {Gga(time), Gsa()};
-  for (std::string& gsv : GsvGroup()) sentences.push_back(std::move(gsv));
+  std::vector<std::string> sentences = {Gga(time), Gsa(glonass_ ? "GN" : "GP", used_)};
+  if (glonass_) sentences.push_back(Gsa("GN", glonassUsed_));
+  for (std::string& gsv : GsvGroup("GP", sky_)) sentences.push_back(std::move(gsv));
+  if (!glonass_) return sentences;
+  for (std::string& gsv : GsvGroup("GL", glonassSky_)) sentences.push_back(std::move(gsv));
   return sentences;
 }
 
@@ -142,6 +152,10 @@ void NmeaDrive::AdvancePosition() {
 }
 
 void NmeaDrive::AdvanceSky() {
+  for (Satellite& s : glonassSky_) {
+    s.elevation = std::clamp(s.elevation + Uniform(-8, 8) / 100.0, 3.0, 88.0);
+    s.azimuth = std::fmod(s.azimuth + 0.05, 360.0);
+  }
   for (Satellite& s : sky_) {
     s.elevation = std::clamp(s.elevation + Uniform(-8, 8) / 100.0, 3.0, 88.0);
     s.azimuth = std::fmod(s.azimuth + 0.05, 360.0);
@@ -176,14 +190,23 @@ void NmeaDrive::AddRisingSatellite(double elevation) {
 }
 
 // Signal follows elevation; without a fix the weak ones drop out of tracking.
-void NmeaDrive::ChooseUsedSatellites() {
-  for (Satellite& s : sky_) {
+void NmeaDrive::SetSignals(std::vector<Satellite>& sky) {
+  for (Satellite& s : sky) {
     const int snr = kMinSnr + static_cast<int>(s.elevation * 0.35) + Uniform(-2, 6);
     s.snr = std::clamp(snr, kMinSnr, kMaxSnr);
     if (!hasFix_) s.snr = s.snr - 12 < kMinSnr ? 0 : s.snr - 12;
   }
+}
+
+void NmeaDrive::ChooseUsedSatellites() {
+  SetSignals(sky_);
+  SetSignals(glonassSky_);
   used_.clear();
+  glonassUsed_.clear();
   if (!hasFix_) return;
+  for (const Satellite& s : glonassSky_) {
+    if (s.snr >= kGoodSnr) glonassUsed_.push_back(s.prn);
+  }
   std::vector<Satellite> bySignal = sky_;
   std::stable_sort(bySignal.begin(), bySignal.end(),
                    [](const auto& a, const auto& b) { return a.snr > b.snr; });
@@ -195,7 +218,8 @@ void NmeaDrive::ChooseUsedSatellites() {
 }
 
 std::string NmeaDrive::Gga(UtcTimeOfDay time) const {
-  if (!hasFix_) return WithNmeaChecksum("GPGGA," + TimeField(time) + ",,,,,0,00,,,M,,M,,");
+  const std::string talker = glonass_ ? "GN" : "GP";
+  if (!hasFix_) return WithNmeaChecksum(talker + "GGA," + TimeField(time) + ",,,,,0,00,,,M,,M,,");
   const double north = kNorthRadius * std::sin(loopAngle_);
   const double east = kEastRadius * std::cos(loopAngle_);
   const double latitude = kCentreLatitude + north / kMetresPerDegree;
@@ -204,31 +228,33 @@ std::string NmeaDrive::Gga(UtcTimeOfDay time) const {
       east / (kMetresPerDegree * std::cos(kCentreLatitude * std::numbers::pi / 180));
   const double altitude = 12.5 + 3 * std::sin(static_cast<double>(seconds_) / 97);
   const double hdop = 0.6 + 4.0 / static_cast<double>(used_.size());
-  return WithNmeaChecksum("GPGGA," + TimeField(time) + "," + DegreesMinutes(latitude, 2) + ",N," +
-                          DegreesMinutes(longitude, 3) + ",E," +
-                          Format("%d,%02d,%.1f,%.1f,M,8.4,M,,", differential_ ? 2 : 1,
-                                 static_cast<int>(used_.size()), hdop, altitude));
+  const int usedCount = static_cast<int>(used_.size() + glonassUsed_.size());
+  return WithNmeaChecksum(
+      talker + "GGA," + TimeField(time) + "," + DegreesMinutes(latitude, 2) + ",N," +
+      DegreesMinutes(longitude, 3) + ",E," +
+      Format("%d,%02d,%.1f,%.1f,M,8.4,M,,", differential_ ? 2 : 1, usedCount, hdop, altitude));
 }
 
-std::string NmeaDrive::Gsa() const {
-  std::string body = hasFix_ ? "GPGSA,A,3" : "GPGSA,A,1";
+std::string NmeaDrive::Gsa(const char* talker, const std::vector<int>& used) const {
+  std::string body = std::string(talker) + (hasFix_ ? "GSA,A,3" : "GSA,A,1");
   for (std::size_t i = 0; i < kMaxUsed; ++i) {
     body += ',';
-    if (i < used_.size()) body += Format("%02d", used_[i]);
+    if (i < used.size()) body += Format("%02d", used[i]);
   }
   if (!hasFix_) return WithNmeaChecksum(body + ",,,");
   const double hdop = 0.6 + 4.0 / static_cast<double>(used_.size());
   return WithNmeaChecksum(body + Format(",%.1f,%.1f,%.1f", hdop * 1.6, hdop, hdop * 1.2));
 }
 
-std::vector<std::string> NmeaDrive::GsvGroup() const {
-  const int inView = static_cast<int>(sky_.size());
+std::vector<std::string> NmeaDrive::GsvGroup(const char* talker,
+                                             const std::vector<Satellite>& sky) {
+  const int inView = static_cast<int>(sky.size());
   const int total = std::max(1, (inView + 3) / 4);
   std::vector<std::string> group;
   for (int k = 1; k <= total; ++k) {
-    std::string body = Format("GPGSV,%d,%d,%02d", total, k, inView);
+    std::string body = Format("%sGSV,%d,%d,%02d", talker, total, k, inView);
     for (int i = (k - 1) * 4; i < std::min(inView, k * 4); ++i) {
-      const Satellite& s = sky_[static_cast<std::size_t>(i)];
+      const Satellite& s = sky[static_cast<std::size_t>(i)];
       body += Format(",%02d,%02d,%03d,", s.prn, static_cast<int>(s.elevation),
                      static_cast<int>(s.azimuth));
       if (s.snr > 0) body += Format("%02d", s.snr);

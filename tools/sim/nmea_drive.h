@@ -23,13 +23,14 @@ struct UtcTimeOfDay {
 };
 
 struct Satellite {
-  int prn = 0;           // 1..32
+  int prn = 0;           // 1..32 (GPS), 65..88 (GLONASS)
   double elevation = 0;  // degrees above the horizon
   double azimuth = 0;    // degrees from north
   int snr = 0;           // dB-Hz; 0 when not tracked
 };
 
-// Satellite counts as a second of sentences tells them (GGA's used count, GSV's in view),
+// Satellite counts as a second of sentences tells them (GGA's used count, the in-view counts
+// of every talker's GSV group),
 // for the status report while a log is replayed. Missing sentences count 0.
 struct SkyCounts {
   int inView = 0;
@@ -39,9 +40,11 @@ SkyCounts CountSatellites(const std::vector<std::string>& sentences);
 
 class NmeaDrive {
  public:
-  explicit NmeaDrive(std::uint32_t seed);
+  // With `glonass`, a GPS + GLONASS receiver.
+  explicit NmeaDrive(std::uint32_t seed, bool glonass = false);
 
-  // One second of receiver output: $GPGGA, $GPGSA, then the $GPGSV group.
+  // One second of receiver output: $GPGGA, $GPGSA, then the $GPGSV group; with GLONASS
+  // $GNGGA, a $GNGSA for each system, then the $GPGSV and $GLGSV groups.
   std::vector<std::string> Tick(UtcTimeOfDay time);
 
  private:
@@ -51,9 +54,10 @@ class NmeaDrive {
   void ReplaceSettingSatellite();
   void AddRisingSatellite(double elevation);
   void ChooseUsedSatellites();
+  void SetSignals(std::vector<Satellite>& sky);
   std::string Gga(UtcTimeOfDay time) const;
-  std::string Gsa() const;
-  std::vector<std::string> GsvGroup() const;
+  std::string Gsa(const char* talker, const std::vector<int>& used) const;
+  static std::vector<std::string> GsvGroup(const char* talker, const std::vector<Satellite>& sky);
   int Uniform(int low, int high);
 
   std::mt19937 random_;
@@ -65,6 +69,9 @@ class NmeaDrive {
   long seconds_ = 0;
   std::vector<Satellite> sky_;
   std::vector<int> used_;  // PRNs used in the fix, strongest first
+  bool glonass_ = false;
+  std::vector<Satellite> glonassSky_;
+  std::vector<int> glonassUsed_;
   int nextSkyChange_ = 20;
 };
 

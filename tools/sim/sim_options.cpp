@@ -117,6 +117,8 @@ std::vector<Option> Options(SimOptions& o) {
       {{"--fail-test", "PARTS", "factory test fails these parts: gsm,gps,key"},
        [&o](std::string_view v) { return FailValue(v, &o.failTest); }},
       {{"--no-nmea", "", "no GPS sentences"}, flag(&o.nmea, false)},
+      {{"--glonass", "", "the built-in drive receives GLONASS too (GN, GL talkers)"},
+       flag(&o.glonass, true)},
       {{"--nmea", "FILE", "replay a receiver log (one GGA group a second, looping)"},
        [&o](std::string_view v) {
          o.nmeaFile = std::string(v);

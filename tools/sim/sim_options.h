@@ -20,6 +20,7 @@ struct SimOptions {
 
   bool nmea = true;
   std::string nmeaFile;       // replay instead of the built-in drive
+  bool glonass = false;       // the built-in drive is a GPS + GLONASS receiver
   double statusInterval = 5;  // seconds; 0: no status reports
   double logInterval = 7;     // seconds between plain log lines; 0: none
   std::optional<std::uint32_t> seed;

@@ -81,7 +81,7 @@ TrackerRunner::TrackerRunner(SimOptions options, std::FILE* out, std::FILE* err)
       err_(err),
       random_(SeedOf(options_)),
       model_(ModelFrom(options_)),
-      drive_(random_()) {
+      drive_(random_(), options_.glonass) {
   if (options_.portsFolder.empty()) options_.portsFolder = serial::PortsFolder();
   lastPortNumber_ = options_.portNumber;
 }
