@@ -33,8 +33,13 @@ TEST(Gbk, ConvertsAndMarksWhatItCannotConvert) {
       {"a lead byte before an invalid trail", kToUtf8, "\uFFFD\x7F", "\xD6\x7F"},
   };
   for (const auto& row : rows) {
-    if (row.way != kToUtf8) EXPECT_EQ(gbk::FromUtf8(row.utf8), row.gbk) << row.what;
-    if (row.way != kToGbk) EXPECT_EQ(gbk::ToUtf8(row.gbk), row.utf8) << row.what;
+    SCOPED_TRACE(row.what);
+    if (row.way != kToUtf8) {
+      EXPECT_EQ(gbk::FromUtf8(row.utf8), row.gbk);
+    }
+    if (row.way != kToGbk) {
+      EXPECT_EQ(gbk::ToUtf8(row.gbk), row.utf8);
+    }
   }
 }
 
