@@ -25,6 +25,7 @@
 #include "app/log_pane.h"
 #include "app/satellite_view.h"
 #include "app/snr_cell.h"
+#include "app/station_panel.h"
 #include "app/ui_text.h"
 #include "platform/gbk.h"
 
@@ -128,6 +129,8 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
   BindControls();
   m_noticeTimer.setTimerType(Qt::PreciseTimer);
   connect(&m_noticeTimer, &QTimer::timeout, this, [this] { m_logic.NoticeTimerProc(); });
+  m_testTimer.setSingleShot(true);
+  connect(&m_testTimer, &QTimer::timeout, this, [this] { m_logic.OnTestTimerProc(); });
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
   connect(help, &QShortcut::activated, this, &CConfigDlg::OnAbout);
   qApp->installEventFilter(this);
@@ -138,6 +141,9 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
 
 CConfigDlg::~CConfigDlg() {
   qApp->removeEventFilter(this);
+  // The station observes the logic: it goes while the logic is still there.
+  delete m_station;
+  m_station = nullptr;
   m_ui.RequestQuit();
 }
 
@@ -226,6 +232,8 @@ void CConfigDlg::BuildWindow() {
   auto* root = new QVBoxLayout(this);
   root->addLayout(top, 0);
   root->addLayout(middle, 0);
+  m_station = new StationPanel(m_logic, m_state, *this, this);
+  root->addWidget(m_station, 0);
   root->addWidget(BuildDebugGroup(), 1);
 }
 
@@ -848,6 +856,18 @@ void CConfigDlg::StartNoticeTimer(int milliseconds) {
 
 void CConfigDlg::KillNoticeTimer() {
   m_noticeTimer.stop();
+}
+
+void CConfigDlg::StartTestTimer(int milliseconds) {
+  m_testTimer.start(milliseconds);
+}
+
+void CConfigDlg::KillTestTimer() {
+  m_testTimer.stop();
+}
+
+void CConfigDlg::ShowStatusLine(const std::string& gbkText) {
+  m_station->ShowStatusLine(QString::fromStdString(gbk::ToUtf8(gbkText)));
 }
 
 void CConfigDlg::AppendToLogPane(const std::string& gbkText) {

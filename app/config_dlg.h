@@ -26,6 +26,7 @@ class QRadioButton;
 class QSocketNotifier;
 class LogPane;
 class SatelliteView;
+class StationPanel;
 
 class CConfigDlg final : public QDialog, public DialogSurface {
   Q_OBJECT
@@ -58,6 +59,9 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   std::optional<std::string> AskLogFileName() override;
   void ShowPortProblem(const std::string& gbkText) override;
   void ShowPortDetails(const std::string& utf8Text) override;
+  void ShowStatusLine(const std::string& gbkText) override;
+  void StartTestTimer(int milliseconds) override;
+  void KillTestTimer() override;
 
   // The widget of a control id (nullptr if none).
   [[nodiscard]] QWidget* Control(int id) const;
@@ -67,6 +71,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   [[nodiscard]] QtUiDispatcher& Dispatcher() { return m_ui; }
   [[nodiscard]] QLabel* PortProblemLabel() const { return m_portProblem; }
   [[nodiscard]] SatelliteView* SatellitePanel() const { return m_satelliteView; }
+  [[nodiscard]] StationPanel* Station() const { return m_station; }
 
   // Tests replace the modal parts: a box is reported instead of shown, the Save As answer is
   // scripted. Without hooks the real dialogs open.
@@ -151,6 +156,8 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QLabel* m_searchStatus = nullptr;
   SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
+  QTimer m_testTimer;
+  StationPanel* m_station = nullptr;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may
   // reach (this window, the dispatcher) still exists.

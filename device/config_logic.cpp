@@ -73,6 +73,7 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
         std::string reply(text.substr(kReplyPrefix.size()));
         reply += "\r\n";
         ParseReply(reply.c_str());
+        if (m_observer != nullptr) m_observer->OnReply(reply.c_str());
       }
     });
   }
@@ -118,6 +119,7 @@ void ConfigLogic::OnMonitorEnded(int /*portNumber*/) {
   // The port went away under the monitor thread (unplugged, or its peer died without a
   // notice). Handle it as a removal, so the window never shows a connection that is gone;
   // a removal notice arriving as well only rescans once more.
+  NotifyLinkDown();
   OnDeviceChange(kDeviceRemoveComplete, 0);
 }
 
@@ -212,6 +214,16 @@ void ConfigLogic::OnSaveToFile() {
   m.m_saving = true;
   m.m_saveCaption = T(kStopSaving);
   m_surface.UpdateData(false);
+}
+
+void ConfigLogic::ShowNoticeOnStatusLine(const std::string& text) {
+  m_surface.ShowStatusLine(text);
+  const std::string time = loglines::Now(m_logOptions.dateAndMilliseconds);
+  const std::string line = loglines::Compose("*", time, text);
+  if (m.m_pauseCaption == T(kPauseDisplay)) m_surface.AppendToLogPane(line);
+  WriteLogFile(m_logOptions.extrasInFile
+                   ? line
+                   : loglines::Compose("*", loglines::TimeOfDayPart(time), text));
 }
 
 void ConfigLogic::WriteLogFile(const std::string& text) {

@@ -16,6 +16,7 @@
 #include "device/dialog_state.h"
 #include "device/dialog_surface.h"
 #include "device/log_lines.h"
+#include "device/logic_observer.h"
 #include "gps/nmea_parser.h"
 #include "link/frame_decoder.h"
 #include "platform/device_notices.h"
@@ -33,7 +34,12 @@ struct ConsoleEnvironment {
   ports::PortListRoots roots;  // portsFolder filled from serial::PortsFolder() when empty
   bool useUdev = true;
   unsigned settleMilliseconds = 3000;
+  // How long the factory test may take before its result reads FAIL.
+  int testTimeoutMilliseconds = 60000;
 };
+
+// What the operator sees about a port (UTF-8): its node, USB identity, maker and serial.
+std::string PortDetailsText(const ports::PortEntry& entry);
 
 class ConfigLogic final : public PortOwner {
  public:
@@ -96,6 +102,10 @@ class ConfigLogic final : public PortOwner {
   void OnSend();
   void OnDomainCheck();
   void OnStartTest();
+  // Sends the test request and starts its time-out (the environment's unless given).
+  void StartFactoryTest(int timeoutMilliseconds = 0);
+  // The test time-out ended: a result still incomplete reads FAIL.
+  void OnTestTimerProc();
 
   // --- Replies and notices -----------------------------------------------------------
   void ParseReply(const char* reply);
@@ -122,6 +132,13 @@ class ConfigLogic final : public PortOwner {
   void SetLogOptions(const loglines::LogOptions& options) { m_logOptions = options; }
   [[nodiscard]] const loglines::LogOptions& LogOptions() const { return m_logOptions; }
 
+  // --- Production station -------------------------------------------------------------
+  // The observer follows the link and the replies (nullptr: none). In station mode notices
+  // go to the status line and the log instead of boxes.
+  void SetObserver(LogicObserver* observer) { m_observer = observer; }
+  void SetStationMode(bool on) { m_stationMode = on; }
+  [[nodiscard]] bool StationMode() const { return m_stationMode; }
+
   // --- For the window and tests ------------------------------------------------------
   [[nodiscard]] devlink::FrameDecoder& Decoder() { return *m_decoder; }
   [[nodiscard]] const gps::NmeaTables& GpsTables() const { return m_gps; }
@@ -139,6 +156,9 @@ class ConfigLogic final : public PortOwner {
   bool FinalOpen(int index, const std::vector<std::string>& portNames);
   bool ProbeEntry(int index, const std::vector<std::string>& portNames);
   void ExplainPortFailure(const ports::PortEntry* entry, const serial::PortError& error);
+  void NotifyLinkDown();
+  [[nodiscard]] bool CurrentPortListed();
+  void ShowNoticeOnStatusLine(const std::string& text);
   void LogReceived(std::int32_t sequence, std::string_view text, bool nmea, std::string& fileText,
                    std::string& paneText);
   void LogSent(std::string frameText);
@@ -154,6 +174,10 @@ class ConfigLogic final : public PortOwner {
   std::FILE* m_logFile = nullptr;
   loglines::LogOptions m_logOptions;
   std::vector<ports::PortEntry> m_lastPorts;
+  LogicObserver* m_observer = nullptr;
+  bool m_linkUpNotified = false;
+  bool m_stationMode = false;
+  bool m_testTimedOut = false;
   notices::DeviceNoticeSource m_notices;
   // Last: destroyed first, so the monitor thread stops before anything it reaches goes away.
   CCommPort m_port;

@@ -6,10 +6,9 @@
 #include <string>
 
 #include "device/config_logic.h"
+#include "device/set_commands.h"
 
 namespace {
-
-constexpr std::size_t kImeiLength = 15;
 
 void ShowMessage(DialogSurface& surface, const std::string& text) {
   surface.MessageBox(text, MessageIcon::kNone, T(kAppTitle));
@@ -67,25 +66,20 @@ void ConfigLogic::OnReadUpload() {
 void ConfigLogic::OnSetAddress() {
   if (!IsConnected()) return;
   m_surface.UpdateData(true);
-  if (m.m_serverAddr.empty() || m.m_serverPort.empty()) {
-    ShowMessage(m_surface, T(kMsgAddrEmpty));
+  if (const auto refused = setcmd::CheckAddress(m.m_serverAddr, m.m_serverPort)) {
+    ShowMessage(m_surface, texts::Gbk(*refused));
     return;
   }
-  const std::string command = "ip_url," + m.m_serverAddr + ",port," + m.m_serverPort + ",url," +
-                              (m.m_useDomain ? "1" : "0");
-  SendUartCommand(command.c_str());
+  SendUartCommand(setcmd::Address(m.m_serverAddr, m.m_serverPort, m.m_useDomain).c_str());
 }
 
 void ConfigLogic::OnSetImei() {
   if (!IsConnected()) return;
   m_surface.UpdateData(true);
-  if (m.m_imei.empty()) {
-    ShowMessage(m_surface, T(kMsgImeiEmpty));
-    return;
-  }
-  // Only the byte count is checked: the device takes any 15 characters.
-  if (m.m_imei.size() != kImeiLength) {
-    ShowMessage(m_surface, T(kMsgImeiLength));
+  const auto refused = setcmd::CheckImei(m.m_imei);
+  if (refused) ShowMessage(m_surface, texts::Gbk(*refused));
+  if (refused == texts::Id::kMsgImeiEmpty) return;
+  if (refused) {
     m.m_imei.clear();
     m_surface.UpdateData(false);
     return;
@@ -95,26 +89,23 @@ void ConfigLogic::OnSetImei() {
 }
 
 void ConfigLogic::OnSetNumbers() {
-  SendSet(*this, m_surface, [this] {
-    return "center_number," + m.m_centerNumber + ",slave_number," + m.m_slaveNumber;
-  });
+  SendSet(*this, m_surface, [this] { return setcmd::Numbers(m.m_centerNumber, m.m_slaveNumber); });
 }
 
 void ConfigLogic::OnSetLanguage() {
-  SendSet(*this, m_surface, [this] { return "language," + m.m_language + ",zone," + m.m_zone; });
+  SendSet(*this, m_surface, [this] { return setcmd::Language(m.m_language, m.m_zone); });
 }
 
 void ConfigLogic::OnSetSos() {
-  SendSet(*this, m_surface,
-          [this] { return "sos1," + m.m_sos1 + ",sos2," + m.m_sos2 + ",sos3," + m.m_sos3; });
+  SendSet(*this, m_surface, [this] { return setcmd::Sos(m.m_sos1, m.m_sos2, m.m_sos3); });
 }
 
 void ConfigLogic::OnSetMonitor() {
-  SendSet(*this, m_surface, [this] { return "monitor," + m.m_monitorNumber; });
+  SendSet(*this, m_surface, [this] { return setcmd::Monitor(m.m_monitorNumber); });
 }
 
 void ConfigLogic::OnSetUpload() {
-  SendSet(*this, m_surface, [this] { return "upload," + m.m_uploadInterval; });
+  SendSet(*this, m_surface, [this] { return setcmd::Upload(m.m_uploadInterval); });
 }
 
 void ConfigLogic::OnSend() {
@@ -141,5 +132,5 @@ void ConfigLogic::OnDomainCheck() {
 // scan starts it. Silent either way.
 void ConfigLogic::OnStartTest() {
   m_surface.UpdateData(true);
-  if (m.m_testEnabled && m.m_linkState == T(kLinkConnected)) SendUartCommand("factory_test");
+  if (m.m_testEnabled && m.m_linkState == T(kLinkConnected)) StartFactoryTest();
 }

@@ -176,7 +176,10 @@ void ConfigLogic::ParseReply(const char* reply) {
     m.m_gsmOk = fields.Is(1, kConfirmed);
     m.m_gpsOk = fields.Is(3, kConfirmed);
     m.m_keyOk = fields.Is(5, kConfirmed);
-    m.m_testResult = m.m_gsmOk && m.m_gpsOk && m.m_keyOk ? T(kPass) : T(kTesting);
+    const bool passed = m.m_gsmOk && m.m_gpsOk && m.m_keyOk;
+    // Once the time-out has ended the test, an incomplete result stays a failure.
+    m.m_testResult = passed ? T(kPass) : m_testTimedOut ? T(kFail) : T(kTesting);
+    if (passed) m_surface.KillTestTimer();
     m_surface.UpdateData(false);
     return;
   }
@@ -191,6 +194,13 @@ void ConfigLogic::ParseReply(const char* reply) {
 }
 
 void ConfigLogic::ShowNoticeLater(const char* text) {
+  if (m_stationMode) {
+    // After the receive handler, so the log shows the notice below its reply.
+    m_ui.Post([this, notice = std::string(text != nullptr ? text : "")] {
+      ShowNoticeOnStatusLine(notice);
+    });
+    return;
+  }
   std::memset(m_noticeText, 0, sizeof m_noticeText);
   if (text != nullptr) std::strncpy(m_noticeText, text, sizeof m_noticeText - 1);
   // A restart replaces a pending notice: only the latest text is shown.
@@ -202,4 +212,19 @@ void ConfigLogic::NoticeTimerProc() {
   // The box runs its own event loop; a notice arriving meanwhile must not change this text.
   const std::string text = m_noticeText;
   m_surface.MessageBox(text, MessageIcon::kNone, T(kAppTitle));
+}
+
+void ConfigLogic::StartFactoryTest(int timeoutMilliseconds) {
+  SendUartCommand("factory_test");
+  m_testTimedOut = false;
+  m_surface.StartTestTimer(timeoutMilliseconds > 0 ? timeoutMilliseconds
+                                                   : m_env.testTimeoutMilliseconds);
+}
+
+void ConfigLogic::OnTestTimerProc() {
+  m_surface.KillTestTimer();
+  if (m.m_linkState != T(kLinkConnected) || m.m_testResult == T(kPass)) return;
+  m_testTimedOut = true;
+  m.m_testResult = T(kFail);
+  m_surface.UpdateData(false);
 }

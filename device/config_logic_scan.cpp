@@ -1,5 +1,6 @@
 // Port discovery, connection and hot-plug.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -39,7 +40,8 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// What the operator sees about the connected port (UTF-8).
+}  // namespace
+
 std::string PortDetailsText(const ports::PortEntry& entry) {
   if (entry.isVirtual) return "virtual tracker port → " + entry.node;
   std::string text = BaseName(entry.node);
@@ -54,6 +56,8 @@ std::string PortDetailsText(const ports::PortEntry& entry) {
   if (!entry.usbInterface.empty()) text += " · interface " + entry.usbInterface;
   return text;
 }
+
+namespace {
 
 bool IsWorthExplaining(const serial::PortError& error) {
   switch (error.status) {
@@ -164,6 +168,7 @@ bool ConfigLogic::ScanAndConnect() {
   const auto finalOpen = [&](int index) {
     if (FinalOpen(index, portNames)) return finish(true);
     noteFailure(index);
+    NotifyLinkDown();
     // The close step has closed the port: a window still saying "connected" would lie.
     if (m.m_linkState == T(kLinkConnected)) {
       ShowNoDeviceTexts(m, *m_decoder);
@@ -175,6 +180,7 @@ bool ConfigLogic::ScanAndConnect() {
   const auto noDevice = [&] {
     // Nothing was probed, so a port from an earlier connection may still be open.
     if (m_port.IsOpen()) CloseStep();
+    NotifyLinkDown();
     ShowNoDeviceTexts(m, *m_decoder);
     m_surface.ShowPortDetails({});
     m_surface.UpdateData(false);
@@ -234,7 +240,13 @@ bool ConfigLogic::FinalOpen(int index, const std::vector<std::string>& portNames
   m_surface.ShowPortDetails(entry != nullptr ? PortDetailsText(*entry) : std::string());
   m_surface.UpdateData(false);
   SendAtText("connect ok!#");
-  if (m.m_testEnabled) SendUartCommand("factory_test");
+  m_surface.KillTestTimer();
+  m_testTimedOut = false;
+  if (m.m_testEnabled) StartFactoryTest();
+  if (m_observer != nullptr) {
+    m_linkUpNotified = true;
+    m_observer->OnLinkUp(portName, entry != nullptr ? PortDetailsText(*entry) : std::string());
+  }
   return true;
 }
 
@@ -244,6 +256,19 @@ void ConfigLogic::ExplainPortFailure(const ports::PortEntry* entry,
                            : entry != nullptr    ? entry->node
                                                  : std::string();
   m_surface.ShowPortProblem(PortProblemText(error, node));
+}
+
+void ConfigLogic::NotifyLinkDown() {
+  if (!m_linkUpNotified) return;
+  m_linkUpNotified = false;
+  if (m_observer != nullptr) m_observer->OnLinkDown();
+}
+
+bool ConfigLogic::CurrentPortListed() {
+  std::vector<std::string> names;
+  const int count = EnumSerialPorts(nullptr, &names);
+  const std::string current = gbk::ToUtf8(m.m_portName);
+  return std::find(names.begin(), names.begin() + count, current) != names.begin() + count;
 }
 
 void ConfigLogic::CloseStep() {
@@ -278,6 +303,8 @@ bool ConfigLogic::OnDeviceChange(std::uint32_t eventCode, std::uint32_t /*eventD
     // A quit asked for during the wait: no new connection on the way out.
     if (!m_ui.QuitRequested()) ScanAndConnect();
   } else if (eventCode == kDeviceRemoveComplete) {
+    // Any removal rescans, but only the tracker's own port going away ends its session.
+    if (m_linkUpNotified && !CurrentPortListed()) NotifyLinkDown();
     CloseStep();
     PumpedDelay(m_ui, m_env.settleMilliseconds);
     if (!m_ui.QuitRequested()) {

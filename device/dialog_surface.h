@@ -45,4 +45,12 @@ class DialogSurface {
 
   // The USB identity of the current port, for the operator (a tooltip on the port name).
   virtual void ShowPortDetails(const std::string& utf8Text) = 0;
+
+  // Station mode: a notice goes to a status line instead of a box.
+  virtual void ShowStatusLine(const std::string& /*gbkText*/) {}
+
+  // The factory test's time-out, a one-shot timer; when it fires the surface calls
+  // ConfigLogic::OnTestTimerProc. Without one the result waits for the device alone.
+  virtual void StartTestTimer(int /*milliseconds*/) {}
+  virtual void KillTestTimer() {}
 };

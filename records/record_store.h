@@ -22,11 +22,11 @@ struct StoreStatus {
 };
 
 struct RecordFilter {
-  std::string imei;                  // empty: any
-  std::optional<bool> passed;        // nullopt: any verdict
-  std::string fromUtc;               // inclusive ISO 8601 bound on startedUtc; empty: open
-  std::string toUtc;                 // exclusive bound; empty: open
-  std::size_t limit = 0;             // 0: no limit; newest first when set
+  std::string imei;            // empty: any
+  std::optional<bool> passed;  // nullopt: any verdict
+  std::string fromUtc;         // inclusive ISO 8601 bound on startedUtc; empty: open
+  std::string toUtc;           // exclusive bound; empty: open
+  std::size_t limit = 0;       // 0: no limit; newest first when set
 };
 
 struct DayCounts {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
-  qt6-base-dev libqt6svg6 libudev-dev libgtest-dev
+  qt6-base-dev libqt6svg6 libudev-dev libgtest-dev libsqlite3-dev
   fonts-noto-cjk xvfb xauth
 )
 

@@ -12,6 +12,20 @@
 
 extern char** environ;
 
+bool ConsoleHarness::RunUntil(const std::function<bool()>& done,
+                              std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (ui.RunUntil(done, std::chrono::milliseconds(10))) return true;
+    pollfd notices{logic.DeviceNoticeFd(), POLLIN, 0};
+    if (notices.fd >= 0 && ::poll(&notices, 1, 0) > 0 && (notices.revents & POLLIN) != 0) {
+      logic.OnDeviceNoticesReadable();
+    }
+  }
+  return true;
+}
+
 SimProcess::SimProcess(const std::string& program, const std::string& portsFolder,
                        std::vector<std::string> extraArguments) {
   int pipeFds[2];

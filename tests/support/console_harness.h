@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,11 @@ class ConsoleHarness {
       : logic(state, surface, ui, {tree.Roots(), false, settleMilliseconds}) {}
 
   [[nodiscard]] const std::string& PortsFolder() const { return tree.Roots().portsFolder; }
+
+  // Runs the UI loop until `done()` holds or `timeout` passes; returns done(). Between short
+  // runs it reads pending device notices, as the window's socket notifier does.
+  bool RunUntil(const std::function<bool()>& done,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   fake::FakeSysfs tree;  // first: outlives the logic that looks at it
   StdUiDispatcher ui;
@@ -52,3 +58,9 @@ class SimProcess {
   int stdout_ = -1;
   std::string buffered_;
 };
+
+// tracker-sim arguments for nothing but answers: no NMEA, status reports or plain log lines.
+inline std::vector<std::string> Quiet(std::vector<std::string> extra = {}) {
+  extra.insert(extra.end(), {"--no-nmea", "--status-interval", "0", "--log-interval", "0"});
+  return extra;
+}

@@ -134,6 +134,10 @@ std::vector<std::string> NmeaDrive::Tick(UtcTimeOfDay time) {
 
 // A fix most of the time, with short spells without one (a tunnel, tall buildings).
 void NmeaDrive::AdvanceFixState() {
+  if (neverFix_) {
+    hasFix_ = false;
+    return;
+  }
   if (--spellLeft_ > 0) return;
   hasFix_ = !hasFix_;
   if (hasFix_) {

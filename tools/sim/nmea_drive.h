@@ -46,6 +46,8 @@ class NmeaDrive {
   // One second of receiver output: $GPGGA, $GPGSA, then the $GPGSV group; with GLONASS
   // $GNGGA, a $GNGSA for each system, then the $GPGSV and $GLGSV groups.
   std::vector<std::string> Tick(UtcTimeOfDay time);
+  // A receiver that tracks satellites but never gets a fix.
+  void SetNeverFix(bool never) { neverFix_ = never; }
 
  private:
   void AdvanceFixState();
@@ -62,6 +64,7 @@ class NmeaDrive {
 
   std::mt19937 random_;
   bool hasFix_ = false;
+  bool neverFix_ = false;
   int spellLeft_ = 3;  // seconds left of the current fix or no-fix spell (cold start first)
   bool differential_ = false;
   double loopAngle_ = 0;  // radians around the loop

@@ -70,6 +70,26 @@ std::string FailValue(std::string_view text, std::array<bool, 3>* out) {
   return {};
 }
 
+std::string KeyList(std::string_view text, std::vector<std::string>* out) {
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    if (comma == 0) break;
+    out->emplace_back(text.substr(0, comma));
+    if (comma == std::string_view::npos) return {};
+    text = text.substr(comma + 1);
+  }
+  return "expects keys, e.g. sos1,monitor";
+}
+
+std::string Misreport(std::string_view text,
+                      std::vector<std::pair<std::string, std::string>>* out) {
+  const std::size_t equals = text.find('=');
+  if (equals == 0 || equals == std::string_view::npos) return "expects KEY=VALUE, e.g. sos2=110";
+  std::string problem = PresetProblem(text.substr(equals + 1));
+  if (problem.empty()) out->emplace_back(text.substr(0, equals), text.substr(equals + 1));
+  return problem;
+}
+
 struct Option {
   OptionInfo info;
   Handler handle;
@@ -116,6 +136,18 @@ std::vector<Option> Options(SimOptions& o) {
       {{"--upload", "TEXT", "upload interval"}, preset(&p.uploadInterval)},
       {{"--fail-test", "PARTS", "factory test fails these parts: gsm,gps,key"},
        [&o](std::string_view v) { return FailValue(v, &o.failTest); }},
+      {{"--refuse-set", "KEYS", "sets of these keys answer \"error\", e.g. sos1,monitor"},
+       [&o](std::string_view v) { return KeyList(v, &o.stepFaults.refuseSet); }},
+      {{"--misreport", "KEY=VALUE", "reads of KEY answer VALUE (repeatable)"},
+       [&o](std::string_view v) { return Misreport(v, &o.stepFaults.misreport); }},
+      {{"--no-test-result", "", "echo the factory test, never answer it"},
+       flag(&o.stepFaults.noTestResult, true)},
+      {{"--no-fix", "", "the GPS never gets a fix"}, flag(&o.neverFix, true)},
+      {{"--unplug-on", "KEY", "remove the port when a command with this first key comes"},
+       [&o](std::string_view v) {
+         o.unplugOnKey = std::string(v);
+         return std::string(v.empty() ? "expects a key, e.g. factory_test" : "");
+       }},
       {{"--no-nmea", "", "no GPS sentences"}, flag(&o.nmea, false)},
       {{"--glonass", "", "the built-in drive receives GLONASS too (GN, GL talkers)"},
        flag(&o.glonass, true)},

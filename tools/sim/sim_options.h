@@ -14,6 +14,9 @@ namespace sim {
 struct SimOptions {
   TrackerParams presets;
   std::array<bool, 3> failTest{};  // indexed by TestPart
+  StepFaults stepFaults;
+  bool neverFix = false;    // the GPS never gets a fix
+  std::string unplugOnKey;  // remove the port when a command with this first key comes
 
   int portNumber = 0;       // preferred COM number (97..127), 0: the lowest free one
   std::string portsFolder;  // empty: serial::PortsFolder()

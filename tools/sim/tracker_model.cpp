@@ -29,15 +29,6 @@ std::string UartPayload(std::string_view reply) {
   return payload;
 }
 
-// One key of a command: "?" reads, anything else sets. Unknown keys answer "error".
-std::string AnswerField(TrackerParams& params, std::string_view key, std::string_view value) {
-  std::string* param = ParamForKey(params, key);
-  if (param == nullptr) return "error";
-  if (value == "?" || IsReadOnlyKey(key)) return *param;
-  *param = std::string(value);
-  return "ok";
-}
-
 }  // namespace
 
 std::string* ParamForKey(TrackerParams& params, std::string_view key) {
@@ -86,6 +77,23 @@ std::string TrackerModel::StatusReport(int gsmSignal, int agpsCount, int gpsCoun
                      ",gps," + std::to_string(gpsCount) + ",sim,1");
 }
 
+// One key of a command: "?" reads, anything else sets. Unknown keys answer "error".
+std::string TrackerModel::AnswerField(std::string_view key, std::string_view value) {
+  std::string* param = ParamForKey(params_, key);
+  if (param == nullptr) return "error";
+  if (value == "?" || IsReadOnlyKey(key)) {
+    for (const auto& [faultKey, faultValue] : faults_.misreport) {
+      if (faultKey == key) return faultValue;
+    }
+    return *param;
+  }
+  for (const auto& refused : faults_.refuseSet) {
+    if (refused == key) return "error";
+  }
+  *param = std::string(value);
+  return "ok";
+}
+
 Answer TrackerModel::AnswerText(std::string_view text) {
   if (text.starts_with(kUartPrefix)) return AnswerCommand(text.substr(kUartPrefix.size()));
   if (text.starts_with(kAtPrefix)) return AnswerFreeText(text.substr(kAtPrefix.size()));
@@ -100,6 +108,7 @@ Answer TrackerModel::AnswerCommand(std::string_view text) {
   const std::string_view command = text.substr(0, end);
   if (command.empty()) return {{}, "empty command ignored"};
   if (command == kFactoryTest) {
+    if (faults_.noTestResult) return {{{UartPayload(kFactoryTest), {}}}, {}};
     return {{{UartPayload(kFactoryTest), {}}, {UartPayload(TestResult()), kTestDuration}}, {}};
   }
   const std::vector<std::string_view> fields = SplitFields(command);
@@ -109,7 +118,7 @@ Answer TrackerModel::AnswerCommand(std::string_view text) {
     if (i > 0) reply += ',';
     reply += fields[i];
     reply += ',';
-    reply += AnswerField(params_, fields[i], value);
+    reply += AnswerField(fields[i], value);
   }
   return {{{UartPayload(reply), {}}}, {}};
 }

@@ -37,6 +37,13 @@ std::string PresetProblem(std::string_view value);
 
 enum class TestPart { kGsm, kGps, kKey };
 
+// Ways a production station's steps can fail on this tracker.
+struct StepFaults {
+  std::vector<std::string> refuseSet;                          // keys whose sets answer "error"
+  std::vector<std::pair<std::string, std::string>> misreport;  // key, value its reads answer
+  bool noTestResult = false;  // the factory test is echoed, never answered
+};
+
 struct Reply {
   std::string payload;  // the frame's whole payload, e.g. "AT+uart:imei,ok#"
   std::chrono::milliseconds delay{0};
@@ -55,6 +62,7 @@ class TrackerModel {
   Answer AnswerText(std::string_view text);
 
   void SetTestFailure(TestPart part, bool fails);
+  void SetStepFaults(StepFaults faults) { faults_ = std::move(faults); }
   // "AT+uart:gsm,<signal>,agps,<n>,gps,<n>,sim,1#"
   static std::string StatusReport(int gsmSignal, int agpsCount, int gpsCount);
 
@@ -66,10 +74,12 @@ class TrackerModel {
   Answer AnswerCommand(std::string_view command);
   Answer AnswerFreeText(std::string_view text);
   std::string TestResult() const;
+  std::string AnswerField(std::string_view key, std::string_view value);
 
   TrackerParams presets_;
   TrackerParams params_;
   std::array<bool, 3> testFails_{};
+  StepFaults faults_;
 };
 
 }  // namespace sim

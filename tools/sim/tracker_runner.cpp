@@ -39,6 +39,7 @@ TrackerModel ModelFrom(const SimOptions& options) {
   model.SetTestFailure(TestPart::kGsm, options.failTest[0]);
   model.SetTestFailure(TestPart::kGps, options.failTest[1]);
   model.SetTestFailure(TestPart::kKey, options.failTest[2]);
+  model.SetStepFaults(options.stepFaults);
   return model;
 }
 
@@ -83,6 +84,7 @@ TrackerRunner::TrackerRunner(SimOptions options, std::FILE* out, std::FILE* err)
       model_(ModelFrom(options_)),
       drive_(random_(), options_.glonass) {
   if (options_.portsFolder.empty()) options_.portsFolder = serial::PortsFolder();
+  drive_.SetNeverFix(options_.neverFix);
   lastPortNumber_ = options_.portNumber;
 }
 
@@ -276,6 +278,13 @@ void TrackerRunner::ReadConsole() {
 
 void TrackerRunner::OnConsoleText(std::string_view text) {
   if (options_.verbose) Note("received \"" + std::string(text) + "\"");
+  if (IsUnplugCommand(text)) {
+    Note("unplugged on \"" + std::string(text) + "\"");
+    options_.unplugOnKey.clear();  // once, as a person pulling the cable would
+    Unplug();
+    if (options_.replugAfter >= 0) replugAt_ = Clock::now() + Seconds(options_.replugAfter);
+    return;
+  }
   Answer answer = model_.AnswerText(text);
   if (!answer.problem.empty()) Note(answer.problem + ": \"" + std::string(text) + "\"");
   for (Reply& reply : answer.replies) {
@@ -285,6 +294,16 @@ void TrackerRunner::OnConsoleText(std::string_view text) {
       delayed_.push_back({Clock::now() + reply.delay, std::move(reply.payload)});
     }
   }
+}
+
+// "AT+uart:<key>,..." or "AT+uart:<key>#" with the key --unplug-on names.
+bool TrackerRunner::IsUnplugCommand(std::string_view text) const {
+  const std::string& key = options_.unplugOnKey;
+  constexpr std::string_view kPrefix = "AT+uart:";
+  if (key.empty() || !text.starts_with(kPrefix)) return false;
+  text.remove_prefix(kPrefix.size());
+  return text.starts_with(key) && text.size() > key.size() &&
+         (text[key.size()] == ',' || text[key.size()] == '#');
 }
 
 void TrackerRunner::Send(const std::string& payload) {

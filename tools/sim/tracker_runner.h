@@ -62,6 +62,7 @@ class TrackerRunner {
   void TopUpFlood();
   void ReadConsole();
   void OnConsoleText(std::string_view text);
+  [[nodiscard]] bool IsUnplugCommand(std::string_view text) const;
   void Send(const std::string& payload);
   void Enqueue(const std::vector<std::uint8_t>& frame);
   void DropStaleFrames();

@@ -1,0 +1,156 @@
+#include "app/records_view.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimeZone>
+#include <QVBoxLayout>
+
+#include "app/ui_text.h"
+#include "records/csv_export.h"
+
+namespace {
+
+constexpr std::size_t kLastUnits = 500;
+
+QString U(const std::string& utf8) {
+  return QString::fromStdString(utf8);
+}
+
+QString ReasonsText(const records::UnitRecord& record) {
+  QStringList parts;
+  for (const auto& r : record.reasons) {
+    parts << QStringLiteral("%1: %2 / %3").arg(U(r.step), U(r.expected), U(r.actual));
+  }
+  return parts.join(QStringLiteral("; "));
+}
+
+}  // namespace
+
+std::string UtcBoundOfLocalDay(const QDate& date) {
+  const QDateTime local(date, QTime(0, 0), QTimeZone::systemTimeZone());
+  return local.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toStdString();
+}
+
+RecordsView::RecordsView(records::RecordStore& store, QWidget* parent)
+    : QDialog(parent), store_(store) {
+  setWindowTitle(UiText(texts::Id::kRecordsTitle));
+  auto* root = new QVBoxLayout(this);
+  counts_ = new QLabel(this);
+  counts_->setObjectName(QStringLiteral("recordsCounts"));
+  QFont big = counts_->font();
+  big.setBold(true);
+  counts_->setFont(big);
+  root->addWidget(counts_);
+
+  auto* filters = new QHBoxLayout;
+  auto label = [&](texts::Id id, QWidget* buddy) {
+    auto* l = new QLabel(UiText(id), this);
+    l->setBuddy(buddy);
+    buddy->setAccessibleName(l->text());
+    filters->addWidget(l);
+    filters->addWidget(buddy);
+  };
+  imei_ = new QLineEdit(this);
+  label(texts::Id::kRecordsImei, imei_);
+  verdict_ = new QComboBox(this);
+  verdict_->addItems(
+      {UiText(texts::Id::kRecordsAll), QStringLiteral("PASS"), QStringLiteral("FAIL")});
+  label(texts::Id::kRecordsVerdict, verdict_);
+  from_ = new QDateEdit(QDate::currentDate(), this);
+  to_ = new QDateEdit(QDate::currentDate(), this);
+  for (QDateEdit* edit : {from_, to_}) {
+    edit->setCalendarPopup(true);
+    edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+  }
+  label(texts::Id::kRecordsFrom, from_);
+  label(texts::Id::kRecordsTo, to_);
+  auto* refresh = new QPushButton(UiText(texts::Id::kRecordsRefresh), this);
+  auto* exportButton = new QPushButton(UiText(texts::Id::kRecordsExport), this);
+  for (QPushButton* b : {refresh, exportButton}) {
+    b->setAutoDefault(false);
+    filters->addWidget(b);
+  }
+  root->addLayout(filters);
+
+  table_ = new QTableWidget(this);
+  const QStringList columns = UiText(texts::Id::kRecordsColumns).split(QLatin1Char('|'));
+  table_->setColumnCount(static_cast<int>(columns.size()));
+  table_->setHorizontalHeaderLabels(columns);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  root->addWidget(table_, 1);
+
+  connect(refresh, &QPushButton::clicked, this, &RecordsView::Refresh);
+  connect(imei_, &QLineEdit::returnPressed, this, &RecordsView::Refresh);
+  connect(verdict_, &QComboBox::currentIndexChanged, this, &RecordsView::Refresh);
+  connect(exportButton, &QPushButton::clicked, this, [this] {
+    const QString path = QFileDialog::getSaveFileName(this, {}, QStringLiteral("records.csv"),
+                                                      UiText(texts::Id::kRecordsCsvFilter));
+    if (!path.isEmpty()) ExportTo(path);
+  });
+  resize(1000, 600);
+  Refresh();
+}
+
+void RecordsView::Refresh() {
+  const QDate today = QDate::currentDate();
+  records::DayCounts counts;
+  const auto status =
+      store_.Count(UtcBoundOfLocalDay(today), UtcBoundOfLocalDay(today.addDays(1)), &counts);
+  counts_->setText(
+      status.ok ? UiText(texts::Id::kRecordsToday) +
+                      QStringLiteral("PASS %1    FAIL %2").arg(counts.passed).arg(counts.failed)
+                : U(status.message));
+  records::RecordFilter filter;
+  filter.imei = imei_->text().trimmed().toStdString();
+  if (verdict_->currentIndex() > 0) filter.passed = verdict_->currentIndex() == 1;
+  filter.limit = kLastUnits;
+  std::vector<records::UnitRecord> found;
+  if (auto queried = store_.Query(filter, &found); !queried.ok) Tell(U(queried.message));
+  table_->setRowCount(static_cast<int>(found.size()));
+  for (int row = 0; row < static_cast<int>(found.size()); ++row) {
+    const auto& r = found[static_cast<std::size_t>(row)];
+    const QString cells[] = {
+        U(r.startedUtc),   U(r.imei),
+        U(r.firmware),     r.passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"),
+        ReasonsText(r),    U(r.station),
+        U(r.operatorName), U(r.port)};
+    for (int col = 0; col < static_cast<int>(std::size(cells)); ++col) {
+      auto* item = new QTableWidgetItem(cells[col]);
+      if (col == 3)
+        item->setForeground(r.passed ? QColor(0x2e, 0x7d, 0x32) : QColor(0xc6, 0x28, 0x28));
+      table_->setItem(row, col, item);
+    }
+  }
+}
+
+bool RecordsView::ExportTo(const QString& path) {
+  records::RecordFilter filter;
+  filter.fromUtc = UtcBoundOfLocalDay(std::min(from_->date(), to_->date()));
+  filter.toUtc = UtcBoundOfLocalDay(std::max(from_->date(), to_->date()).addDays(1));
+  std::size_t written = 0;
+  const auto status =
+      records::ExportCsv(store_, filter, QFile::encodeName(path).toStdString(), &written);
+  Tell(status.ok ? UiText(texts::Id::kRecordsExported) + QString::number(written)
+                 : UiText(texts::Id::kRecordsExportFailed) + U(status.message));
+  return status.ok;
+}
+
+void RecordsView::Tell(const QString& text) {
+  if (messageHook) {
+    messageHook(text);
+    return;
+  }
+  QMessageBox::information(this, windowTitle(), text);
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The station's records: today's PASS and FAIL counts, the last units (filtered by IMEI or
+// verdict), and a date range exported as CSV.
+
+#include <QDialog>
+
+#include "records/record_store.h"
+
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QTableWidget;
+
+class RecordsView final : public QDialog {
+  Q_OBJECT
+ public:
+  RecordsView(records::RecordStore& store, QWidget* parent);
+
+  void Refresh();
+  // Writes the records of the chosen dates (local days, both included) to `path`.
+  bool ExportTo(const QString& path);
+
+  [[nodiscard]] QLabel* Counts() const { return counts_; }
+  [[nodiscard]] QTableWidget* Table() const { return table_; }
+  [[nodiscard]] QLineEdit* ImeiFilter() const { return imei_; }
+  [[nodiscard]] QComboBox* VerdictFilter() const { return verdict_; }
+  [[nodiscard]] QDateEdit* From() const { return from_; }
+  [[nodiscard]] QDateEdit* To() const { return to_; }
+
+  std::function<void(const QString& text)> messageHook;
+
+ private:
+  void Tell(const QString& text);
+
+  records::RecordStore& store_;
+  QLabel* counts_ = nullptr;
+  QLineEdit* imei_ = nullptr;
+  QComboBox* verdict_ = nullptr;
+  QTableWidget* table_ = nullptr;
+  QDateEdit* from_ = nullptr;
+  QDateEdit* to_ = nullptr;
+};
+
+// Local midnight of `date` as an ISO 8601 UTC bound, the form records keep their times in.
+std::string UtcBoundOfLocalDay(const class QDate& date);

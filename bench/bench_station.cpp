@@ -1,0 +1,152 @@
+// The production station's own cost: the time one unit's sequence takes beyond the device's
+// waits (the unit answers at once), record write included; and the time to write one record
+// into a store already holding 100,000.
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "records/record_store.h"
+#include "station/station_engine.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Keeps what is set and answers everything at once.
+struct InstantUnit : station::UnitLink {
+  std::map<std::string, std::string> params{{"imei", "860000000000001"}, {"ver", "FW1"}};
+  std::deque<std::string> replies;
+  void Send(const std::string& command) override {
+    std::vector<std::string> f(1);
+    for (char c : command) {
+      if (c == ',')
+        f.emplace_back();
+      else
+        f.back().push_back(c);
+    }
+    std::string reply;
+    for (std::size_t i = 0; i < f.size(); i += 2) {
+      const std::string value = i + 1 < f.size() ? f[i + 1] : "";
+      if (value != "?") params[f[i]] = value;
+      reply += (i ? "," : "") + f[i] + "," + (value == "?" ? params[f[i]] : "ok");
+    }
+    replies.push_back(reply + "#\r\n");
+  }
+  void StartTest(std::chrono::milliseconds) override {
+    replies.emplace_back("gsm,ok,gps,ok,key,ok#\r\n");
+  }
+  station::GpsMeasure MeasureGps() override { return {3.0, 8, {42, 40, 38, 36, 30}}; }
+};
+
+double Percentile(std::vector<double> values, double p) {
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
+}
+
+void Print(const char* what, const std::vector<double>& ms, double target) {
+  std::printf("%-44s p50 %7.3f ms  p99 %7.3f ms  max %7.3f ms  (target %s %.0f ms)\n", what,
+              Percentile(ms, 0.5), Percentile(ms, 0.99), Percentile(ms, 1.0),
+              what[0] == 'r' ? "p99 <" : "<", target);
+}
+
+void UnitsBenchmark(records::RecordStore& store) {
+  station::Profile profile;
+  std::string error;
+  station::ParseProfile("bench",
+                        "format = 1\naddress = 10.0.0.1\nport = 9000\ndomain = 0\n"
+                        "center = 1380000\nslave = 1390000\nlanguage = 1\nzone = 8\n"
+                        "sos1 = 110\nsos2 = 120\nsos3 = 130\nmonitor = 555\nupload = 60\n",
+                        &profile, &error);
+  std::vector<double> ms;
+  for (int unit = 0; unit < 300; ++unit) {
+    InstantUnit device;
+    station::StationEngine engine(device, &store, nullptr);
+    station::StationSettings settings;
+    settings.profile = profile;
+    settings.gps.enabled = true;
+    engine.SetSettings(settings);
+    const auto start = Clock::now();
+    engine.OnConnected("COM97", "1d6b:0104", start);
+    while (engine.Running() && !device.replies.empty()) {
+      const std::string reply = device.replies.front();
+      device.replies.pop_front();
+      engine.OnReply(reply, Clock::now());
+    }
+    engine.OnTick(Clock::now());
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    if (!engine.LastRecord().passed) std::printf("unexpected FAIL\n");
+  }
+  Print("station's own time per unit (with record)", ms, 100);
+}
+
+// 100,000 records in one transaction, straight into the file, as a busy line's year would be.
+void Fill(const std::string& path, int count) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db,
+                     "INSERT INTO unit_record VALUES (?1, ?2, ?2, 's', 'o', 'COM97', '', ?3, 'FW1',"
+                     " '25', '8', '3', 'present', 1, 1, ?4, 3.5, 8, 42, 'p', 'h', ?4, 'v')",
+                     -1, &st, nullptr);
+  for (int i = 0; i < count; ++i) {
+    char id[40], when[40], imei[20];
+    std::snprintf(id, sizeof id, "fill%08d", i);
+    std::snprintf(when, sizeof when, "2026-%02d-%02dT10:00:00.000Z", 1 + i % 12, 1 + i % 28);
+    std::snprintf(imei, sizeof imei, "86%013d", i);
+    sqlite3_bind_text(st, 1, id, -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 2, when, -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 3, imei, -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(st, 4, i % 10 != 0);
+    sqlite3_step(st);
+    sqlite3_reset(st);
+  }
+  sqlite3_finalize(st);
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+}
+
+void WriteBenchmark(const std::string& path) {
+  records::StoreStatus status;
+  { auto created = records::OpenStore("sqlite:" + path, &status); }
+  Fill(path, 100000);
+  auto store = records::OpenStore("sqlite:" + path, &status);
+  std::vector<double> ms;
+  for (int i = 0; i < 500; ++i) {
+    records::UnitRecord record;
+    record.recordId = "bench" + std::to_string(i);
+    record.startedUtc = record.endedUtc = "2026-12-06T10:00:00.000Z";
+    record.imei = "861234567890123";
+    record.reasons = {{"verify", "sos2 \"120\"", "\"999\""}};
+    record.mismatches = {{"sos2", "120", "999"}};
+    const auto start = Clock::now();
+    if (!store->Append(record).ok) std::printf("append failed\n");
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  Print("record write with 100,000 stored", ms, 10);
+}
+
+}  // namespace
+
+int main() {
+  const std::string dir = "/tmp/tc-bench-station-" + std::to_string(getpid());
+  records::StoreStatus status;
+  auto store = records::OpenStore("sqlite:" + dir + "/units.sqlite", &status);
+  if (!store) {
+    std::printf("%s\n", status.message.c_str());
+    return 1;
+  }
+  UnitsBenchmark(*store);
+  WriteBenchmark(dir + "/full.sqlite");
+  std::filesystem::remove_all(dir);
+  return 0;
+}

@@ -1,0 +1,305 @@
+#include "station/profile.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "device/set_commands.h"
+#include "link/frame_encoder.h"
+#include "platform/gbk.h"
+#include "station/sha256.h"
+
+namespace station {
+
+namespace {
+
+// Past this many command bytes the frame cuts off the "#" (see the encoder).
+constexpr std::size_t kLongestCommand = devlink::kTextAreaSize - 9;
+constexpr std::size_t kLargestProfile = 64 * 1024;
+
+struct GroupSpec {
+  const char* group;
+  std::vector<const char*> keys;       // profile keys, in reply order
+  std::vector<const char*> replyKeys;  // the device's keys
+  std::vector<std::string DialogState::*> members;
+  std::function<std::string(const std::vector<std::string>&)> compose;
+};
+
+const std::vector<GroupSpec>& Groups() {
+  static const std::vector<GroupSpec> groups = {
+      {"address",
+       {"address", "port", "domain"},
+       {"ip_url", "port", "url"},
+       {&DialogState::m_serverAddr, &DialogState::m_serverPort, nullptr},
+       [](const auto& v) { return setcmd::Address(v[0], v[1], v[2] == "1"); }},
+      {"numbers",
+       {"center", "slave"},
+       {"center_number", "slave_number"},
+       {&DialogState::m_centerNumber, &DialogState::m_slaveNumber},
+       [](const auto& v) { return setcmd::Numbers(v[0], v[1]); }},
+      {"language",
+       {"language", "zone"},
+       {"language", "zone"},
+       {&DialogState::m_language, &DialogState::m_zone},
+       [](const auto& v) { return setcmd::Language(v[0], v[1]); }},
+      {"sos",
+       {"sos1", "sos2", "sos3"},
+       {"sos1", "sos2", "sos3"},
+       {&DialogState::m_sos1, &DialogState::m_sos2, &DialogState::m_sos3},
+       [](const auto& v) { return setcmd::Sos(v[0], v[1], v[2]); }},
+      {"monitor",
+       {"monitor"},
+       {"monitor"},
+       {&DialogState::m_monitorNumber},
+       [](const auto& v) { return setcmd::Monitor(v[0]); }},
+      {"upload",
+       {"upload"},
+       {"upload"},
+       {&DialogState::m_uploadInterval},
+       [](const auto& v) { return setcmd::Upload(v[0]); }},
+  };
+  return groups;
+}
+
+const GroupSpec* GroupOfKey(const std::string& key) {
+  for (const auto& spec : Groups()) {
+    for (const char* k : spec.keys) {
+      if (key == k) return &spec;
+    }
+  }
+  return nullptr;
+}
+
+std::vector<std::string> ValuesOf(const GroupSpec& spec, const Profile& profile) {
+  std::vector<std::string> values;
+  for (const char* key : spec.keys) values.push_back(profile.values.at(key));
+  return values;
+}
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool ValidUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const int length = c < 0x80         ? 1
+                       : (c >> 5) == 6  ? 2
+                       : (c >> 4) == 14 ? 3
+                       : (c >> 3) == 30 ? 4
+                                        : 0;
+    if (length == 0 || i + static_cast<std::size_t>(length) > text.size()) return false;
+    for (int k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) & 0xC0) != 0x80) {
+        return false;
+      }
+    }
+    i += static_cast<std::size_t>(length);
+  }
+  return true;
+}
+
+// A value the frame and the reply grammar can carry unchanged; empty when fine.
+std::string ValueProblem(const std::string& key, const std::string& utf8, std::string* gbkOut) {
+  if (utf8.find_first_of(",#") != std::string::npos) {
+    return "\"" + key + "\": a value cannot hold \",\" or \"#\"";
+  }
+  if (key == "domain" && utf8 != "0" && utf8 != "1") return "\"domain\" must be 0 or 1";
+  *gbkOut = gbk::FromUtf8(utf8);
+  if (gbk::ToUtf8(*gbkOut) != utf8) return "\"" + key + "\": a character the device cannot hold";
+  return {};
+}
+
+// Whole groups only, the dialog's own checks, and every request fitting one frame. `*key` is
+// the key the problem is found at.
+std::string GroupProblem(const Profile& profile, std::string* key) {
+  for (const auto& spec : Groups()) {
+    std::size_t present = 0;
+    for (const char* k : spec.keys) present += profile.values.count(k);
+    if (present == 0) continue;
+    *key = spec.keys[0];
+    for (const char* k : spec.keys) {
+      if (!profile.values.count(k)) {
+        return std::string("\"") + k + "\" missing: the " + spec.group + " group is set whole";
+      }
+    }
+    const auto values = ValuesOf(spec, profile);
+    if (spec.group == std::string("address")) {
+      if (auto refused = setcmd::CheckAddress(values[0], values[1])) return texts::Utf8(*refused);
+    }
+    if (spec.compose(values).size() > kLongestCommand) {
+      return std::string("the ") + spec.group + " values are too long for one request";
+    }
+  }
+  return {};
+}
+
+std::string BaseName(const std::string& path) {
+  return std::filesystem::path(path).stem().string();
+}
+
+}  // namespace
+
+std::vector<GroupPlan> PlanGroups(const Profile& profile) {
+  std::vector<GroupPlan> plans;
+  for (const auto& spec : Groups()) {
+    if (!profile.values.count(spec.keys[0])) continue;
+    GroupPlan plan;
+    plan.group = spec.group;
+    plan.expected = ValuesOf(spec, profile);
+    plan.setCommand = spec.compose(plan.expected);
+    for (std::size_t i = 0; i < spec.keys.size(); ++i) {
+      plan.fieldNames.push_back(spec.keys[i]);
+      plan.replyKeys.push_back(spec.replyKeys[i]);
+      plan.readCommand += (i ? "," : "") + std::string(spec.replyKeys[i]) + ",?";
+    }
+    plans.push_back(std::move(plan));
+  }
+  return plans;
+}
+
+bool ParseProfile(const std::string& fileName, const std::string& bytes, Profile* out,
+                  std::string* error) {
+  Profile profile;
+  profile.name = BaseName(fileName);
+  profile.hash = Sha256Hex(bytes);
+  std::istringstream in(bytes.substr(bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0));
+  std::string line;
+  int number = 0;
+  bool sawFormat = false;
+  std::map<std::string, int> lineOfKey;
+  auto refuse = [&](int at, const std::string& reason) {
+    *error = fileName + ":" + std::to_string(std::max(at, 1)) + ": " + reason;
+    return false;
+  };
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!ValidUtf8(line)) return refuse(number, "not UTF-8 text");
+    const std::string text = Trim(line);
+    if (text.empty() || text[0] == '#') continue;
+    const auto equals = text.find('=');
+    if (equals == std::string::npos) return refuse(number, "expected \"key = value\"");
+    const std::string key = Trim(text.substr(0, equals));
+    const std::string value = Trim(text.substr(equals + 1));
+    if (!sawFormat) {
+      if (key != "format") return refuse(number, "the file must begin with \"format = 1\"");
+      if (value != std::to_string(kProfileFormat)) {
+        return refuse(number, "format \"" + value + "\" is not one this console reads");
+      }
+      sawFormat = true;
+      continue;
+    }
+    if (!GroupOfKey(key)) return refuse(number, "unknown key \"" + key + "\"");
+    if (profile.values.count(key)) return refuse(number, "\"" + key + "\" given twice");
+    std::string gbkValue;
+    if (auto problem = ValueProblem(key, value, &gbkValue); !problem.empty()) {
+      return refuse(number, problem);
+    }
+    profile.values[key] = gbkValue;
+    lineOfKey[key] = number;
+  }
+  if (!sawFormat) return refuse(number, "the file must begin with \"format = 1\"");
+  std::string where;
+  if (auto problem = GroupProblem(profile, &where); !problem.empty()) {
+    // The group's first key that is there; a group lacking its first key ends with the file.
+    const auto found = lineOfKey.find(where);
+    int at = found != lineOfKey.end() ? found->second : number;
+    for (const auto& [k, n] : lineOfKey) {
+      if (GroupOfKey(k) == GroupOfKey(where) && found == lineOfKey.end()) at = std::min(at, n);
+    }
+    return refuse(at, problem);
+  }
+  *out = std::move(profile);
+  return true;
+}
+
+bool LoadProfile(const std::string& path, Profile* out, std::string* error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *error = path + ": cannot be read";
+    return false;
+  }
+  // A profile is a page of text; anything far larger is not one.
+  std::string bytes(kLargestProfile + 1, '\0');
+  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(file.gcount()));
+  if (bytes.size() > kLargestProfile) {
+    *error = path + ": too large for a profile";
+    return false;
+  }
+  return ParseProfile(path, bytes, out, error);
+}
+
+std::string ProfileText(const Profile& profile) {
+  std::string text =
+      "# tracker-console station profile\nformat = " + std::to_string(kProfileFormat) + "\n";
+  for (const auto& spec : Groups()) {
+    if (!profile.values.count(spec.keys[0])) continue;
+    for (const char* key : spec.keys) {
+      text += std::string(key) + " = " + gbk::ToUtf8(profile.values.at(key)) + "\n";
+    }
+  }
+  return text;
+}
+
+bool SaveProfile(const std::string& path, const Profile& profile, std::string* error) {
+  const std::string partial = path + ".part";
+  {
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    file << ProfileText(profile);
+    file.flush();
+    if (!file) {
+      std::remove(partial.c_str());
+      *error = path + ": cannot be written";
+      return false;
+    }
+  }
+  if (std::rename(partial.c_str(), path.c_str()) != 0) {
+    std::remove(partial.c_str());
+    *error = path + ": cannot be written";
+    return false;
+  }
+  return true;
+}
+
+bool ProfileFromFields(const DialogState& fields, Profile* out, std::string* error) {
+  std::string text = "format = " + std::to_string(kProfileFormat) + "\n";
+  for (const auto& spec : Groups()) {
+    std::vector<std::string> values;
+    bool any = false;
+    for (std::size_t i = 0; i < spec.keys.size(); ++i) {
+      const auto member = spec.members[i];
+      values.push_back(member ? gbk::ToUtf8(fields.*member) : (fields.m_useDomain ? "1" : "0"));
+      any = any || (member && !(fields.*member).empty());
+    }
+    if (!any) continue;
+    for (std::size_t i = 0; i < spec.keys.size(); ++i) {
+      text += std::string(spec.keys[i]) + " = " + values[i] + "\n";
+    }
+  }
+  return ParseProfile("(fields)", text, out, error);
+}
+
+void ApplyToFields(const Profile& profile, DialogState* fields) {
+  for (const auto& spec : Groups()) {
+    if (!profile.values.count(spec.keys[0])) continue;
+    for (std::size_t i = 0; i < spec.keys.size(); ++i) {
+      const std::string& value = profile.values.at(spec.keys[i]);
+      if (spec.members[i]) {
+        fields->*(spec.members[i]) = value;
+      } else {
+        fields->m_useDomain = value == "1";
+        fields->m_addrLabel = fields->m_useDomain ? T(kAddrLabelUrl) : T(kAddrLabelIp);
+      }
+    }
+  }
+}
+
+}  // namespace station

@@ -1,0 +1,87 @@
+// Profile files, good and bad, and the hash that names their content.
+
+#include <gtest/gtest.h>
+
+#include "platform/gbk.h"
+#include "station/profile.h"
+#include "station/sha256.h"
+
+namespace {
+
+TEST(Sha256, StandardVectors) {
+  EXPECT_EQ(station::Sha256Hex(""),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(station::Sha256Hex("abc"),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(station::Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(station::Sha256Hex(std::string(1000000, 'a')),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Profile, GoodAndBadFiles) {
+  const std::string good =
+      "\xEF\xBB\xBF# line 3\r\nformat = 1\n\naddress = track.example\nport = 9000\ndomain = 1\n"
+      "center = 13800000000\nslave =\nlanguage = 1\nzone = 8\nmonitor = 监听\nupload = 60\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string error;  // empty: accepted
+  } cases[] = {
+      {"good", good, ""},
+      {"format only", "format = 1\n", ""},
+      {"no format", "address = a\n", "p.txt:1: the file must begin with \"format = 1\""},
+      {"empty file", "", "p.txt:1: the file must begin"},
+      {"future format", "format = 2\n", "p.txt:1: format \"2\" is not one"},
+      {"syntax", "format = 1\nsos1 110\n", "p.txt:2: expected \"key = value\""},
+      {"unknown key", "format = 1\n# x\nimei = 860000000000001\n", "p.txt:3: unknown key \"imei\""},
+      {"twice", "format = 1\nupload = 1\nupload = 2\n", "p.txt:3: \"upload\" given twice"},
+      {"comma", "format = 1\nmonitor = 1,2\n", "p.txt:2: \"monitor\": a value cannot hold"},
+      {"domain flag", "format = 1\naddress = a\nport = 1\ndomain = yes\n",
+       "p.txt:4: \"domain\" must be 0 or 1"},
+      {"not gbk", "format = 1\nmonitor = 😀\n", "p.txt:2: \"monitor\": a character"},
+      {"not utf-8", "format = 1\nmonitor = \xB9\xFA\n", "p.txt:2: not UTF-8"},
+      {"half a group", "format = 1\nlanguage = 1\n", "p.txt:2: \"zone\" missing"},
+      {"dialog refuses", "format = 1\naddress =\nport = 9000\ndomain = 0\n",
+       "p.txt:2: IP或域名,端口为空!"},
+      {"too long",
+       "format = 1\nsos1 = " + std::string(40, '1') + "\nsos2 = " + std::string(40, '2') +
+           "\nsos3 = " + std::string(40, '3') + "\n",
+       "too long for one request"},
+  };
+  for (const Case& c : cases) {
+    station::Profile profile;
+    std::string error;
+    const bool ok = station::ParseProfile("p.txt", c.text, &profile, &error);
+    EXPECT_EQ(ok, c.error.empty()) << c.what << ": " << error;
+    if (!c.error.empty()) {
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+  }
+
+  station::Profile profile;
+  std::string error;
+  ASSERT_TRUE(station::ParseProfile("/x/line 3.profile", good, &profile, &error));
+  EXPECT_EQ(profile.name, "line 3");
+  EXPECT_EQ(profile.hash, station::Sha256Hex(good));
+  EXPECT_EQ(profile.values.at("monitor"), gbk::FromUtf8("监听"));
+  const auto plans = station::PlanGroups(profile);
+  ASSERT_EQ(plans.size(), 5u);
+  EXPECT_EQ(plans[0].setCommand, "ip_url,track.example,port,9000,url,1");
+  EXPECT_EQ(plans[0].readCommand, "ip_url,?,port,?,url,?");
+  EXPECT_EQ(plans[1].setCommand, "center_number,13800000000,slave_number,");
+
+  // Fields -> profile -> fields, the way the window saves and loads.
+  DialogState fields;
+  station::ApplyToFields(profile, &fields);
+  EXPECT_TRUE(fields.m_useDomain);
+  station::Profile again;
+  ASSERT_TRUE(station::ProfileFromFields(fields, &again, &error)) << error;
+  EXPECT_EQ(again.values, profile.values);
+  ASSERT_TRUE(station::ParseProfile("y", station::ProfileText(again), &again, &error));
+  EXPECT_EQ(again.values, profile.values);
+  fields.m_serverPort.clear();
+  EXPECT_FALSE(station::ProfileFromFields(fields, &again, &error));
+}
+
+}  // namespace

@@ -1,0 +1,244 @@
+// The station sequence over a fake unit: each step's success, refusal and time-out, as one
+// table, each verdict written to a real SQLite file and read back.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <deque>
+#include <filesystem>
+#include <map>
+
+#include "station/station_engine.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using station::Clock;
+
+// A unit that keeps what is set and answers like the tracker, with one fault at a time.
+struct FakeUnit : station::UnitLink {
+  std::map<std::string, std::string> params{{"imei", "860000000000001"}, {"ver", "FW1"}};
+  std::string silentOn;                 // a command starting so gets no answer
+  std::string refuseKey, misreportKey;  // its set answers "error" / its read answers "x"
+  bool repeatConfirmations = false;     // every confirmation comes twice
+  std::optional<std::string> testResult = "gsm,ok,gps,ok,key,ok";
+  station::GpsMeasure gps{4.0, 6, {40, 38, 30, 20}};
+  std::vector<std::string> sent;
+  std::deque<std::string> replies;
+
+  void Send(const std::string& command) override {
+    sent.push_back(command);
+    if (!silentOn.empty() && command.rfind(silentOn, 0) == 0) return;
+    std::vector<std::string> f(1);
+    for (char c : command) {
+      if (c == ',')
+        f.emplace_back();
+      else
+        f.back().push_back(c);
+    }
+    std::string reply;
+    for (std::size_t i = 0; i + 1 < f.size() || i == 0; i += 2) {
+      const std::string value = i + 1 < f.size() ? f[i + 1] : "";
+      std::string answer = value == "?" ? params[f[i]] : "ok";
+      if (value == "?" && f[i] == misreportKey) answer = "x";
+      if (value != "?" && f[i] == refuseKey) answer = "error";
+      if (value != "?" && answer == "ok") params[f[i]] = value;
+      reply += (i ? "," : "") + f[i] + "," + answer;
+    }
+    replies.push_back(reply + "#\r\n");
+    if (repeatConfirmations && f.size() > 1 && f[1] != "?") replies.push_back(replies.back());
+  }
+  void StartTest(std::chrono::milliseconds) override {
+    sent.emplace_back("factory_test");
+    if (testResult) replies.push_back(*testResult + "#\r\n");
+  }
+  station::GpsMeasure MeasureGps() override { return gps; }
+};
+
+struct Listener : station::StationListener {
+  std::vector<station::Progress> progress;
+  int verdicts = 0;
+  void OnProgress(const station::Progress& p) override { progress.push_back(p); }
+  void OnVerdict(const records::UnitRecord&, const records::StoreStatus& saved) override {
+    EXPECT_TRUE(saved.ok) << saved.message;
+    ++verdicts;
+  }
+};
+
+station::Profile TestProfile() {
+  station::Profile profile;
+  std::string error;
+  EXPECT_TRUE(station::ParseProfile("line.profile",
+                                    "format = 1\naddress = 10.0.0.1\nport = 9000\ndomain = 0\n"
+                                    "sos1 = 110\nsos2 = 120\nsos3 =\nmonitor = 555\n",
+                                    &profile, &error))
+      << error;
+  return profile;
+}
+
+struct Case {
+  const char* what;
+  std::function<void(FakeUnit&, station::StationSettings&)> arrange;
+  std::optional<station::Step> unplugAt;  // pull the unit once this step has begun
+  bool passed;
+  std::vector<std::string> steps;  // the reasons' steps, in order
+  std::string lastActual;          // part of the last reason's "came"
+};
+
+TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
+  const Case cases[] = {
+      {"pass", [](FakeUnit&, auto&) {}, {}, true, {}, ""},
+      {"identify silent",
+       [](FakeUnit& u, auto&) { u.silentOn = "imei"; },
+       {},
+       false,
+       {"identify"},
+       "none"},
+      {"empty IMEI",
+       [](FakeUnit& u, auto&) { u.params["imei"] = ""; },
+       {},
+       false,
+       {"identify"},
+       "empty"},
+      {"set refused",
+       [](FakeUnit& u, auto&) { u.refuseKey = "monitor"; },
+       {},
+       false,
+       {"apply", "verify"},
+       "\"\""},
+      {"set never confirmed",
+       [](FakeUnit& u, auto&) { u.silentOn = "sos1,110"; },
+       {},
+       false,
+       {"apply"},
+       "none"},
+      {"confirmations repeated",
+       [](FakeUnit& u, station::StationSettings& s) {
+         u.repeatConfirmations = true;
+         s.profile.values = {{"monitor", "555"}};  // the read-back follows its own set
+       },
+       {},
+       true,
+       {},
+       ""},
+      {"read back differs",
+       [](FakeUnit& u, auto&) { u.misreportKey = "sos2"; },
+       {},
+       false,
+       {"verify"},
+       "\"x\""},
+      {"read back silent",
+       [](FakeUnit& u, auto&) { u.silentOn = "monitor,?"; },
+       {},
+       false,
+       {"verify"},
+       "none"},
+      {"sub-test fails",
+       [](FakeUnit& u, auto&) { u.testResult = "gsm,ok,gps,fail,key,ok"; },
+       {},
+       false,
+       {"test"},
+       "\"fail\""},
+      {"test never answers",
+       [](FakeUnit& u, auto&) { u.testResult.reset(); },
+       {},
+       false,
+       {"test"},
+       "none"},
+      {"gps met",
+       [](FakeUnit&, station::StationSettings& s) {
+         s.gps = {true, 30, 4, 2, 35};
+       },
+       {},
+       true,
+       {},
+       ""},
+      {"gps no fix",
+       [](FakeUnit& u, station::StationSettings& s) {
+         s.gps = {true, 30, 4, 0, 35};
+         u.gps = {};
+       },
+       {},
+       false,
+       {"gps", "gps"},
+       "0"},
+      {"gps weak",
+       [](FakeUnit&, station::StationSettings& s) {
+         s.gps = {true, 30, 4, 3, 35};
+       },
+       {},
+       false,
+       {"gps"},
+       "2"},
+      {"unplugged in apply",
+       [](FakeUnit&, auto&) {},
+       station::Step::kApply,
+       false,
+       {"unplugged"},
+       "unplugged during apply"},
+      {"unplugged in test",
+       [](FakeUnit& u, auto&) { u.testResult.reset(); },
+       station::Step::kTest,
+       false,
+       {"unplugged"},
+       "unplugged during test"},
+  };
+  const std::string dir = "/tmp/tc-station-" + std::to_string(getpid());
+  records::StoreStatus status;
+  auto store = records::OpenStore("sqlite:" + dir + "/r.sqlite", &status);
+  ASSERT_TRUE(store) << status.message;
+
+  for (const Case& c : cases) {
+    FakeUnit unit;
+    Listener listener;
+    station::StationEngine engine(unit, store.get(), &listener);
+    station::StationSettings settings;
+    settings.profile = TestProfile();
+    settings.stepTimeout = 2s;
+    settings.testTimeout = 60s;
+    c.arrange(unit, settings);
+    engine.SetSettings(settings);
+    auto now = Clock::time_point{} + 1h;
+    engine.OnConnected("COM97", "1d6b:0104", now);
+    // Replies as they come; a second of silence at a time, up to five minutes.
+    for (int second = 0; second < 300 && engine.Running(); ++second) {
+      while (!unit.replies.empty() && engine.Running()) {
+        if (c.unplugAt && engine.CurrentStep() == *c.unplugAt) break;
+        const std::string reply = unit.replies.front();
+        unit.replies.pop_front();
+        engine.OnReply(reply, now);
+      }
+      if (c.unplugAt && engine.CurrentStep() == *c.unplugAt) engine.OnUnplugged(now);
+      now += 1s;
+      engine.OnTick(now);
+    }
+    const auto& record = engine.LastRecord();
+    EXPECT_EQ(listener.verdicts, 1) << c.what;
+    EXPECT_EQ(record.passed, c.passed) << c.what;
+    std::vector<std::string> steps;
+    for (const auto& reason : record.reasons) steps.push_back(reason.step);
+    EXPECT_EQ(steps, c.steps) << c.what;
+    if (!c.lastActual.empty() && !record.reasons.empty()) {
+      EXPECT_NE(record.reasons.back().actual.find(c.lastActual), std::string::npos)
+          << c.what << ": " << record.reasons.back().actual;
+    }
+    std::vector<records::UnitRecord> stored;
+    ASSERT_TRUE(store->Query({"", std::nullopt, "", "", 1}, &stored).ok);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].recordId, record.recordId) << c.what;
+    EXPECT_EQ(stored[0].reasons.size(), record.reasons.size()) << c.what;
+    if (std::string(c.what) == "pass") {
+      EXPECT_EQ(unit.sent, (std::vector<std::string>{
+                               "imei,?", "ver,?", "ip_url,10.0.0.1,port,9000,url,0",
+                               "sos1,110,sos2,120,sos3,", "monitor,555", "ip_url,?,port,?,url,?",
+                               "sos1,?,sos2,?,sos3,?", "monitor,?", "factory_test"}));
+      EXPECT_EQ(stored[0].imei, "860000000000001");
+      EXPECT_EQ(stored[0].firmware, "FW1");
+      EXPECT_EQ(stored[0].testKey, std::optional<bool>(true));
+      EXPECT_EQ(stored[0].profileHash, settings.profile.hash);
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
