@@ -16,6 +16,11 @@
 
 namespace {
 
+// The system's texts are spelled out: a changed text must fail here.
+std::string U(const char* utf8) {
+  return gbk::FromUtf8(utf8);
+}
+
 using Press = void (ConfigLogic::*)();
 
 std::string Bytes(const devlink::StuffedFrame& frame) {
@@ -83,7 +88,7 @@ TEST(CommandGuard, NoRequestWithoutATracker) {
       h.surface.saves = h.surface.refreshes = 0;
       (h.logic.*guarded[i])();
       ASSERT_EQ(h.surface.boxes.size(), 1u);
-      EXPECT_EQ(h.surface.boxes[0].text, T(kMsgNotConnected));
+      EXPECT_EQ(h.surface.boxes[0].text, U("尚未连接到设备,请重新插拔USB!"));
       EXPECT_EQ(h.surface.boxes[0].icon, MessageIcon::kNone);
       EXPECT_EQ(h.surface.boxes[0].caption, T(kAppTitle));
       EXPECT_EQ(h.surface.saves + h.surface.refreshes, 0) << "typing survives";
@@ -152,22 +157,22 @@ std::vector<PressCase> PressCases() {
       {"set address with , and # inside, untrimmed", address(" a,b#c ", "1#", false),
        &ConfigLogic::OnSetAddress, Uart("ip_url, a,b#c ,port,1#,url,0"), 1, 0, ""},
       {"set address empty", address("", "9000", false), &ConfigLogic::OnSetAddress, "", 1, 0,
-       T(kMsgAddrEmpty)},
+       U("IP或域名,端口为空!")},
       {"set address with the port empty", address("a", "", false), &ConfigLogic::OnSetAddress, "",
-       1, 0, T(kMsgAddrEmpty)},
+       1, 0, U("IP或域名,端口为空!")},
 
       {"set imei", imei("867530912345678"), &ConfigLogic::OnSetImei, Uart("imei,867530912345678"),
        1, 1, "", &DialogState::m_imei, "867530912345678"},
       {"set imei of 15 GBK bytes", imei(gbkImei), &ConfigLogic::OnSetImei, Uart("imei," + gbkImei),
        1, 1, ""},
-      {"set imei empty keeps the box", imei(""), &ConfigLogic::OnSetImei, "", 1, 0,
-       T(kMsgImeiEmpty), &DialogState::m_imei, ""},
+      {"set imei empty keeps the box", imei(""), &ConfigLogic::OnSetImei, "", 1, 0, U("imei为空!"),
+       &DialogState::m_imei, ""},
       {"set imei of 14 digits empties the box", imei("86753091234567"), &ConfigLogic::OnSetImei, "",
-       1, 1, T(kMsgImeiLength), &DialogState::m_imei, ""},
+       1, 1, U("imei号长度错误!"), &DialogState::m_imei, ""},
       {"set imei of 16 digits empties the box", imei("8675309123456789"), &ConfigLogic::OnSetImei,
-       "", 1, 1, T(kMsgImeiLength), &DialogState::m_imei, ""},
+       "", 1, 1, U("imei号长度错误!"), &DialogState::m_imei, ""},
       {"set imei of 15 Chinese characters (30 bytes)", imei(gbkImei + gbkImei),
-       &ConfigLogic::OnSetImei, "", 1, 1, T(kMsgImeiLength), &DialogState::m_imei, ""},
+       &ConfigLogic::OnSetImei, "", 1, 1, U("imei号长度错误!"), &DialogState::m_imei, ""},
 
       {"set numbers in GBK", type(&DialogState::m_centerNumber, gbkNumber),
        &ConfigLogic::OnSetNumbers, Uart("center_number," + gbkNumber + ",slave_number,1"), 1, 0,
@@ -189,7 +194,7 @@ std::vector<PressCase> PressCases() {
       {"send GBK with , and #", type(&DialogState::m_sendText, gbkSend), &ConfigLogic::OnSend,
        At(gbkSend), 1, 1, ""},
       {"send empty", type(&DialogState::m_sendText, ""), &ConfigLogic::OnSend, "", 1, 1,
-       T(kMsgSendEmpty)},
+       U("发送内容为空!")},
   };
 }
 

@@ -145,38 +145,4 @@ TEST(OnPortData, ChunksToPaneAndFile) {
   }
 }
 
-// Where the OS splits the bytes must not show in what the operator reads.
-TEST(OnPortData, SameTextForEverySplitOfTwoFrames) {
-  const std::string first = "ver,V2.1\x5A";
-  const std::string second =
-      "\x5A\x5A"
-      "batt,88%";
-  // Neither payload has a byte equal to the running XOR, which a split could take for the end.
-  for (const std::string& payload : {first, second}) {
-    ASSERT_FALSE(
-        linktest::HasZeroXorPrefix(linktest::StartAndHeader(linktest::kZeroHeader) + payload));
-  }
-  const std::string stream = DeviceFrameBytes(first) + DeviceFrameBytes(second);
-  Console whole;
-  whole.Record();
-  whole.Deliver(stream);
-  const std::string expected = Untimed(whole.surface.pane);
-  ASSERT_EQ(expected,
-            " 0\tT\tver,V2.1\x5A\r\n 1\tT\t\x5A\x5A"
-            "batt,88%\r\n");
-  ASSERT_EQ(Untimed(whole.LogFile()), expected);
-
-  Console split;
-  split.Record();
-  for (std::size_t cut = 1; cut < stream.size(); ++cut) {
-    split.logic.Decoder() = devlink::FrameDecoder{};
-    split.surface.pane.clear();
-    const std::size_t fileBefore = split.LogFile().size();
-    split.Deliver(stream.substr(0, cut));
-    split.Deliver(stream.substr(cut));
-    ASSERT_EQ(Untimed(split.surface.pane), expected) << "split at " << cut;
-    ASSERT_EQ(Untimed(split.LogFile().substr(fileBefore)), expected) << "split at " << cut;
-  }
-}
-
 }  // namespace

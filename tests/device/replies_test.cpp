@@ -16,13 +16,18 @@
 
 namespace {
 
+// The system's texts are spelled out: a changed text must fail here.
+std::string U(const char* utf8) {
+  return gbk::FromUtf8(utf8);
+}
+
 using D = DialogState;
 using Member = std::string D::*;
 
 template <class Surface>
 struct Rig {
   explicit Rig(const DialogState& initial = {}) : state(initial) {}
-  PortFolders folders;
+  fake::FakeSysfs folders;
   StdUiDispatcher ui;
   DialogState state;
   Surface surface{state};
@@ -94,52 +99,57 @@ std::vector<ReplyCase> ReplyCases() {
   const std::string gbk = gbk::FromUtf8("版本二");
   return {
       {"address read, IP", "ip_url,10.0.0.1,port,8080,url,0#\r\n",
-       Address("10.0.0.1", "8080", false), 1, T(kNoticeIpRead)},
+       Address("10.0.0.1", "8080", false), 1, U("ip和端口读取成功!")},
       {"address read, domain keeps the address", "ip_url,t.example.cn,port,9000,url,1#\r\n",
-       Address("t.example.cn", "9000", true), 1, T(kNoticeDomainRead)},
-      {"address confirmed", "ip_url,ok,port,ok,url,ok#\r\n", nullptr, 0, T(kNoticeAddrSet)},
+       Address("t.example.cn", "9000", true), 1, U("域名和端口读取成功!")},
+      {"address confirmed", "ip_url,ok,port,ok,url,ok#\r\n", nullptr, 0,
+       U("IP或域名,端口设置成功!")},
       {"address with ok in two of three is a read", "ip_url,ok,port,ok,url,1#\r\n",
-       Address("ok", "ok", true), 1, T(kNoticeDomainRead)},
+       Address("ok", "ok", true), 1, U("域名和端口读取成功!")},
       {"address without #: url keeps its line end, so IP", "ip_url,a,port,1,url,1\r\n",
-       Address("a", "1", false), 1, T(kNoticeIpRead)},
+       Address("a", "1", false), 1, U("ip和端口读取成功!")},
       {"address with misspelled key", "ip_url,a,prot,1,url,0#\r\n", nullptr, 0, ""},
 
       {"imei read", "imei,123456789012345#\r\n", Sets({{&D::m_imei, "123456789012345"}}), 1,
-       T(kNoticeImeiRead)},
+       U("imei读取成功!")},
       {"imei confirmed empties the box without a refresh", "imei,ok#\r\n", Sets({{&D::m_imei, ""}}),
-       0, T(kNoticeImeiSet)},
+       0, U("imei设置成功!")},
       {"imei ok without # is a read", "imei,ok\r\n", Sets({{&D::m_imei, "ok\r\n"}}), 1,
-       T(kNoticeImeiRead)},
+       U("imei读取成功!")},
       {"bytes after # are ignored", "imei,123#,ok,ok#junk\r\n", Sets({{&D::m_imei, "123"}}), 1,
-       T(kNoticeImeiRead)},
+       U("imei读取成功!")},
 
       {"version read in GBK", "ver," + gbk + "#\r\n", Sets({{&D::m_version, gbk}}), 1,
-       T(kNoticeVersionRead)},
+       U("版本号读取成功!")},
       {"version ok is a read (no set form)", "ver,ok#\r\n", Sets({{&D::m_version, "ok"}}), 1,
-       T(kNoticeVersionRead)},
+       U("版本号读取成功!")},
 
       {"numbers read", "center_number,138,slave_number,139#\r\n",
-       Sets({{&D::m_centerNumber, "138"}, {&D::m_slaveNumber, "139"}}), 1, T(kNoticeNumbersRead)},
+       Sets({{&D::m_centerNumber, "138"}, {&D::m_slaveNumber, "139"}}), 1,
+       U("中心号码和辅助中心号码读取成功!")},
       {"numbers confirmed", "center_number,ok,slave_number,ok#\r\n", nullptr, 0,
-       T(kNoticeNumbersSet)},
+       U("中心号码和辅助中心号码设置成功!")},
       {"numbers with ok in one field is a read", "center_number,ok,slave_number,139#\r\n",
-       Sets({{&D::m_centerNumber, "ok"}, {&D::m_slaveNumber, "139"}}), 1, T(kNoticeNumbersRead)},
+       Sets({{&D::m_centerNumber, "ok"}, {&D::m_slaveNumber, "139"}}), 1,
+       U("中心号码和辅助中心号码读取成功!")},
       {"numbers missing second key", "center_number,138#\r\n", nullptr, 0, ""},
       {"language read", "language,1,zone,8#\r\n", Sets({{&D::m_language, "1"}, {&D::m_zone, "8"}}),
-       1, T(kNoticeLanguageRead)},
-      {"language confirmed", "language,ok,zone,ok#\r\n", nullptr, 0, T(kNoticeLanguageSet)},
+       1, U("语言和时区读取成功!")},
+      {"language confirmed", "language,ok,zone,ok#\r\n", nullptr, 0, U("语言和时区设置成功!")},
       {"monitor read", "monitor,137#\r\n", Sets({{&D::m_monitorNumber, "137"}}), 1,
-       T(kNoticeMonitorRead)},
-      {"monitor confirmed", "monitor,ok#\r\n", nullptr, 0, T(kNoticeMonitorSet)},
+       U("监听号码读取成功!")},
+      {"monitor confirmed", "monitor,ok#\r\n", nullptr, 0, U("监听号码设置成功!")},
       {"upload read", "upload,60#\r\n", Sets({{&D::m_uploadInterval, "60"}}), 1,
-       T(kNoticeUploadRead)},
-      {"upload confirmed", "upload,ok#\r\n", nullptr, 0, T(kNoticeUploadSet)},
+       U("上报时间间隔读取成功!")},
+      {"upload confirmed", "upload,ok#\r\n", nullptr, 0, U("上报时间间隔设置成功!")},
       {"sos read, fields past the tenth dropped", "sos1,a,sos2,b,sos3,c,x,y,z,w,11,12#\r\n",
-       Sets({{&D::m_sos1, "a"}, {&D::m_sos2, "b"}, {&D::m_sos3, "c"}}), 1, T(kNoticeSosRead)},
-      {"sos confirmed", "sos1,ok,sos2,ok,sos3,ok#\r\n", nullptr, 0, T(kNoticeSosSet)},
+       Sets({{&D::m_sos1, "a"}, {&D::m_sos2, "b"}, {&D::m_sos3, "c"}}), 1, U("SOS读取成功!")},
+      {"sos confirmed", "sos1,ok,sos2,ok,sos3,ok#\r\n", nullptr, 0, U("SOS设置成功!")},
 
       {"test all ok passes", "gsm,ok,gps,ok,key,ok#\r\n", TestResult(true, true, true), 1, ""},
       {"test with gps failing", "gsm,ok,gps,fail,key,ok#\r\n", TestResult(true, false, true), 1,
+       ""},
+      {"test with the key failing", "gsm,ok,gps,ok,key,fail#\r\n", TestResult(true, true, false), 1,
        ""},
       {"status", "gsm,25,agps,3,gps,7,sim,1#\r\n", Status("25", "3", "7", true), 0, ""},
       {"status without #: sim keeps its line end", "gsm,9,agps,0,gps,0,sim,1\r\n",
@@ -197,7 +207,7 @@ TEST(ReplyNotice, OnlyTheLatestTextShowsAndItIsCutTo99Bytes) {
   h.logic.ParseReply("ver,V1#\r\n");
   EXPECT_EQ(h.state.m_imei, "123456789012345") << "the first reply's values still arrive";
   h.logic.NoticeTimerProc();
-  EXPECT_EQ(h.surface.BoxTexts(), std::vector<std::string>{T(kNoticeVersionRead)});
+  EXPECT_EQ(h.surface.BoxTexts(), std::vector<std::string>{U("版本号读取成功!")});
 
   h.logic.ShowNoticeLater(std::string(150, 'n').c_str());
   EXPECT_EQ(std::string(h.logic.NoticeText()), std::string(99, 'n'));
@@ -231,7 +241,7 @@ TEST(ReplyNotice, ANoticeWhileTheBoxIsOpenFollowsItInsteadOfStacking) {
   h.logic.NoticeTimerProc();
   // The open box keeps its text; the second notice opens only once it was closed.
   EXPECT_EQ(h.surface.textWhenClosed,
-            (std::vector<std::string>{T(kNoticeMonitorSet), T(kNoticeUploadSet)}));
+            (std::vector<std::string>{U("监听号码设置成功!"), U("上报时间间隔设置成功!")}));
 }
 
 }  // namespace

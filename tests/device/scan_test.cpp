@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/config_logic.h"
@@ -199,13 +201,17 @@ TEST(ScanAndConnect, GreetsTheTrackerAndStartsTheArmedTest) {
     EXPECT_EQ(rig.surface.portDetails,
               "ttyACM0 · USB 1a86:7523 · QinHeng USB Serial · serial A1B2C3 · interface 00");
     EXPECT_EQ(rig.surface.portProblem, "") << "a connection clears the problem line";
+    termios line{};  // a pseudo-terminal's master reads its slave's settings
+    ASSERT_EQ(::tcgetattr(rig.tree.PtyOf("ttyACM0")->MasterFd(), &line), 0);
+    EXPECT_EQ(::cfgetospeed(&line), B115200);
+    EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cc[VMIN], 1) << "an empty port must read as EAGAIN, not as a hang-up";
     // A marker after the scan's frames shows what came before it, and that nothing else did.
     logic.SendAtText("marker");
     std::string expected = Frame(devlink::EncodeAtText("connect ok!#"));
     if (armed) expected += Frame(devlink::EncodeUartCommand("factory_test"));
     expected += Frame(devlink::EncodeAtText("marker"));
-    EXPECT_EQ(rig.tree.PtyOf("ttyACM0")->ReadFromConsole(expected.size(), kGenerousWaitMs),
-              expected);
+    EXPECT_EQ(rig.tree.PtyOf("ttyACM0")->ReadExactly(expected.size()), expected);
   }
 }
 
@@ -240,7 +246,7 @@ TEST(ScanAndConnect, PortNotPermittedSaysWhatToDo) {
            !logic.Port().IsOpen();
   };
   if (::geteuid() != 0) {
-    ASSERT_EQ(::chmod(rig.tree.PtyOf("ttyACM0")->slavePath().c_str(), 0), 0);
+    ASSERT_EQ(::chmod(rig.tree.PtyOf("ttyACM0")->SlavePath().c_str(), 0), 0);
     EXPECT_TRUE(scan());
     return;
   }
@@ -321,7 +327,7 @@ TEST(DeviceChange, VirtualPortPlugAndUnplugThroughTheNotices) {
 
   rig.tree.AddVirtualPort(97);
   handleNotice();
-  const std::string slave = rig.tree.PtyOf("COM97")->slavePath();
+  const std::string slave = rig.tree.PtyOf("COM97")->SlavePath();
   ExpectConnectedTexts(rig.state, "COM97 (" + slave.substr(std::string("/dev/").size()) + ")");
   EXPECT_EQ(rig.surface.portDetails, "virtual tracker port → " + slave);
   EXPECT_TRUE(logic.Port().IsMonitoring());
@@ -331,6 +337,32 @@ TEST(DeviceChange, VirtualPortPlugAndUnplugThroughTheNotices) {
   ExpectNoDeviceTexts(rig.state);
   EXPECT_FALSE(logic.Port().IsOpen());
   EXPECT_EQ(logic.g_knownPortCount, 0);
+}
+
+// The port is closed before the settle wait; a quit during that wait scans no more.
+TEST(DeviceChange, RemovalClosesFirstAndAQuitDuringTheSettleEndsIt) {
+  for (const std::uint32_t code : {kDeviceRemoveComplete, kDeviceArrival}) {
+    SCOPED_TRACE(code);
+    ScanRig rig;
+    rig.tree.AddAcm(0);
+    ConfigLogic& logic = rig.Start(/*settleMilliseconds=*/20000);
+    logic.OnInitDialog();
+    ASSERT_TRUE(logic.Port().IsOpen());
+    (void)rig.opens->Opened();
+    bool openDuringSettle = false;
+    // Well inside the wait (a close runs UI tasks too); the quit then cuts the wait short.
+    std::thread later([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      rig.ui.Post([&] {
+        openDuringSettle = logic.Port().IsOpen();
+        rig.ui.RequestQuit();
+      });
+    });
+    logic.OnDeviceChange(code, 0);
+    later.join();
+    EXPECT_EQ(openDuringSettle, code == kDeviceArrival);
+    EXPECT_TRUE(rig.opens->Opened().empty());
+  }
 }
 
 TEST(DeviceChange, NoticeDuringTheWaitRunsToItsEndFirst) {

@@ -60,10 +60,6 @@ class ConsoleUnderTest {
   QTemporaryDir m_dir;
 };
 
-inline QString Utf8(const std::string& gbkBytes) {
-  return QString::fromStdString(gbk::ToUtf8(gbkBytes));
-}
-
 // A frame as the tracker sends it: start pair, ten header bytes, payload, XOR checksum; a
 // 0x5A in the payload is doubled.
 inline std::vector<std::uint8_t> DeviceFrame(const std::string& payload) {

@@ -186,11 +186,6 @@ TEST(FrameDecoder, StreamsInRandomChunks) {
   }
 }
 
-// The test streams' builder against the documented bytes.
-TEST(FrameDecoder, BuilderMatchesTheWorkedExample) {
-  EXPECT_EQ(DeviceFrameBytes("AT+uart:imei,ok#"), kWorkedExample);
-}
-
 // The one place where chunking shows: a payload byte equal to the running XOR (here the "t":
 // 0x55 ^ 'H' ^ 'i' == 't') ends the frame when the chunk ends right after it, since the
 // chunk's end reads as the line going quiet.

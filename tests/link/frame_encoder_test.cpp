@@ -127,10 +127,4 @@ TEST(FrameEncoder, WorstCaseStuffingFitsTheOutput) {
   EXPECT_EQ(stuffed.bytes[271], 0x00);
 }
 
-TEST(FrameEncoder, UnstuffedFrameLayout) {
-  const devlink::DeviceFrame frame = devlink::BuildDeviceFrame("AT:ZU");
-  const Bytes expected = Cat({kHeader, kAtPrefix, Hex("5A 55"), Repeat(0, 123), Hex("15")});
-  EXPECT_EQ(Bytes(frame.begin(), frame.end()), expected);
-}
-
 }  // namespace

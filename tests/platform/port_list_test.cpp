@@ -55,10 +55,12 @@ TEST(PortList, KeepsRealPortsNamedAndOrderedByNumber) {
   tree.AddPlainTty("ttyS3x");
   tree.AddVirtualPort(97);
   tree.AddVirtualPort(98, Node::kMissing);  // its program is gone
+  tree.AddVirtualPort(127);                 // the last number there is
   std::ofstream(tree.Roots().portsFolder + "/notes.txt") << "not a port";
 
   // The USB identity is the device's, not the root hub's above it (1d6b).
-  const std::string pts = tree.PtyOf("COM97")->slavePath().substr(std::string("/dev/").size());
+  const std::string pts = tree.PtyOf("COM97")->SlavePath().substr(std::string("/dev/").size());
+  const std::string pts127 = tree.PtyOf("COM127")->SlavePath().substr(5);
   EXPECT_EQ(Listed(tree.Roots()),
             (std::vector<std::string>{
                 "\\Device\\Serial0 | COM1 (ttyS0) | 1 | serial8250 | : ///",
@@ -71,11 +73,12 @@ TEST(PortList, KeepsRealPortsNamedAndOrderedByNumber) {
                 "\\Device\\USBSER012 | COM77 (ttyACM12) | 77 | cdc_acm | 1a86:7523 ///00",
                 "\\Device\\USBSER031 | COM96 (ttyACM31) | 96 | cdc_acm | 1a86:7523 ///00",
                 "\\Device\\USBSER097 | COM97 (" + pts + ") | 97 |  | : ///",
+                "\\Device\\USBSER127 | COM127 (" + pts127 + ") | 127 |  | : ///",
             }));
   const std::vector<ports::PortEntry> entries = ports::ListSerialPorts(tree.Roots());
   EXPECT_EQ(entries[0].node, tree.Roots().dev + "/ttyS0");
   EXPECT_FALSE(entries[0].isVirtual);
-  EXPECT_EQ(entries.back().node, tree.PtyOf("COM97")->slavePath());
+  EXPECT_EQ(entries.back().node, tree.PtyOf("COM127")->SlavePath());
   EXPECT_TRUE(entries.back().isVirtual);
 }
 
@@ -96,58 +99,46 @@ TEST(PortList, PortNumberFromName) {
   }
 }
 
-class VirtualPorts : public ::testing::Test {
- protected:
-  std::string Link(int number) const { return folder_ + "/COM" + std::to_string(number); }
-  int Register(int preferred = 0) {
-    return ports::RegisterVirtualPort(folder_, pty_.slavePath(), preferred);
-  }
-  FakeSysfs tree_;
-  // Not there yet: registering creates it.
-  std::string folder_ = tree_.Root() + "/runtime/tracker-console/ports";
-  fake::Pty pty_;
-};
-
-TEST_F(VirtualPorts, RegisterTakesLowestFreeNumberInPrivateFolderUntilAllAreTaken) {
-  EXPECT_EQ(Register(), 97);
-  struct stat info {};
-  ASSERT_EQ(::stat(folder_.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0700u);
-  EXPECT_EQ(std::filesystem::read_symlink(Link(97)), pty_.slavePath());
-  EXPECT_EQ(Register(), 98);
-  EXPECT_EQ(Register(120), 120);
-  EXPECT_EQ(Register(97), 99) << "the preferred number is taken: the lowest free one instead";
-  EXPECT_EQ(Register(5), 100) << "outside 97..127 a preference is ignored";
-  for (int number = 101; number <= 127; ++number) {
-    if (number == 120) continue;
-    ASSERT_EQ(Register(), number);
-  }
-  errno = 0;
-  EXPECT_EQ(Register(), 0);
-  EXPECT_EQ(errno, EBUSY);
-}
-
-TEST_F(VirtualPorts, LinkOfAGoneProgramIsReused) {
-  ASSERT_TRUE(ports::MakePrivateFolder(folder_));
-  std::filesystem::create_symlink("/dev/pts/no-such-pty", Link(97));
-  EXPECT_EQ(Register(), 97);
-  EXPECT_EQ(std::filesystem::read_symlink(Link(97)), pty_.slavePath());
-}
-
-TEST_F(VirtualPorts, FolderThatCannotBeMadeReportsError) {
-  std::ofstream(tree_.Root() + "/file") << "x";
-  errno = 0;
-  EXPECT_EQ(ports::RegisterVirtualPort(tree_.Root() + "/file/ports", pty_.slavePath()), 0);
-  EXPECT_EQ(errno, ENOTDIR);
-}
-
-TEST_F(VirtualPorts, UnregisterRemovesOnlyOwnLink) {
+// Registering takes the lowest free number of COM97..COM127 in a private folder, reuses the link
+// of a program that is gone, and unregistering removes only the caller's own link.
+TEST(VirtualPorts, RegisterAndUnregister) {
+  FakeSysfs tree;
+  fake::Pty pty;
   fake::Pty other;
-  ASSERT_EQ(Register(), 97);
-  ports::UnregisterVirtualPort(folder_, 97, other.slavePath());
-  EXPECT_TRUE(std::filesystem::is_symlink(Link(97)));
-  ports::UnregisterVirtualPort(folder_, 97, pty_.slavePath());
-  EXPECT_FALSE(std::filesystem::is_symlink(Link(97)));
+  const std::string folder = tree.Root() + "/runtime/tracker-console/ports";  // not there yet
+  const auto link = [&](int number) { return folder + "/COM" + std::to_string(number); };
+  const auto reg = [&](int preferred) {
+    return ports::RegisterVirtualPort(folder, pty.SlavePath(), preferred);
+  };
+  ASSERT_TRUE(ports::MakePrivateFolder(folder));
+  std::filesystem::create_symlink("/dev/pts/no-such-pty", link(97));
+  EXPECT_EQ(reg(0), 97) << "the link of a gone program is reused";
+  struct stat info {};
+  ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_EQ(std::filesystem::read_symlink(link(97)), pty.SlavePath());
+  EXPECT_EQ(reg(0), 98);
+  EXPECT_EQ(reg(120), 120);
+  EXPECT_EQ(reg(97), 99) << "the preferred number is taken: the lowest free one instead";
+  EXPECT_EQ(reg(5), 100) << "outside 97..127 a preference is ignored";
+  for (int number = 101; number <= 127; ++number) {
+    if (number != 120) {
+      ASSERT_EQ(reg(0), number);
+    }
+  }
+  errno = 0;
+  EXPECT_EQ(reg(0), 0);
+  EXPECT_EQ(errno, EBUSY);
+
+  ports::UnregisterVirtualPort(folder, 127, other.SlavePath());
+  EXPECT_TRUE(std::filesystem::is_symlink(link(127)));
+  ports::UnregisterVirtualPort(folder, 127, pty.SlavePath());
+  EXPECT_FALSE(std::filesystem::is_symlink(link(127)));
+
+  std::ofstream(tree.Root() + "/file") << "x";
+  errno = 0;
+  EXPECT_EQ(ports::RegisterVirtualPort(tree.Root() + "/file/ports", pty.SlavePath()), 0);
+  EXPECT_EQ(errno, ENOTDIR);
 }
 
 TEST(PortHolders, FindsTheProcessHoldingTheDevice) {
@@ -158,7 +149,7 @@ TEST(PortHolders, FindsTheProcessHoldingTheDevice) {
   tree.AddAcm(1);
   tree.HoldNode("ttyACM0");
   // Through the dev folder's link as well as by the pseudo-terminal's own path.
-  for (const std::string& node : {tree.NodePath("ttyACM0"), tree.PtyOf("ttyACM0")->slavePath()}) {
+  for (const std::string& node : {tree.NodePath("ttyACM0"), tree.PtyOf("ttyACM0")->SlavePath()}) {
     const std::vector<ports::PortHolder> holders = ports::FindPortHolders(node);
     ASSERT_EQ(holders.size(), 1u) << node;
     EXPECT_EQ(holders[0].pid, ::getpid());

@@ -7,8 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -17,65 +15,28 @@ extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// How long the dispatcher runs between two looks at the device notices.
-constexpr std::chrono::milliseconds kNoticeLookEvery{10};
-// How long a stopped simulator may take to end before it is killed.
-constexpr std::chrono::milliseconds kStopGrace{5000};
-
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::max<long long>(left.count(), 0));
-}
-
-std::string MakeTempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "tc-e2e-XXXXXX").string();
-  return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-}
-
-ConsoleEnvironment TestEnvironment(const ports::PortListRoots& roots, unsigned settle,
+ConsoleEnvironment TestEnvironment(const fake::FakeSysfs& tree, unsigned settle,
                                    const std::function<void(ConsoleEnvironment&)>& adjust) {
-  ConsoleEnvironment environment;
-  environment.roots = roots;
-  environment.useUdev = false;
-  environment.settleMilliseconds = settle;
-  environment.lockFolder = roots.portsFolder + "/../lock";
+  ConsoleEnvironment environment{tree.Roots(), false, settle};
+  environment.lockFolder = tree.Root() + "/lock";
+  std::error_code error;
+  std::filesystem::create_directories(environment.lockFolder, error);
   if (adjust) adjust(environment);
   return environment;
 }
 
 }  // namespace
 
-PortFolders::PortFolders() : root_(MakeTempFolder()) {
-  roots_.sysClassTty = root_ + "/sys/class/tty";
-  roots_.dev = root_ + "/dev";
-  roots_.portsFolder = root_ + "/ports";
-  if (root_.empty()) return;
-  std::error_code error;
-  for (const std::string& folder :
-       {roots_.sysClassTty, roots_.dev, roots_.portsFolder, root_ + "/lock"}) {
-    std::filesystem::create_directories(folder, error);
-  }
-}
-
-PortFolders::~PortFolders() {
-  std::error_code error;
-  if (!root_.empty()) std::filesystem::remove_all(root_, error);
-}
-
 ConsoleHarness::ConsoleHarness(unsigned settleMilliseconds,
                                const std::function<void(ConsoleEnvironment&)>& adjust)
-    : logic(state, surface, ui, TestEnvironment(folders_.Roots(), settleMilliseconds, adjust)) {}
+    : logic(state, surface, ui, TestEnvironment(tree, settleMilliseconds, adjust)) {}
 
 bool ConsoleHarness::RunUntil(const std::function<bool()>& done,
                               std::chrono::milliseconds timeout) {
-  const Clock::time_point deadline = Clock::now() + timeout;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
-    if (Clock::now() >= deadline) return false;
-    const auto step = std::min(
-        kNoticeLookEvery, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
-    if (ui.RunUntil(done, step)) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (ui.RunUntil(done, std::chrono::milliseconds(10))) return true;
     pollfd notices{logic.DeviceNoticeFd(), POLLIN, 0};
     if (notices.fd >= 0 && ::poll(&notices, 1, 0) > 0 && (notices.revents & POLLIN) != 0) {
       logic.OnDeviceNoticesReadable();
@@ -114,9 +75,11 @@ SimProcess::SimProcess(const std::string& program, const std::string& portsFolde
 }
 
 SimProcess::~SimProcess() {
-  if (pid_ > 0 && Stop(kStopGrace) < 0 && pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
+  Signal(SIGTERM);
+  // Five seconds to clean up its link, then it is killed.
+  for (int waited = 0; pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; waited += 10) {
+    if (waited == 5000) ::kill(pid_, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (stdout_ >= 0) ::close(stdout_);
 }
@@ -129,7 +92,7 @@ int SimProcess::WaitForPlug(std::chrono::milliseconds timeout) {
 
 std::optional<std::string> SimProcess::WaitForLine(std::string_view fragment,
                                                    std::chrono::milliseconds timeout) {
-  const Clock::time_point deadline = Clock::now() + timeout;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (stdout_ >= 0) {
     const std::size_t end = buffered_.find('\n');
     if (end != std::string::npos) {
@@ -138,11 +101,13 @@ std::optional<std::string> SimProcess::WaitForLine(std::string_view fragment,
       if (line.find(fragment) != std::string::npos) return line;
       continue;
     }
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd output{stdout_, POLLIN, 0};
-    if (::poll(&output, 1, MillisecondsLeft(deadline)) <= 0) return std::nullopt;
+    if (left.count() <= 0 || ::poll(&output, 1, static_cast<int>(left.count())) <= 0) break;
     char chunk[256];
     const ssize_t count = ::read(stdout_, chunk, sizeof chunk);
-    if (count <= 0) return std::nullopt;
+    if (count <= 0) break;
     buffered_.append(chunk, static_cast<std::size_t>(count));
   }
   return std::nullopt;
@@ -150,42 +115,4 @@ std::optional<std::string> SimProcess::WaitForLine(std::string_view fragment,
 
 void SimProcess::Signal(int signalNumber) const {
   if (pid_ > 0) ::kill(pid_, signalNumber);
-}
-
-int SimProcess::Stop(std::chrono::milliseconds timeout) {
-  Signal(SIGTERM);
-  return WaitForExit(timeout);
-}
-
-int SimProcess::WaitForExit(std::chrono::milliseconds timeout) {
-  const Clock::time_point deadline = Clock::now() + timeout;
-  while (pid_ > 0) {
-    int status = 0;
-    const pid_t ended = ::waitpid(pid_, &status, WNOHANG);
-    if (ended == pid_ || (ended < 0 && errno != EINTR)) {  // ended, or not ours to reap
-      pid_ = -1;
-      return ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    if (Clock::now() >= deadline) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return -1;
-}
-
-std::vector<LogLine> ParseLogLines(std::string_view pane) {
-  std::vector<LogLine> lines;
-  while (!pane.empty()) {
-    const std::size_t end = pane.find("\r\n");
-    const std::string_view text = pane.substr(0, end);
-    pane = end == std::string_view::npos ? std::string_view() : pane.substr(end + 2);
-    LogLine& line = lines.emplace_back(LogLine{-1, std::string(text)});
-    const std::size_t firstTab = text.find('\t');
-    const std::size_t secondTab =
-        firstTab == std::string_view::npos ? firstTab : text.find('\t', firstTab + 1);
-    if (text.starts_with(' ') && secondTab != std::string_view::npos) {
-      line.number = std::atoi(std::string(text.substr(1, firstTab - 1)).c_str());
-      line.payload = std::string(text.substr(secondTab + 1));
-    }
-  }
-  return lines;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// End-to-end pieces: the console's logic with a recording surface on empty temporary port
-// folders (no hardware, no udev), driven the way the window drives it; and tracker-sim as a
-// child process registering its port in those folders.
+// The console's logic with a recording surface on an empty fake port tree (no hardware, no
+// udev), driven the way the window drives it; and tracker-sim as a child process registering
+// its port in a ports folder.
 
 #include <sys/types.h>
 
@@ -13,49 +13,27 @@
 #include <vector>
 
 #include "device/config_logic.h"
-#include "device/dialog_state.h"
 #include "serial/std_ui_dispatcher.h"
+#include "tests/support/fake_sysfs.h"
 #include "tests/support/recording_surface.h"
-
-inline constexpr std::chrono::milliseconds kE2ePatience{10000};
-
-// The product settles 3000 ms after a device change, for device nodes that appear after the
-// notice; virtual ports need no such wait, and hot-plug cases stay quick.
-inline constexpr unsigned kTestSettleMilliseconds = 300;
-
-// A temporary folder holding an empty tty class tree, a device folder and a ports folder.
-class PortFolders {
- public:
-  PortFolders();
-  ~PortFolders();
-  PortFolders(const PortFolders&) = delete;
-  PortFolders& operator=(const PortFolders&) = delete;
-
-  [[nodiscard]] const ports::PortListRoots& Roots() const { return roots_; }
-
- private:
-  std::string root_;
-  ports::PortListRoots roots_;
-};
 
 class ConsoleHarness {
  public:
-  explicit ConsoleHarness(unsigned settleMilliseconds = kTestSettleMilliseconds,
+  // The product settles 3000 ms after a device change; tests need no such wait. `adjust` changes
+  // the environment further (lock folder, answer wait) before the logic sees it.
+  explicit ConsoleHarness(unsigned settleMilliseconds = 300,
                           const std::function<void(ConsoleEnvironment&)>& adjust = {});
 
-  [[nodiscard]] const std::string& PortsFolder() const { return folders_.Roots().portsFolder; }
-  [[nodiscard]] std::string LockFolder() const { return PortsFolder() + "/../lock"; }
+  [[nodiscard]] const std::string& PortsFolder() const { return tree.Roots().portsFolder; }
+  // Lock files go to a folder of the test's own, never to the machine's.
+  [[nodiscard]] std::string LockFolder() const { return tree.Root() + "/lock"; }
 
   // Runs the UI loop until `done()` holds or `timeout` passes; returns done(). Between short
-  // runs it reads pending device notices, as the window's socket notifier does (a notice
-  // arriving during a settle wait is read after that wait, not inside it).
+  // runs it reads pending device notices, as the window's socket notifier does.
   bool RunUntil(const std::function<bool()>& done,
-                std::chrono::milliseconds timeout = kE2ePatience);
+                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
- private:
-  PortFolders folders_;  // first: outlives the logic that looks at it
-
- public:
+  fake::FakeSysfs tree;  // first: outlives the logic that looks at it
   StdUiDispatcher ui;
   DialogState state;
   RecordingSurface surface{state};
@@ -63,8 +41,8 @@ class ConsoleHarness {
 };
 
 // tracker-sim as a child process: --ports-folder <folder> and the extra arguments, stdout in
-// a pipe (it announces "COM<n> -> <pty>" and "COM<n> unplugged"), stderr passed through.
-// The destructor ends it (SIGTERM, then SIGKILL) and reaps it.
+// a pipe (it announces "COM<n> -> <pty>"), stderr passed through. The destructor ends it
+// (SIGTERM, then SIGKILL) and reaps it.
 class SimProcess {
  public:
   SimProcess(const std::string& program, const std::string& portsFolder,
@@ -73,20 +51,13 @@ class SimProcess {
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
-  [[nodiscard]] bool started() const { return pid_ > 0; }
-
   // Waits for the next "COM<n> -> ..." announcement; returns n, or 0 if none came in time.
-  // Signals sent before the first one may kill the program before it handles them.
-  int WaitForPlug(std::chrono::milliseconds timeout = kE2ePatience);
-  // Waits for the next announcement line holding `fragment`.
-  std::optional<std::string> WaitForLine(std::string_view fragment,
-                                         std::chrono::milliseconds timeout = kE2ePatience);
-
+  // Signals sent before it may kill the program before it handles them.
+  int WaitForPlug(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Waits for the next line of its output holding `fragment`; nullopt if none came in time.
+  std::optional<std::string> WaitForLine(
+      std::string_view fragment, std::chrono::milliseconds timeout = std::chrono::seconds(10));
   void Signal(int signalNumber) const;
-  // The exit status, or -1 when it did not exit by itself in time or died of a signal.
-  int WaitForExit(std::chrono::milliseconds timeout = kE2ePatience);
-  // SIGTERM, then WaitForExit.
-  int Stop(std::chrono::milliseconds timeout = kE2ePatience);
 
  private:
   pid_t pid_ = -1;
@@ -99,12 +70,3 @@ inline std::vector<std::string> Quiet(std::vector<std::string> extra = {}) {
   extra.insert(extra.end(), {"--no-nmea", "--status-interval", "0", "--log-interval", "0"});
   return extra;
 }
-
-// One line of the log pane: " %d\t%X\t<payload>\r\n".
-struct LogLine {
-  int number = -1;
-  std::string payload;
-};
-// The pane's lines in order; a line without that shape comes back with number -1 and the
-// whole line as its payload.
-std::vector<LogLine> ParseLogLines(std::string_view pane);

@@ -2,13 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -42,44 +40,6 @@ void WriteAttributeIfSet(const std::string& folder, const char* name, const std:
 }
 
 }  // namespace
-
-Pty::Pty() {
-  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  EXPECT_GE(master_, 0) << "posix_openpt";
-  if (master_ < 0) return;
-  EXPECT_EQ(::grantpt(master_), 0);
-  EXPECT_EQ(::unlockpt(master_), 0);
-  char name[128] = {};
-  EXPECT_EQ(::ptsname_r(master_, name, sizeof name), 0);
-  slavePath_ = name;
-  // Non-blocking, so a read in a test never hangs.
-  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-}
-
-Pty::~Pty() {
-  if (master_ >= 0) ::close(master_);
-}
-
-std::string Pty::ReadFromConsole(std::size_t count, int timeoutMs) {
-  std::string bytes;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (bytes.size() < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd waiting{master_, POLLIN, 0};
-    if (::poll(&waiting, 1, static_cast<int>(left.count())) <= 0) continue;
-    char buffer[512];
-    const ssize_t length = ::read(master_, buffer, std::min(sizeof buffer, count - bytes.size()));
-    if (length > 0) {
-      bytes.append(buffer, static_cast<std::size_t>(length));
-    } else {
-      // No slave open at the moment (EIO) or nothing yet: wait a little and look again.
-      ::poll(nullptr, 0, 10);
-    }
-  }
-  return bytes;
-}
 
 FakeSysfs::FakeSysfs() {
   std::error_code noTemp;
@@ -207,14 +167,11 @@ void FakeSysfs::SetNode(const std::string& name, Node node) {
   switch (node) {
     case Node::kLive: {
       auto pty = std::make_unique<Pty>();
-      Link(pty->slavePath(), path);
+      Link(pty->SlavePath(), path);
       ptys_[name] = std::move(pty);
       break;
     }
     case Node::kMissing:
-      break;
-    case Node::kRegular:
-      WriteFile(path, "");
       break;
   }
 }
@@ -253,7 +210,7 @@ void FakeSysfs::ReleaseNode(const std::string& name) {
 
 std::map<std::string, std::string> FakeSysfs::LiveSlaves() const {
   std::map<std::string, std::string> slaves;
-  for (const auto& [name, pty] : ptys_) slaves[name] = pty->slavePath();
+  for (const auto& [name, pty] : ptys_) slaves[name] = pty->SlavePath();
   return slaves;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/port_list.h"
+#include "tests/support/pty_peer.h"
 
 namespace fake {
 
@@ -18,7 +19,6 @@ namespace fake {
 enum class Node {
   kLive,     // a link to a pseudo-terminal slave: opens succeed
   kMissing,  // no node: opens fail with "no device"
-  kRegular,  // a plain file: not a terminal, opens fail
 };
 
 struct UsbIdentity {
@@ -30,22 +30,7 @@ struct UsbIdentity {
   std::string interfaceNumber = "00";
 };
 
-// A pseudo-terminal: the test holds the master, the console opens the slave.
-class Pty {
- public:
-  Pty();
-  ~Pty();
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-  [[nodiscard]] int master() const { return master_; }
-  [[nodiscard]] const std::string& slavePath() const { return slavePath_; }
-  // Reads what the console wrote until `count` bytes came or `timeoutMs` passed.
-  std::string ReadFromConsole(std::size_t count, int timeoutMs);
-
- private:
-  int master_ = -1;
-  std::string slavePath_;
-};
+using Pty = PtyPeer;
 
 class FakeSysfs {
  public:
@@ -71,8 +56,6 @@ class FakeSysfs {
   // The device is unplugged: class entry and device node disappear.
   void RemoveTty(const std::string& name);
 
-  // Replaces the device node `name` (ttyACM0, ...) in the dev folder.
-  void SetNode(const std::string& name, Node node);
   [[nodiscard]] std::string NodePath(const std::string& name) const;
   // The pseudo-terminal behind a live node or virtual port (ttyACM0, COM97); null otherwise.
   [[nodiscard]] Pty* PtyOf(const std::string& name) const;
@@ -90,6 +73,7 @@ class FakeSysfs {
   [[nodiscard]] std::map<std::string, std::string> LiveSlaves() const;
 
  private:
+  void SetNode(const std::string& name, Node node);
   std::string MakeUsbDevice(const UsbIdentity& usb, const std::string& driver);
   void AddClassEntry(const std::string& name, const std::string& ttyFolder);
 

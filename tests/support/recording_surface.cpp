@@ -16,6 +16,10 @@ void RecordingSurface::MessageBox(const std::string& gbkText, MessageIcon icon,
   if (onBox) onBox(boxes.back());
 }
 
+std::optional<std::string> RecordingSurface::AskLogFileName() {
+  return nextLogFileName;
+}
+
 void RecordingSurface::StartNoticeTimer(int milliseconds) {
   noticeTimerRunning = true;
   noticeTimerInterval = milliseconds;
@@ -33,11 +37,6 @@ void RecordingSurface::AppendToLogPane(const std::string& gbkText) {
 
 void RecordingSurface::SetUpdateIndicator(bool on) {
   indicatorHistory.push_back(on);
-}
-
-std::optional<std::string> RecordingSurface::AskLogFileName() {
-  ++logFileQuestions;
-  return nextLogFileName;
 }
 
 std::vector<std::string> RecordingSurface::BoxTexts() const {

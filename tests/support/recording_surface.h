@@ -55,7 +55,6 @@ class RecordingSurface : public DialogSurface {
   int noticeTimerInterval = 0;
   int noticeTimerStarts = 0;
   std::optional<std::string> nextLogFileName;
-  int logFileQuestions = 0;
   std::string portProblem;
   std::string portDetails;
 
