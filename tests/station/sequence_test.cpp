@@ -86,103 +86,30 @@ struct Case {
 };
 
 TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
+  using U = FakeUnit;
+  using S = station::StationSettings;
+  using std::nullopt;
+  const station::Step kApply = station::Step::kApply, kTest = station::Step::kTest;
+  // clang-format off
   const Case cases[] = {
-      {"pass", [](FakeUnit&, auto&) {}, {}, true, {}, ""},
-      {"identify silent",
-       [](FakeUnit& u, auto&) { u.silentOn = "imei"; },
-       {},
-       false,
-       {"identify"},
-       "none"},
-      {"empty IMEI",
-       [](FakeUnit& u, auto&) { u.params["imei"] = ""; },
-       {},
-       false,
-       {"identify"},
-       "empty"},
-      {"set refused",
-       [](FakeUnit& u, auto&) { u.refuseKey = "monitor"; },
-       {},
-       false,
-       {"apply", "verify"},
-       "\"\""},
-      {"set never confirmed",
-       [](FakeUnit& u, auto&) { u.silentOn = "sos1,110"; },
-       {},
-       false,
-       {"apply"},
-       "none"},
-      {"confirmations repeated",
-       [](FakeUnit& u, station::StationSettings& s) {
-         u.repeatConfirmations = true;
-         s.profile.values = {{"monitor", "555"}};  // the read-back follows its own set
-       },
-       {},
-       true,
-       {},
-       ""},
-      {"read back differs",
-       [](FakeUnit& u, auto&) { u.misreportKey = "sos2"; },
-       {},
-       false,
-       {"verify"},
-       "\"x\""},
-      {"read back silent",
-       [](FakeUnit& u, auto&) { u.silentOn = "monitor,?"; },
-       {},
-       false,
-       {"verify"},
-       "none"},
-      {"sub-test fails",
-       [](FakeUnit& u, auto&) { u.testResult = "gsm,ok,gps,fail,key,ok"; },
-       {},
-       false,
-       {"test"},
-       "\"fail\""},
-      {"test never answers",
-       [](FakeUnit& u, auto&) { u.testResult.reset(); },
-       {},
-       false,
-       {"test"},
-       "none"},
-      {"gps met",
-       [](FakeUnit&, station::StationSettings& s) {
-         s.gps = {true, 30, 4, 2, 35};
-       },
-       {},
-       true,
-       {},
-       ""},
-      {"gps no fix",
-       [](FakeUnit& u, station::StationSettings& s) {
-         s.gps = {true, 30, 4, 0, 35};
-         u.gps = {};
-       },
-       {},
-       false,
-       {"gps", "gps"},
-       "0"},
-      {"gps weak",
-       [](FakeUnit&, station::StationSettings& s) {
-         s.gps = {true, 30, 4, 3, 35};
-       },
-       {},
-       false,
-       {"gps"},
-       "2"},
-      {"unplugged in apply",
-       [](FakeUnit&, auto&) {},
-       station::Step::kApply,
-       false,
-       {"unplugged"},
-       "unplugged during apply"},
-      {"unplugged in test",
-       [](FakeUnit& u, auto&) { u.testResult.reset(); },
-       station::Step::kTest,
-       false,
-       {"unplugged"},
-       "unplugged during test"},
+      {"pass", [](U&, S&) {}, nullopt, true, {}, ""},
+      {"identify silent", [](U& u, S&) { u.silentOn = "imei"; }, nullopt, false, {"identify"}, "none"},
+      {"empty IMEI", [](U& u, S&) { u.params["imei"] = ""; }, nullopt, false, {"identify"}, "empty"},
+      {"set refused", [](U& u, S&) { u.refuseKey = "monitor"; }, nullopt, false, {"apply", "verify"}, "\"\""},
+      {"set never confirmed", [](U& u, S&) { u.silentOn = "sos1,110"; }, nullopt, false, {"apply"}, "none"},
+      // the read-back follows its own set
+      {"confirmations repeated", [](U& u, S& s) { u.repeatConfirmations = true; s.profile.values = {{"monitor", "555"}}; }, nullopt, true, {}, ""},
+      {"read back differs", [](U& u, S&) { u.misreportKey = "sos2"; }, nullopt, false, {"verify"}, "\"x\""},
+      {"read back silent", [](U& u, S&) { u.silentOn = "monitor,?"; }, nullopt, false, {"verify"}, "none"},
+      {"sub-test fails", [](U& u, S&) { u.testResult = "gsm,ok,gps,fail,key,ok"; }, nullopt, false, {"test"}, "\"fail\""},
+      {"test never answers", [](U& u, S&) { u.testResult.reset(); }, nullopt, false, {"test"}, "none"},
+      {"gps met", [](U&, S& s) { s.gps = {true, 30, 4, 2, 35}; }, nullopt, true, {}, ""},
+      {"gps no fix", [](U& u, S& s) { s.gps = {true, 30, 4, 0, 35}; u.gps = {}; }, nullopt, false, {"gps", "gps"}, "0"},
+      {"gps weak", [](U&, S& s) { s.gps = {true, 30, 4, 3, 35}; }, nullopt, false, {"gps"}, "2"},
+      {"unplugged in apply", [](U&, S&) {}, kApply, false, {"unplugged"}, "unplugged during apply"},
+      {"unplugged in test", [](U& u, S&) { u.testResult.reset(); }, kTest, false, {"unplugged"}, "unplugged during test"},
   };
+  // clang-format on
   const std::string dir = "/tmp/tc-station-" + std::to_string(getpid());
   records::StoreStatus status;
   auto store = records::OpenStore("sqlite:" + dir + "/r.sqlite", &status);
