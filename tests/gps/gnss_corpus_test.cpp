@@ -1,10 +1,13 @@
 // Every real receiver log through the parser, compared with what the sentences say when read
-// by hand (files *.gnss beside the logs): signed position, fix, DOPs, RMC's values,
-// satellites in view and used per system, and the time to first fix.
+// by hand (files *.gnss beside the logs: signed position, fix, DOPs, RMC's values, satellites
+// in view and used per system, the time to first fix) and, where reviewed (*.expected), with
+// the whole 32-cell panel. TC_REGENERATE=1 rewrites the *.expected files; review the diff.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -25,19 +28,6 @@ std::string ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// As the console receives them: one payload per line, NUL bytes dropped, '$' lines only.
-std::string Replay(const fs::path& log) {
-  nmea_test::PanelRun run;
-  std::istringstream lines(ReadFile(log));
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::erase(line, '\0');
-    std::erase(line, '\r');
-    if (!line.empty() && line.front() == '$') run.Feed(line);
-  }
-  return nmea_test::GnssViewText(run);
-}
-
 std::vector<std::string> LogNames() {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(kLogs)) {
@@ -50,20 +40,46 @@ std::vector<std::string> LogNames() {
 class GnssCorpus : public testing::TestWithParam<std::string> {};
 
 TEST_P(GnssCorpus, PanelAfterTheLogIsWhatItsSentencesSay) {
-  const fs::path expected = kLogs / (GetParam() + ".gnss");
-  ASSERT_TRUE(fs::exists(expected)) << expected;
-  EXPECT_EQ(Replay(kLogs / (GetParam() + ".nmea")), ReadFile(expected));
+  // As the console receives them: one payload per line, NUL bytes dropped, '$' lines only.
+  nmea_test::PanelRun run;
+  std::istringstream lines(ReadFile(kLogs / (GetParam() + ".nmea")));
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::erase(line, '\0');
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.front() == '$') run.Feed(line);
+  }
+  const fs::path gnss = kLogs / (GetParam() + ".gnss");
+  ASSERT_TRUE(fs::exists(gnss)) << gnss;
+  EXPECT_EQ(nmea_test::GnssViewText(run), ReadFile(gnss));
+
+  const fs::path panel = kLogs / (GetParam() + ".expected");
+  if (!fs::exists(panel)) return;
+  const std::string actual =
+      "# " + GetParam() + ".nmea: the GPS panel after the whole log\n" + nmea_test::ViewText(run);
+  const char* regenerate = std::getenv("TC_REGENERATE");
+  if (regenerate != nullptr && std::string(regenerate) == "1") {
+    std::ofstream(panel, std::ios::binary) << actual;
+  }
+  EXPECT_EQ(actual, ReadFile(panel));
 }
 
 INSTANTIATE_TEST_SUITE_P(Logs, GnssCorpus, testing::ValuesIn(LogNames()),
                          [](const testing::TestParamInfo<std::string>& row) {
                            std::string name = row.param;
-                           std::replace(name.begin(), name.end(), '-', '_');
+                           std::replace_if(
+                               name.begin(), name.end(),
+                               [](unsigned char c) { return !std::isalnum(c); }, '_');
                            return name;
                          });
 
-TEST(GnssCorpusLogs, AllThirteenArePresent) {
-  EXPECT_EQ(LogNames().size(), 13U);
+TEST(GnssCorpusLogs, AllThirteenArePresentAndTenPanelsReviewed) {
+  const std::vector<std::string> names = LogNames();
+  EXPECT_EQ(names.size(), 13U);
+  EXPECT_EQ(
+      std::count_if(names.begin(), names.end(),
+                    [](const std::string& n) { return fs::exists(kLogs / (n + ".expected")); }),
+      10);
 }
 
 }  // namespace

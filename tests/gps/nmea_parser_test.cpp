@@ -285,6 +285,4 @@ TEST(NmeaParser, IsUsedPrnComparesTheLowByteAgainstTheCountedEntries) {
   }
 }
 
-// The toolkit may switch the process to a locale with a decimal comma; the panel must not
-// follow it.
 }  // namespace
