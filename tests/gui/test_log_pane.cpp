@@ -1,10 +1,14 @@
 // The traffic log as the operator uses it: lines arriving, pausing, clearing, recording to a
-// file, the pane's bound, the selection and the view's place while lines come and go.
+// file, the pane's bound, the selection and the view's place while lines come and go; its
+// extras: sent frames, NMEA lines, the longer time, the file form they keep, the hex view and
+// the search.
 
 #include <QAccessible>
 #include <QAccessibleTextInterface>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
@@ -49,6 +53,10 @@ QAccessibleTextInterface* TextInterface(LogPane* pane) {
   return a11y != nullptr ? a11y->textInterface() : nullptr;
 }
 
+QCheckBox* Option(ConsoleUnderTest& c, const char* name) {
+  return c.dialog->findChild<QCheckBox*>(QString::fromLatin1(name));
+}
+
 void DeliverLines(ConsoleUnderTest& c, int count) {
   for (int i = 0; i < count; ++i) Deliver(*c.dialog, DeviceFrame("line " + std::to_string(i)));
 }
@@ -66,6 +74,10 @@ class TestLogPane : public QObject {
   void viewAndSelectionStayWhileLinesComeAndGo();
   void burstsRepaintLaterButAreThereAtOnce();
   void textIsReadableThroughAccessibility();
+  void extrasShowInThePaneAndReachTheFileOnlyWhenAsked_data();
+  void extrasShowInThePaneAndReachTheFileOnlyWhenAsked();
+  void hexViewShowsTheBytes();
+  void searchFindsNextAndPreviousAndWraps();
 };
 
 void TestLogPane::operatorScripts_data() {
@@ -211,6 +223,90 @@ void TestLogPane::textIsReadableThroughAccessibility() {
   QCOMPARE(pane->SelectedText(), QStringLiteral("第二行"));
   text->selection(0, &start, &end);
   QCOMPARE(std::pair(start, end), std::pair(second, second + 3));
+}
+
+void TestLogPane::extrasShowInThePaneAndReachTheFileOnlyWhenAsked_data() {
+  QTest::addColumn<bool>("extrasInFile");
+  QTest::newRow("standard file") << false;
+  QTest::newRow("extras in the file") << true;
+}
+
+void TestLogPane::extrasShowInThePaneAndReachTheFileOnlyWhenAsked() {
+  QFETCH(bool, extrasInFile);
+  ConsoleUnderTest c;
+  Option(c, "logShowNmea")->setChecked(true);
+  Option(c, "logDateAndMs")->setChecked(true);
+  Option(c, "logExtrasInFile")->setChecked(extrasInFile);
+  Deliver(*c.dialog, DeviceFrame("before"));
+  c.nextSaveFile = c.Path(QStringLiteral("log.txt"));
+  Click(c, 1052);
+  c.dialog->Logic().SendUartCommand("imei,?");
+  Deliver(*c.dialog, DeviceFrame("$GPGGA,1"));
+  Deliver(*c.dialog, DeviceFrame("after"));
+
+  LogPane* pane = c.dialog->Log();
+  const logstore::LogStore& store = pane->Store();
+  QCOMPARE(store.LineCount(), size_t{4});
+  QVERIFY(pane->LineText(1).startsWith(QStringLiteral(" >>\t")));
+  QVERIFY(pane->LineText(1).endsWith(QStringLiteral("\tAT+uart:imei,?#")));
+  QCOMPARE(store.Kind(1), logstore::LineKind::kSent);
+  QCOMPARE(store.Kind(2), logstore::LineKind::kNmea);
+  const QRegularExpression longTime(
+      QStringLiteral("^ 2\\t\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\tafter$"));
+  QVERIFY2(longTime.match(pane->LineText(3)).hasMatch(), qPrintable(pane->LineText(3)));
+
+  QFile file(*c.nextSaveFile);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QString recorded = QString::fromLatin1(file.readAll());
+  const QRegularExpression shortTime(QStringLiteral("^ 0\\t\\d\\d:\\d\\d:\\d\\d\\tbefore\\r\\n"));
+  QCOMPARE(recorded.contains(QStringLiteral("imei,?#")), extrasInFile);
+  QCOMPARE(recorded.contains(QStringLiteral("$GPGGA")), extrasInFile);
+  QCOMPARE(shortTime.match(recorded).hasMatch(), !extrasInFile);
+  QCOMPARE(recorded.count(QStringLiteral("\r\n")), extrasInFile ? 4 : 2);
+}
+
+void TestLogPane::hexViewShowsTheBytes() {
+  ConsoleUnderTest c;
+  Deliver(*c.dialog, DeviceFrame("\xD6\xD0"
+                                 "A"));
+  Option(c, "logHexView")->setChecked(true);
+  QVERIFY(c.dialog->Log()->DisplayText(0).endsWith(QStringLiteral("\tD6 D0 41")));
+  c.dialog->Log()->SelectAll();
+  QVERIFY(c.dialog->Log()->SelectedText().endsWith(QStringLiteral("D6 D0 41")));
+  Option(c, "logHexView")->setChecked(false);
+  QVERIFY(c.dialog->Log()->DisplayText(0).endsWith(QStringLiteral("\t中A")));
+}
+
+void TestLogPane::searchFindsNextAndPreviousAndWraps() {
+  ConsoleUnderTest c;
+  c.dialog->show();
+  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  for (const char* payload : {"imei,1", "gsm", "IMEI,2", "gps"})
+    Deliver(*c.dialog, DeviceFrame(payload));
+  LogPane* pane = c.dialog->Log();
+  QTest::keyClick(pane, Qt::Key_F, Qt::ControlModifier);
+  auto* search = c.dialog->findChild<QLineEdit*>(QStringLiteral("logSearch"));
+  QVERIFY(search->isVisible() && search->hasFocus());
+  QTest::keyClicks(search, QStringLiteral("imei"));
+  const struct {
+    Qt::KeyboardModifiers modifiers;
+    logstore::LineId line;
+  } steps[] = {{Qt::NoModifier, 0},
+               {Qt::NoModifier, 2},
+               {Qt::NoModifier, 0},
+               {Qt::ShiftModifier, 2},
+               {Qt::ShiftModifier, 0}};
+  for (const auto& step : steps) {
+    QTest::keyClick(search, Qt::Key_Return, step.modifiers);
+    QCOMPARE(pane->SelectedText().toLower(), QStringLiteral("imei"));
+    QCOMPARE(pane->PositionAt(pane->SelectionOffsets().first).line, step.line);
+  }
+  search->setText(QStringLiteral("nowhere"));
+  QTest::keyClick(search, Qt::Key_Return);
+  QCOMPARE(c.dialog->findChild<QLabel*>(QStringLiteral("logSearchStatus"))->text(),
+           QStringLiteral("找不到"));
+  QTest::keyClick(search, Qt::Key_Escape);
+  QVERIFY(!search->isVisible());
 }
 
 QTEST_MAIN(TestLogPane)

@@ -58,10 +58,8 @@ class TestMainWindow : public QObject {
   void messageBoxesShowTextCaptionAndIcon();
   void signalCellBarFollowsTheValue();
   void clearCommandEmptiesTheBoxOnly();
-  void exitAndCloseBoxEndTheProgram();
   void enterAndEscapeAreFiltered();
   void dataExchangeCarriesGbkBothWays();
-  void garbageBytesSurviveARoundTrip();
   void startupWithoutPortsShowsNoDevice();
 };
 
@@ -231,24 +229,6 @@ void TestMainWindow::clearCommandEmptiesTheBoxOnly() {
   QVERIFY(c.boxes.empty());
 }
 
-void TestMainWindow::exitAndCloseBoxEndTheProgram() {
-  {
-    ConsoleUnderTest c;
-    c.dialog->show();
-    qobject_cast<QAbstractButton*>(c.dialog->Control(1005))->click();
-    QVERIFY(c.dialog->Dispatcher().QuitRequested());
-    QVERIFY(!c.dialog->isVisible());
-    QVERIFY(!c.dialog->Logic().Port().IsOpen());
-  }
-  {
-    ConsoleUnderTest c;
-    c.dialog->show();
-    c.dialog->close();
-    QVERIFY(c.dialog->Dispatcher().QuitRequested());
-    QVERIFY(!c.dialog->isVisible());
-  }
-}
-
 void TestMainWindow::enterAndEscapeAreFiltered() {
   ConsoleUnderTest c;
   c.dialog->show();
@@ -298,11 +278,8 @@ void TestMainWindow::dataExchangeCarriesGbkBothWays() {
   QTest::keyClicks(c.dialog->Control(1035), QStringLiteral("999"));
   c.dialog->UpdateData(false);
   QCOMPARE(c.Shown(1035), QString());
-}
 
-void TestMainWindow::garbageBytesSurviveARoundTrip() {
-  ConsoleUnderTest c;
-  DialogState& s = c.dialog->State();
+  // Bytes that are no GBK survive a round trip.
   const std::string garbage = std::string("AB\xFF\x80", 4) + "C";
   s.m_imei = garbage;
   c.dialog->UpdateData(false);
