@@ -39,21 +39,13 @@
 
 #include "app/config_dlg.h"
 #include "app/log_pane.h"
+#include "bench/bench_util.h"
 
 extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double CpuSeconds(int who) {
-  rusage usage{};
-  getrusage(who, &usage);
-  auto seconds = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-  };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 double ResidentMegabytes() {
   std::ifstream status("/proc/self/status");
@@ -67,20 +59,6 @@ double ResidentMegabytes() {
     status.ignore(1 << 12, '\n');
   }
   return 0;
-}
-
-int OpenRawMaster(std::string* slavePath) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  char name[128] = {};
-  termios raw{};
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-      ptsname_r(master, name, sizeof name) != 0 || tcgetattr(master, &raw) != 0) {
-    return -1;
-  }
-  cfmakeraw(&raw);
-  tcsetattr(master, TCSANOW, &raw);
-  *slavePath = name;
-  return master;
 }
 
 // The payload of line n: a tracker's status line, numbered so order can be checked.
@@ -387,9 +365,5 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(folder);
 
   MeasureCat(std::min<std::uint64_t>(totalLines, 2'000'000));
-  std::printf("gtkterm, cutecom: %s\n",
-              std::system("command -v gtkterm >/dev/null || command -v cutecom >/dev/null") == 0
-                  ? "installed (not measured here)"
-                  : "not installed");
   return complete ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "bench/bench_util.h"
 #include "tests/support/console_harness.h"
 #include "tools/sim/device_frame.h"
 #include "tools/sim/virtual_port.h"
@@ -19,11 +20,6 @@ namespace {
 std::size_t Entries(const char* folder) {
   const std::filesystem::directory_iterator all(folder);
   return static_cast<std::size_t>(std::distance(begin(all), end(all)));
-}
-
-double Percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "serial/comm_port.h"
 #include "serial/std_ui_dispatcher.h"
 
@@ -30,13 +31,6 @@ namespace {
 constexpr int kBenchPort = 127;
 constexpr std::size_t kWriteSize = 1 << 16;
 constexpr double kLineBytesPerSecond = 115200.0 / 10.0;  // 8N1: ten bits a byte
-
-double CpuSeconds(int who) {
-  rusage usage{};
-  getrusage(who, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 class CountingOwner final : public PortOwner {
  public:
@@ -52,20 +46,6 @@ class CountingOwner final : public PortOwner {
   std::uint64_t slots = 0;
   std::uint64_t sum = 0;
 };
-
-int OpenRawMaster(std::string* slavePath) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  char name[128] = {};
-  termios raw{};
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-      ptsname_r(master, name, sizeof name) != 0 || tcgetattr(master, &raw) != 0) {
-    return -1;
-  }
-  cfmakeraw(&raw);
-  tcsetattr(master, TCSANOW, &raw);
-  *slavePath = name;
-  return master;
-}
 
 // The peer's side: big blocking writes, timed on its own thread's CPU clock.
 void WriteStream(int master, std::uint64_t total, std::atomic<double>* writerCpu) {

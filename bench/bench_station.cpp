@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "records/record_store.h"
 #include "station/station_engine.h"
 
@@ -46,11 +47,6 @@ struct InstantUnit : station::UnitLink {
   }
   station::GpsMeasure MeasureGps() override { return {3.0, 8, {42, 40, 38, 36, 30}}; }
 };
-
-double Percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
-}
 
 void Print(const char* what, const std::vector<double>& ms, double target) {
   std::printf("%-44s p50 %7.3f ms  p99 %7.3f ms  max %7.3f ms  (target %s %.0f ms)\n", what,
