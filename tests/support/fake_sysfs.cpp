@@ -42,12 +42,8 @@ void WriteAttributeIfSet(const std::string& folder, const char* name, const std:
 }  // namespace
 
 FakeSysfs::FakeSysfs() {
-  std::error_code noTemp;
-  fs::path temp = fs::temp_directory_path(noTemp);
-  if (noTemp) temp = "/tmp";
-  std::string pattern = (temp / "fake-sysfs-XXXXXX").string();
-  const char* made = ::mkdtemp(pattern.data());
-  EXPECT_NE(made, nullptr) << "mkdtemp";
+  std::string pattern = "/tmp/fake-sysfs-XXXXXX";
+  EXPECT_NE(::mkdtemp(pattern.data()), nullptr) << "mkdtemp";
   root_ = pattern;
   sys_ = root_ + "/sys";
   roots_.sysClassTty = sys_ + "/class/tty";
@@ -147,10 +143,7 @@ void FakeSysfs::AddPlainTty(const std::string& name, Node node) {
 
 void FakeSysfs::RemoveTty(const std::string& name) {
   std::error_code error;
-  fs::remove(roots_.sysClassTty + "/" + name, error);
-  if (fs::is_directory(roots_.sysClassTty + "/" + name, error)) {
-    fs::remove_all(roots_.sysClassTty + "/" + name, error);
-  }
+  fs::remove_all(roots_.sysClassTty + "/" + name, error);  // a link, or a plain tty's folder
   SetNode(name, Node::kMissing);
 }
 
@@ -164,16 +157,10 @@ void FakeSysfs::SetNode(const std::string& name, Node node) {
   std::error_code error;
   fs::remove(path, error);
   ptys_.erase(name);
-  switch (node) {
-    case Node::kLive: {
-      auto pty = std::make_unique<Pty>();
-      Link(pty->SlavePath(), path);
-      ptys_[name] = std::move(pty);
-      break;
-    }
-    case Node::kMissing:
-      break;
-  }
+  if (node == Node::kMissing) return;
+  auto pty = std::make_unique<Pty>();
+  Link(pty->SlavePath(), path);
+  ptys_[name] = std::move(pty);
 }
 
 Pty* FakeSysfs::PtyOf(const std::string& name) const {
