@@ -259,26 +259,14 @@ TEST_F(CommPortTest, StopsWhileTheOwnerIsInsideAHandler) {
   }
 }
 
-// A dispatcher whose queue the test empties by hand, to catch a slot in mid-hand-over.
-class HeldDispatcher final : public UiDispatcher {
- public:
-  void Post(std::function<void()> task) override {
-    posts.fetch_add(1);
-    inner.Post(std::move(task));
-  }
-  void RunFor(std::chrono::milliseconds duration) override { inner.RunFor(duration); }
-  [[nodiscard]] bool QuitRequested() const override { return inner.QuitRequested(); }
-  StdUiDispatcher inner;
-  std::atomic<int> posts{0};
-};
-
 TEST_F(CommPortTest, StopsWhileASlotWaitsForTheUiThread) {
   // The destructor abandons the slot; a close pumps and delivers it.
   const std::pair<bool, std::size_t> rows[] = {{true, 0}, {false, 1}};
   for (const auto& [destroy, slotsSeen] : rows) {
     SCOPED_TRACE(destroy ? "destructor" : "plain close");
     owner.slots.clear();
-    HeldDispatcher held;
+    StdUiDispatcher inner;  // emptied by hand, to catch a slot in mid-hand-over
+    CountingUi held{inner};
     auto port = MakePort(&held);
     ASSERT_EQ(Open(*port), 1);
     ASSERT_EQ(port->StartMonitor(), 1);
@@ -289,7 +277,7 @@ TEST_F(CommPortTest, StopsWhileASlotWaitsForTheUiThread) {
     } else {
       port->ClosePort();
     }
-    held.inner.RunUntil([] { return false; }, std::chrono::milliseconds(50));
+    inner.RunUntil([] { return false; }, std::chrono::milliseconds(50));
     EXPECT_EQ(owner.slots.size(), slotsSeen);
   }
 }

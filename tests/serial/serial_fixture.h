@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -28,6 +29,22 @@ struct SeenSlot {
   int portNumber = 0;
   int slotIndexDuringCall = -1;  // the engine's next-slot index while the handler ran
   bool zeroAfterData = false;    // every byte after the data is zero
+};
+
+// A UI loop that counts what the monitor threads hand to it.
+class CountingUi : public UiDispatcher {
+ public:
+  explicit CountingUi(StdUiDispatcher& loop) : loop_(loop) {}
+  void Post(std::function<void()> task) override {
+    ++posts;
+    loop_.Post(std::move(task));
+  }
+  void RunFor(std::chrono::milliseconds duration) override { loop_.RunFor(duration); }
+  [[nodiscard]] bool QuitRequested() const override { return loop_.QuitRequested(); }
+  std::atomic<int> posts{0};
+
+ private:
+  StdUiDispatcher& loop_;
 };
 
 class RecordingOwner : public PortOwner {

@@ -3,7 +3,6 @@
 // in batches, while the tracker keeps sending. Every stop ends with no thread and no port,
 // and nothing leaks.
 
-#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -16,22 +15,6 @@ std::size_t Entries(const char* folder) {
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
   return count;
 }
-
-// The test's UI loop, counting what the monitor threads hand to it.
-class CountingUi : public UiDispatcher {
- public:
-  explicit CountingUi(StdUiDispatcher& loop) : loop_(loop) {}
-  void Post(std::function<void()> task) override {
-    ++posts;
-    loop_.Post(std::move(task));
-  }
-  void RunFor(std::chrono::milliseconds duration) override { loop_.RunFor(duration); }
-  [[nodiscard]] bool QuitRequested() const override { return loop_.QuitRequested(); }
-  std::atomic<int> posts{0};
-
- private:
-  StdUiDispatcher& loop_;
-};
 
 class StopReentry : public SerialTest {
  protected:
