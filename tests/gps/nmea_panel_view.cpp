@@ -100,12 +100,10 @@ void PanelRun::FeedRaw(const char* sentence) {
 namespace {
 
 // "GPS 12, GLONASS 10" in the order of the systems; "none" for an empty list.
-template <typename Satellite, typename Counted>
-std::string PerSystem(const std::vector<Satellite>& satellites, Counted counted) {
+template <typename Satellite>
+std::string PerSystem(const std::vector<Satellite>& satellites) {
   std::map<gps::Constellation, std::string> lists;
-  for (const Satellite& s : satellites) {
-    if (counted(s)) lists[s.constellation] += " " + std::to_string(s.number);
-  }
+  for (const Satellite& s : satellites) lists[s.constellation] += " " + std::to_string(s.number);
   std::string text;
   for (const auto& [system, numbers] : lists) {
     text += std::string(text.empty() ? "" : "; ") + gps::ConstellationName(system) + numbers;
@@ -135,8 +133,8 @@ std::string GnssViewText(const PanelRun& run) {
       {"fix", Quoted(p.m_fixState) + " " + Quoted(p.m_fixType) + " " + Quoted(p.m_satsUsed)},
       {"dop", "P" + Quoted(p.m_pdop) + " H" + Quoted(p.m_hdop) + " V" + Quoted(p.m_vdop)},
       {"speed course", Quoted(p.m_speed) + " " + Quoted(p.m_course)},
-      {"in view", PerSystem(p.m_satellites, [](const auto&) { return true; })},
-      {"used", PerSystem(used, [](const auto&) { return true; })},
+      {"in view", PerSystem(p.m_satellites)},
+      {"used", PerSystem(used)},
       {"first fix", FirstFixText(run.tables.firstFix.Result()) + " " + Quoted(p.m_ttff)},
   };
   std::string text;

@@ -136,9 +136,7 @@ class JigTest : public ::testing::Test {
     fs::remove_all(root_);
   }
   SimProcess& Plug(Lines arguments) {
-    arguments.insert(arguments.end(),
-                     {"--no-nmea", "--status-interval", "0", "--log-interval", "0"});
-    sims_.push_back(std::make_unique<SimProcess>(TC_SIM_PATH, PortsFolder(), arguments));
+    sims_.push_back(std::make_unique<SimProcess>(TC_SIM_PATH, PortsFolder(), Quiet(arguments)));
     EXPECT_GT(sims_.back()->WaitForPlug(), 0);
     return *sims_.back();
   }
@@ -198,25 +196,13 @@ TEST_F(JigTest, JsonLinesFollowTheDocumentedSchemaInAMixedParallelRun) {
   Jig jig(Args({"--all"}));
   ASSERT_EQ(jig.Wait(), 1);
   using Type = records::JsonValue::Type;
+  const Type S = Type::kString, B = Type::kBool, N = Type::kNumber, A = Type::kArray,
+             O = Type::kObject;
   const std::map<std::string, std::vector<std::pair<const char*, Type>>> schema = {
-      {"step",
-       {{"unit", Type::kString},
-        {"device", Type::kString},
-        {"step", Type::kString},
-        {"detail", Type::kString},
-        {"problem", Type::kBool}}},
-      {"verdict",
-       {{"unit", Type::kString},
-        {"verdict", Type::kString},
-        {"imei", Type::kString},
-        {"reasons", Type::kArray},
-        {"record", Type::kObject}}},
-      {"record",
-       {{"record_id", Type::kString},
-        {"stored", Type::kBool},
-        {"store", Type::kString},
-        {"message", Type::kString}}},
-      {"summary", {{"units", Type::kNumber}, {"passed", Type::kNumber}, {"failed", Type::kNumber}}},
+      {"step", {{"unit", S}, {"device", S}, {"step", S}, {"detail", S}, {"problem", B}}},
+      {"verdict", {{"unit", S}, {"verdict", S}, {"imei", S}, {"reasons", A}, {"record", O}}},
+      {"record", {{"record_id", S}, {"stored", B}, {"store", S}, {"message", S}}},
+      {"summary", {{"units", N}, {"passed", N}, {"failed", N}}},
   };
   for (const std::string& line : jig.lines) {
     std::string error;
