@@ -66,17 +66,17 @@ const std::vector<GroupSpec>& Groups() {
 }
 
 const GroupSpec* GroupOfKey(const std::string& key) {
-  for (const auto& spec : Groups()) {
-    for (const char* k : spec.keys) {
-      if (key == k) return &spec;
+  for (const auto& group : Groups()) {
+    for (const char* k : group.keys) {
+      if (key == k) return &group;
     }
   }
   return nullptr;
 }
 
-std::vector<std::string> ValuesOf(const GroupSpec& spec, const Profile& profile) {
+std::vector<std::string> ValuesOf(const GroupSpec& group, const Profile& profile) {
   std::vector<std::string> values;
-  for (const char* key : spec.keys) values.push_back(profile.values.at(key));
+  for (const char* key : group.keys) values.push_back(profile.values.at(key));
   return values;
 }
 
@@ -119,22 +119,22 @@ std::string ValueProblem(const std::string& key, const std::string& utf8, std::s
 // Whole groups only, the dialog's own checks, and every request fitting one frame. `*key` is
 // the key the problem is found at.
 std::string GroupProblem(const Profile& profile, std::string* key) {
-  for (const auto& spec : Groups()) {
+  for (const auto& group : Groups()) {
     std::size_t present = 0;
-    for (const char* k : spec.keys) present += profile.values.count(k);
+    for (const char* k : group.keys) present += profile.values.count(k);
     if (present == 0) continue;
-    *key = spec.keys[0];
-    for (const char* k : spec.keys) {
+    *key = group.keys[0];
+    for (const char* k : group.keys) {
       if (!profile.values.count(k)) {
-        return std::string("\"") + k + "\" missing: the " + spec.group + " group is set whole";
+        return std::string("\"") + k + "\" missing: the " + group.group + " group is set whole";
       }
     }
-    const auto values = ValuesOf(spec, profile);
-    if (spec.group == std::string("address")) {
+    const auto values = ValuesOf(group, profile);
+    if (group.group == std::string("address")) {
       if (auto refused = setcmd::CheckAddress(values[0], values[1])) return texts::Utf8(*refused);
     }
-    if (spec.compose(values).size() > kLongestCommand) {
-      return std::string("the ") + spec.group + " values are too long for one request";
+    if (group.compose(values).size() > kLongestCommand) {
+      return std::string("the ") + group.group + " values are too long for one request";
     }
   }
   return {};
@@ -148,16 +148,16 @@ std::string BaseName(const std::string& path) {
 
 std::vector<GroupPlan> PlanGroups(const Profile& profile) {
   std::vector<GroupPlan> plans;
-  for (const auto& spec : Groups()) {
-    if (!profile.values.count(spec.keys[0])) continue;
+  for (const auto& group : Groups()) {
+    if (!profile.values.count(group.keys[0])) continue;
     GroupPlan plan;
-    plan.group = spec.group;
-    plan.expected = ValuesOf(spec, profile);
-    plan.setCommand = spec.compose(plan.expected);
-    for (std::size_t i = 0; i < spec.keys.size(); ++i) {
-      plan.fieldNames.push_back(spec.keys[i]);
-      plan.replyKeys.push_back(spec.replyKeys[i]);
-      plan.readCommand += (i ? "," : "") + std::string(spec.replyKeys[i]) + ",?";
+    plan.group = group.group;
+    plan.expected = ValuesOf(group, profile);
+    plan.setCommand = group.compose(plan.expected);
+    for (std::size_t i = 0; i < group.keys.size(); ++i) {
+      plan.fieldNames.push_back(group.keys[i]);
+      plan.replyKeys.push_back(group.replyKeys[i]);
+      plan.readCommand += (i ? "," : "") + std::string(group.replyKeys[i]) + ",?";
     }
     plans.push_back(std::move(plan));
   }
@@ -240,9 +240,9 @@ bool LoadProfile(const std::string& path, Profile* out, std::string* error) {
 std::string ProfileText(const Profile& profile) {
   std::string text =
       "# tracker-console station profile\nformat = " + std::to_string(kProfileFormat) + "\n";
-  for (const auto& spec : Groups()) {
-    if (!profile.values.count(spec.keys[0])) continue;
-    for (const char* key : spec.keys) {
+  for (const auto& group : Groups()) {
+    if (!profile.values.count(group.keys[0])) continue;
+    for (const char* key : group.keys) {
       text += std::string(key) + " = " + gbk::ToUtf8(profile.values.at(key)) + "\n";
     }
   }
@@ -271,29 +271,29 @@ bool SaveProfile(const std::string& path, const Profile& profile, std::string* e
 
 bool ProfileFromFields(const DialogState& fields, Profile* out, std::string* error) {
   std::string text = "format = " + std::to_string(kProfileFormat) + "\n";
-  for (const auto& spec : Groups()) {
+  for (const auto& group : Groups()) {
     std::vector<std::string> values;
     bool any = false;
-    for (std::size_t i = 0; i < spec.keys.size(); ++i) {
-      const auto member = spec.members[i];
+    for (std::size_t i = 0; i < group.keys.size(); ++i) {
+      const auto member = group.members[i];
       values.push_back(member ? gbk::ToUtf8(fields.*member) : (fields.m_useDomain ? "1" : "0"));
       any = any || (member && !(fields.*member).empty());
     }
     if (!any) continue;
-    for (std::size_t i = 0; i < spec.keys.size(); ++i) {
-      text += std::string(spec.keys[i]) + " = " + values[i] + "\n";
+    for (std::size_t i = 0; i < group.keys.size(); ++i) {
+      text += std::string(group.keys[i]) + " = " + values[i] + "\n";
     }
   }
   return ParseProfile("(fields)", text, out, error);
 }
 
 void ApplyToFields(const Profile& profile, DialogState* fields) {
-  for (const auto& spec : Groups()) {
-    if (!profile.values.count(spec.keys[0])) continue;
-    for (std::size_t i = 0; i < spec.keys.size(); ++i) {
-      const std::string& value = profile.values.at(spec.keys[i]);
-      if (spec.members[i]) {
-        fields->*(spec.members[i]) = value;
+  for (const auto& group : Groups()) {
+    if (!profile.values.count(group.keys[0])) continue;
+    for (std::size_t i = 0; i < group.keys.size(); ++i) {
+      const std::string& value = profile.values.at(group.keys[i]);
+      if (group.members[i]) {
+        fields->*(group.members[i]) = value;
       } else {
         fields->m_useDomain = value == "1";
         fields->m_addrLabel = fields->m_useDomain ? T(kAddrLabelUrl) : T(kAddrLabelIp);

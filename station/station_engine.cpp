@@ -6,6 +6,7 @@
 #include <random>
 
 #include "platform/gbk.h"
+#include "records/utc_time.h"
 
 namespace station {
 
@@ -33,20 +34,6 @@ bool Keys(const std::vector<std::string>& fields, std::initializer_list<const ch
     at += 2;
   }
   return true;
-}
-
-std::string NowUtcIso() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[96];
-  (void)std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                      utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                      static_cast<int>(millis));
-  return text;
 }
 
 std::string RandomId() {
@@ -114,7 +101,7 @@ void StationEngine::OnConnected(const std::string& port, const std::string& usbI
   connectedAt_ = now;
   record_ = {};
   record_.recordId = RandomId();
-  record_.startedUtc = NowUtcIso();
+  record_.startedUtc = records::UtcNowIso();
   record_.station = unit_.station;
   record_.operatorName = unit_.operatorName;
   record_.port = port;
@@ -367,7 +354,7 @@ void StationEngine::OnUnplugged(Clock::time_point now) {
 
 void StationEngine::Finish(Clock::time_point now) {
   pending_.clear();
-  record_.endedUtc = NowUtcIso();
+  record_.endedUtc = records::UtcNowIso();
   record_.passed = record_.reasons.empty();
   records::StoreStatus saved = records::StoreStatus::Ok();
   if (store_) saved = store_->Append(record_);

@@ -6,6 +6,7 @@
 
 #include "records/json_text.h"
 #include "records/record_json.h"
+#include "records/utc_time.h"
 
 namespace jig {
 
@@ -47,17 +48,7 @@ double Rounded(double seconds) {
 }  // namespace
 
 std::string UtcNow() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<int>(millis));
-  return text;
+  return records::UtcNowIso();
 }
 
 std::string ToJsonLine(const UnitEvent& e) {
