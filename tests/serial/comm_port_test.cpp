@@ -38,15 +38,6 @@ TEST_F(CommPortTest, ReportsWhyAPortCouldNotBeOpened) {
   EXPECT_TRUE(owner.errors.empty());
 }
 
-TEST_F(CommPortTest, RefusesAPortThatIsAlreadyHeldUntilClosed) {
-  auto first = StartedPort();
-  auto second = MakePort();
-  EXPECT_EQ(Open(*second), 0);
-  EXPECT_EQ(second->LastOpenError().status, PortStatus::kBusy);
-  first->ClosePort();
-  EXPECT_EQ(Open(*second), 1);
-}
-
 TEST_F(CommPortTest, ClosesAndReopensInEveryWay) {
   auto port = MakePort();
   struct Row {
