@@ -8,45 +8,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <deque>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "bench/bench_util.h"
 #include "records/record_store.h"
 #include "station/station_engine.h"
+#include "tests/support/fake_unit.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Keeps what is set and answers everything at once.
-struct InstantUnit : station::UnitLink {
-  std::map<std::string, std::string> params{{"imei", "860000000000001"}, {"ver", "FW1"}};
-  std::deque<std::string> replies;
-  void Send(const std::string& command) override {
-    std::vector<std::string> f(1);
-    for (char c : command) {
-      if (c == ',')
-        f.emplace_back();
-      else
-        f.back().push_back(c);
-    }
-    std::string reply;
-    for (std::size_t i = 0; i < f.size(); i += 2) {
-      const std::string value = i + 1 < f.size() ? f[i + 1] : "";
-      if (value != "?") params[f[i]] = value;
-      reply += (i ? "," : "") + f[i] + "," + (value == "?" ? params[f[i]] : "ok");
-    }
-    replies.push_back(reply + "#\r\n");
-  }
-  void StartTest(std::chrono::milliseconds) override {
-    replies.emplace_back("gsm,ok,gps,ok,key,ok#\r\n");
-  }
-  station::GpsMeasure MeasureGps() override { return {3.0, 8, {42, 40, 38, 36, 30}}; }
-};
 
 void Print(const char* what, const std::vector<double>& ms, double target) {
   std::printf("%-44s p50 %7.3f ms  p99 %7.3f ms  max %7.3f ms  (target %s %.0f ms)\n", what,
@@ -64,7 +37,8 @@ void UnitsBenchmark(records::RecordStore& store) {
                         &profile, &error);
   std::vector<double> ms;
   for (int unit = 0; unit < 300; ++unit) {
-    InstantUnit device;
+    tc_test::FakeUnit device;
+    device.gps = {3.0, 8, {42, 40, 38, 36, 30}};
     station::StationEngine engine(device, &store, nullptr);
     station::StationSettings settings;
     settings.profile = profile;
