@@ -215,27 +215,6 @@ TEST(ScanAndConnect, GreetsTheTrackerAndStartsTheArmedTest) {
   }
 }
 
-TEST(ScanAndConnect, BusyPortNamesItsHolderUntilItConnects) {
-  ScanRig rig;
-  Build(rig.tree, "ttyACM0*");
-  ConfigLogic& logic = rig.Start();
-  logic.OnInitDialog();
-  std::string command;
-  std::getline(std::ifstream("/proc/self/comm"), command);
-  std::string expected = T(kPortBusyBy) + command + " (PID " + std::to_string(::getpid()) + ")";
-  if (ports::IsProcessRunning("ModemManager")) expected += T(kModemManagerHint);
-  EXPECT_EQ(rig.surface.portProblem, expected);
-  EXPECT_TRUE(rig.surface.boxes.empty());
-  // Probed, then reopened as the remembered index: a failed final open leaves the texts.
-  EXPECT_EQ(rig.state.m_portState, T(kPortClosed));
-  EXPECT_EQ(rig.state.m_linkState, "");
-
-  rig.tree.ReleaseNode("ttyACM0");
-  logic.OnDeviceChange(kDeviceArrival, 0);
-  ExpectConnectedTexts(rig.state, "COM65 (ttyACM0)");
-  EXPECT_EQ(rig.surface.portProblem, "");
-}
-
 TEST(ScanAndConnect, PortNotPermittedSaysWhatToDo) {
   ScanRig rig;
   rig.tree.AddAcm(0);

@@ -112,6 +112,9 @@ TEST(Exclusive, APortSomeoneElseHoldsIsNotTakenAndTheHolderIsNamed) {
     }
     const std::string named = " (PID " + std::to_string(pid) + ")";
     EXPECT_NE(r.h.surface.portProblem.find(named), std::string::npos) << r.h.surface.portProblem;
+    if (row.hold == Hold::kOpen) {  // exactly what the operator reads
+      EXPECT_EQ(r.h.surface.portProblem, T(kPortBusyBy) + "sleep" + named);
+    }
     if (row.hold == Hold::kSecondConsole) {  // the failed open left the first one's flag alone
       const int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
       int exclusive = 0;

@@ -188,13 +188,6 @@ void FakeSysfs::HoldNode(const std::string& name) {
   held_[name] = fd;
 }
 
-void FakeSysfs::ReleaseNode(const std::string& name) {
-  const auto found = held_.find(name);
-  if (found == held_.end()) return;
-  ::close(found->second);
-  held_.erase(found);
-}
-
 std::map<std::string, std::string> FakeSysfs::LiveSlaves() const {
   std::map<std::string, std::string> slaves;
   for (const auto& [name, pty] : ptys_) slaves[name] = pty->SlavePath();

@@ -67,7 +67,6 @@ class FakeSysfs {
 
   // Holds a live node open and locked as another program would (the console sees it busy).
   void HoldNode(const std::string& name);
-  void ReleaseNode(const std::string& name);
 
   // Names of live nodes and their pseudo-terminal slaves, for watching opens.
   [[nodiscard]] std::map<std::string, std::string> LiveSlaves() const;
