@@ -40,6 +40,7 @@
 #include "app/config_dlg.h"
 #include "app/log_pane.h"
 #include "bench/bench_util.h"
+#include "tests/link/device_frames.h"
 
 extern char** environ;
 
@@ -64,19 +65,6 @@ double ResidentMegabytes() {
 // The payload of line n: a tracker's status line, numbered so order can be checked.
 std::string Payload(std::uint64_t n) {
   return "LOG n=" + std::to_string(n) + " gsm,23,agps,3,gps,7,sim,1 bat=4.12V T=31C";
-}
-
-void AppendFrame(std::string& out, const std::string& payload) {
-  out += '\x55';
-  out += '\x00';
-  out.append(10, '\x00');
-  unsigned char sum = 0x55;
-  for (const char c : payload) {
-    out += c;
-    if (c == '\x5A') out += c;
-    sum ^= static_cast<unsigned char>(c);
-  }
-  out += static_cast<char>(sum);
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -289,7 +277,7 @@ int main(int argc, char** argv) {
   std::thread writer([&] {
     std::string block;
     for (std::uint64_t n = 0; n < totalLines; ++n) {
-      AppendFrame(block, Payload(n));
+      block += linktest::DeviceFrameBytes(Payload(n));
       if (block.size() >= 1 << 16 || n + 1 == totalLines) {
         if (!WriteAll(master, block.data(), block.size())) return;
         bytesWritten += block.size();
