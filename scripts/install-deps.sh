@@ -9,7 +9,7 @@ packages=(
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
   libpq-dev postgresql
   fonts-noto-cjk xvfb xauth
-  dpkg-dev desktop-file-utils appstream
+  dpkg-dev file desktop-file-utils appstream
 )
 
 missing=()
