@@ -53,22 +53,4 @@ inline std::string DeviceFrameBytes(std::string_view payload, const Header& head
   return RawDeviceFrame(DoubleEscapes(payload), Checksum(payload, header), header);
 }
 
-// True when a prefix of the unescaped frame that ends in the payload has XOR zero: the byte
-// after it equals the running XOR there, so a chunk ending right after that byte (or the byte
-// before a NUL) ends the frame early. `unescapedFrame` starts with 0x55 0x00 and stops before
-// the checksum. Prefixes ending at the header's last byte count too, for a leading 0x5A pair.
-inline bool HasZeroXorPrefix(std::string_view unescapedFrame) {
-  constexpr std::size_t kHeaderEnd = 12;
-  std::uint8_t x = 0;
-  for (std::size_t i = 0; i < unescapedFrame.size(); ++i) {
-    x ^= static_cast<std::uint8_t>(unescapedFrame[i]);
-    if (i + 1 >= kHeaderEnd && x == 0) return true;
-  }
-  return false;
-}
-
-inline bool HasZeroXorPrefix(std::string_view unescapedPayload, const Header& header) {
-  return HasZeroXorPrefix(StartAndHeader(header) + std::string(unescapedPayload));
-}
-
 }  // namespace linktest
