@@ -4,7 +4,6 @@
 
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -29,8 +28,6 @@ namespace {
 using fake::FakeSysfs;
 using fake::Node;
 using Opens = std::vector<std::string>;
-
-constexpr int kGenerousWaitMs = 10000;
 
 std::string Frame(const devlink::StuffedFrame& frame) {
   return std::string(reinterpret_cast<const char*>(frame.bytes.data()),
@@ -289,33 +286,6 @@ TEST(DeviceChange, TrackerGoneShowsNoDeviceAndClosesThePort) {
     EXPECT_FALSE(logic.Port().IsOpen());
     EXPECT_EQ(rig.surface.portDetails, "");
   }
-}
-
-TEST(DeviceChange, VirtualPortPlugAndUnplugThroughTheNotices) {
-  ScanRig rig;
-  ConfigLogic& logic = rig.Start();
-  logic.OnInitDialog();
-  ExpectNoDeviceTexts(rig.state);
-  const int fd = logic.DeviceNoticeFd();
-  ASSERT_GE(fd, 0);
-  const auto handleNotice = [&] {
-    pollfd waiting{fd, POLLIN, 0};
-    ASSERT_EQ(::poll(&waiting, 1, kGenerousWaitMs), 1);
-    logic.OnDeviceNoticesReadable();
-  };
-
-  rig.tree.AddVirtualPort(97);
-  handleNotice();
-  const std::string slave = rig.tree.PtyOf("COM97")->SlavePath();
-  ExpectConnectedTexts(rig.state, "COM97 (" + slave.substr(std::string("/dev/").size()) + ")");
-  EXPECT_EQ(rig.surface.portDetails, "virtual tracker port → " + slave);
-  EXPECT_TRUE(logic.Port().IsMonitoring());
-
-  rig.tree.RemoveVirtualPort(97);
-  handleNotice();
-  ExpectNoDeviceTexts(rig.state);
-  EXPECT_FALSE(logic.Port().IsOpen());
-  EXPECT_EQ(logic.g_knownPortCount, 0);
 }
 
 // The port is closed before the settle wait; a quit during that wait scans no more.

@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -24,14 +25,15 @@ namespace {
 // Another program (`sleep 60`, or `flock <port> sleep 60`), in its own process group, with
 // `port` as its standard input when given.
 struct Holder {
-  explicit Holder(const std::string& port = {}, const std::string& flockPort = {}) {
+  explicit Holder(const std::string& port = {}, const std::string& flockPort = {},
+                  const std::string& sleep = "/usr/bin/sleep") {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (!port.empty()) posix_spawn_file_actions_addopen(&actions, 0, port.c_str(), O_RDWR, 0);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    std::vector<std::string> argv = {"/usr/bin/sleep", "60"};
+    std::vector<std::string> argv = {sleep, "60"};
     if (!flockPort.empty()) argv.insert(argv.begin(), {"/usr/bin/flock", flockPort});
     std::vector<char*> args;
     for (std::string& arg : argv) args.push_back(arg.data());
@@ -75,7 +77,7 @@ struct Rig {
 };
 
 TEST(Exclusive, APortSomeoneElseHoldsIsNotTakenAndTheHolderIsNamed) {
-  enum class Hold { kOpen, kFlock, kLockFile, kSecondConsole, kStaleLock };
+  enum class Hold { kOpen, kFlock, kLockFile, kSecondConsole, kStaleLock, kModemManager };
   const struct {
     const char* description;
     Hold hold;
@@ -86,12 +88,17 @@ TEST(Exclusive, APortSomeoneElseHoldsIsNotTakenAndTheHolderIsNamed) {
       {"a lock-file holder that has not even opened it", Hold::kLockFile, "sleep"},
       {"a second console", Hold::kSecondConsole, "self"},
       {"a stale lock file: taken over, and ours removed on close", Hold::kStaleLock, ""},
+      {"a modem manager probing it: named, with a hint", Hold::kModemManager, "ModemManager"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.description);
     Rig r;
     const std::string port = r.peer.SlavePath();
-    Holder holder(row.hold == Hold::kOpen ? port : "", row.hold == Hold::kFlock ? port : "");
+    const bool modemManager = row.hold == Hold::kModemManager;
+    const std::string program = r.h.tree.Root() + "/ModemManager";  // sleep by another name
+    if (modemManager) std::filesystem::copy_file("/usr/bin/sleep", program);
+    Holder holder(row.hold == Hold::kOpen || modemManager ? port : "",
+                  row.hold == Hold::kFlock ? port : "", modemManager ? program : "/usr/bin/sleep");
     if (row.hold == Hold::kStaleLock) holder.End();
     pid_t pid = row.hold == Hold::kSecondConsole ? ::getpid() : holder.pid;
     if (row.hold == Hold::kLockFile || row.hold == Hold::kStaleLock) {
@@ -112,8 +119,9 @@ TEST(Exclusive, APortSomeoneElseHoldsIsNotTakenAndTheHolderIsNamed) {
     }
     const std::string named = " (PID " + std::to_string(pid) + ")";
     EXPECT_NE(r.h.surface.portProblem.find(named), std::string::npos) << r.h.surface.portProblem;
-    if (row.hold == Hold::kOpen) {  // exactly what the operator reads
-      EXPECT_EQ(r.h.surface.portProblem, T(kPortBusyBy) + "sleep" + named);
+    if (row.hold == Hold::kOpen || modemManager) {  // exactly what the operator reads
+      EXPECT_EQ(r.h.surface.portProblem,
+                T(kPortBusyBy) + row.named + named + (modemManager ? T(kModemManagerHint) : ""));
     }
     if (row.hold == Hold::kSecondConsole) {  // the failed open left the first one's flag alone
       const int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -131,9 +139,10 @@ TEST(RightPort, ASilentPortGivesWayToOneThatAnswers) {
   ASSERT_EQ(sim.WaitForPlug(), 98);
   r.h.logic.OnInitDialog();
   EXPECT_TRUE(r.Connected());
-  EXPECT_TRUE(r.h.state.m_portName.starts_with("COM98 ("));
-  EXPECT_EQ(r.h.surface.portDetails.find(texts::Utf8(texts::Id::kWaitingForDevice)),
-            std::string::npos);
+  const std::string& name = r.h.state.m_portName;  // "COM98 (pts/N)"
+  ASSERT_TRUE(name.starts_with("COM98 (") && name.ends_with(")")) << name;
+  EXPECT_EQ(r.h.surface.portDetails,
+            "virtual tracker port → /dev/" + name.substr(7, name.size() - 8));
 }
 
 TEST(BusyRetry, APortBusyAtPlugTimeIsTriedAgainUntilFreeOrTimeUp) {

@@ -53,17 +53,4 @@ TEST_F(NmeaDialog, FirstFixIsTimedFromTheConnection) {
   EXPECT_TRUE(state.m_satellites.empty());
 }
 
-TEST_F(NmeaDialog, SignalRowShowsOnlyAfterTheLastSentenceOfItsGroup) {
-  logic.ParseNmea("$GPGGA,084512.00,3130.5210,N,12126.8843,E,2,07,1.1,12.5,M,8.4,M,,*6E");
-  logic.ParseNmea("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39");
-  logic.ParseNmea("$GPGSV,3,1,10,04,45,120,42,05,30,210,38,07,10,300,,09,60,045,44*7F");
-  logic.ParseNmea("$GPGSV,3,2,10,12,22,180,35,17,05,090,,20,15,270,28,24,50,330,40*71");
-  EXPECT_EQ(surface.Controls().m_snr[3], "0");
-  logic.ParseNmea("$GPGSV,3,3,10,25,08,010,,31,40,150,33*74");
-  EXPECT_EQ(surface.refreshes, 2);
-  EXPECT_EQ(surface.Controls().m_snr[3], "42");
-  EXPECT_EQ(surface.Controls().m_snr[11], "35");
-  EXPECT_EQ(surface.indicatorHistory.size(), 1U);
-}
-
 }  // namespace

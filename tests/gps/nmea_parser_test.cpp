@@ -102,21 +102,6 @@ const PanelCase kPanelCases[] = {
     {"the minus sign takes a leading space where there is one",
      {"$GPGGA,000000,0507.1234,S,00930.0000,W,1"},
      {"m_latitude: \"-5.118723\"", "m_longitude: \" -9.500000\""}},
-    {"quality 0 is no fix", {"$GPGGA,,,,,,0"}, {"m_fixType: \"未定位\"", "m_fixState: \"未定位\""}},
-    {"quality 1 is a non-differential fix",
-     {"$GPGGA,,,,,,1"},
-     {"m_fixType: \"非差分定位\"", "m_fixState: \"定位\""}},
-    {"quality 2 is a differential fix",
-     {"$GPGGA,,,,,,2"},
-     {"m_fixType: \"差分定位\"", "m_fixState: \"定位\""}},
-    {"quality 3 is invalid", {"$GPGGA,,,,,,3"}, {"m_fixType: \"无效\"", "m_fixState: \"未定位\""}},
-    {"RTK qualities 4 and 5 are differential fixes",
-     {"$GPGGA,,,,,,4", "$GPGGA,,,,,,5"},
-     {"m_fixType: \"差分定位\"", "m_fixState: \"定位\""}},
-    {"quality 6 (dead reckoning) is no fix", {"$GPGGA,,,,,,6"}, {"m_fixType: \"未定位\""}},
-    {"empty quality is no fix",
-     {"$GPGGA,,,,,,2", "$GPGGA,,,,,,"},
-     {"m_fixType: \"未定位\"", "m_fixState: \"未定位\""}},
     {"satellites in use shown as sent, counted as a number",
      {"$GPGGA,,,,,,1,07,,0046.0"},
      {"m_satsUsed: \"07\"", "g_usedSatCount: 7", "m_altitude: \"0046.0\""}},
@@ -132,9 +117,14 @@ const PanelCase kPanelCases[] = {
     {"fix status before any position sentence records no satellites, so no SNR is stored",
      {"$GPGSA,A,3,04,05,09", "$GPGSV,1,1,01,04,45,120,42"},
      {"g_usedPrns: 0 0 0 0 0 0 0 0 0 0 0 0", "g_snrTable: (all 0)", "m_snr: (all 0)"}},
-    {"more than 12 satellites in use records 12 numbers (fields 3 to 14)",
-     {"$GPGGA,,,,,,1,14", "$GPGSA,A,3,1,2,3,4,5,6,7,8,9,10,11,12,1.0,1.0,1.0"},
-     {"g_usedSatCount: 14", "g_usedPrns: 1 2 3 4 5 6 7 8 9 10 11 12"}},
+    {"more than 12 satellites in use records 12 numbers (fields 3 to 14), the 12th used",
+     {"$GPGGA,,,,,,1,14", "$GPGSA,A,3,1,2,3,4,5,6,7,8,9,10,11,12,1.0,1.0,1.0",
+      "$GPGSV,1,1,01,12,1,1,42"},
+     {"g_usedSatCount: 14", "g_usedPrns: 1 2 3 4 5 6 7 8 9 10 11 12", "g_snrTable: 12=42"}},
+    {"a smaller count of satellites in use leaves the rest of the numbers unused",
+     {"$GPGGA,,,,,,1,03", "$GPGSA,A,3,04,05,06", "$GPGGA,,,,,,1,01",
+      "$GPGSV,1,1,02,04,1,1,41,05,1,1,51"},
+     {"g_snrTable: 4=41"}},
     {"fix status keeps the low byte of a satellite number",
      {"$GPGGA,,,,,,1,01", "$GPGSA,A,3,260"},
      {"g_usedPrns: 4 0 0 0 0 0 0 0 0 0 0 0"}},
@@ -261,27 +251,24 @@ TEST(NmeaParser, IgnoredSentencesChangeNothingAndDoNotRefresh) {
   EXPECT_FALSE(none.last.refresh);
 }
 
-TEST(NmeaParser, IsUsedPrnComparesTheLowByteAgainstTheCountedEntries) {
-  struct Row {
-    const char* what;
-    std::uint8_t usedCount;
-    std::int32_t prn;
-    bool used;
+// The position sentence's quality decides the fix type and state, whatever came before.
+TEST(NmeaParser, QualityGivesFixTypeAndState) {
+  const struct {
+    const char* quality;
+    const char* type;
+    const char* state;
+  } rows[] = {
+      {"0", "未定位", "未定位"}, {"1", "非差分定位", "定位"}, {"2", "差分定位", "定位"},
+      {"3", "无效", "未定位"},   {"4", "差分定位", "定位"},   {"5", "差分定位", "定位"},
+      {"6", "未定位", "未定位"}, {"", "未定位", "未定位"},  // 6: dead reckoning
   };
-  const Row rows[] = {
-      {"listed within the count", 2, 5, true},
-      {"listed beyond the count", 2, 9, false},
-      {"never while the count is 0", 0, 4, false},
-      {"low byte of a large number", 2, 260, true},
-      {"low byte of a negative number", 2, -252, true},
-      {"12th entry used when the count exceeds 12", 200, 77, true},
-      {"zero entry matches 0 within the count", 4, 0, true},
-  };
-  gps::NmeaTables tables;
-  tables.g_usedPrns = {4, 5, 9, 0, 0, 0, 0, 0, 0, 0, 0, 77};
-  for (const Row& row : rows) {
-    tables.g_usedSatCount = row.usedCount;
-    EXPECT_EQ(tables.IsUsedPrn(row.prn), row.used) << row.what;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string("quality '") + row.quality + "'");
+    PanelRun run;
+    run.Feed("$GPGGA,,,,,,2");
+    run.Feed(std::string("$GPGGA,,,,,,") + row.quality);
+    ExpectView(run, {std::string("m_fixType: \"") + row.type + "\"",
+                     std::string("m_fixState: \"") + row.state + "\""});
   }
 }
 

@@ -177,21 +177,11 @@ void FakeSysfs::AddVirtualPort(int number, Node node) {
   SetNode(name, node);
 }
 
-void FakeSysfs::RemoveVirtualPort(int number) {
-  SetNode("COM" + std::to_string(number), Node::kMissing);
-}
-
 void FakeSysfs::HoldNode(const std::string& name) {
   const int fd = ::open(NodePath(name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(fd, 0) << NodePath(name);
   ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << NodePath(name);
   held_[name] = fd;
-}
-
-std::map<std::string, std::string> FakeSysfs::LiveSlaves() const {
-  std::map<std::string, std::string> slaves;
-  for (const auto& [name, pty] : ptys_) slaves[name] = pty->SlavePath();
-  return slaves;
 }
 
 namespace {
@@ -204,9 +194,9 @@ OpenRecorder::OpenRecorder(const FakeSysfs& tree) {
   fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   EXPECT_GE(fd_, 0) << "inotify_init1";
   devWatch_ = ::inotify_add_watch(fd_, tree.Roots().dev.c_str(), kWatched);
-  for (const auto& [name, slave] : tree.LiveSlaves()) {
-    const int watch = ::inotify_add_watch(fd_, slave.c_str(), kWatched);
-    EXPECT_GE(watch, 0) << slave;
+  for (const auto& [name, pty] : tree.ptys_) {
+    const int watch = ::inotify_add_watch(fd_, pty->SlavePath().c_str(), kWatched);
+    EXPECT_GE(watch, 0) << name;
     names_[watch] = name;
   }
 }

@@ -63,15 +63,12 @@ class FakeSysfs {
   // Registers COM<number> in the ports folder: live -> link to a new pseudo-terminal slave;
   // missing -> a dangling link.
   void AddVirtualPort(int number, Node node = Node::kLive);
-  void RemoveVirtualPort(int number);
 
   // Holds a live node open and locked as another program would (the console sees it busy).
   void HoldNode(const std::string& name);
 
-  // Names of live nodes and their pseudo-terminal slaves, for watching opens.
-  [[nodiscard]] std::map<std::string, std::string> LiveSlaves() const;
-
  private:
+  friend class OpenRecorder;  // watches the live nodes' pseudo-terminals
   void SetNode(const std::string& name, Node node);
   std::string MakeUsbDevice(const UsbIdentity& usb, const std::string& driver);
   void AddClassEntry(const std::string& name, const std::string& ttyFolder);
