@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "device/config_logic.h"
-#include "link/frame_encoder.h"
 #include "serial/std_ui_dispatcher.h"
+#include "tests/link/device_frames.h"
 #include "tests/support/fake_sysfs.h"
 #include "tests/support/recording_surface.h"
 
@@ -28,11 +28,7 @@ namespace {
 using fake::FakeSysfs;
 using fake::Node;
 using Opens = std::vector<std::string>;
-
-std::string Frame(const devlink::StuffedFrame& frame) {
-  return std::string(reinterpret_cast<const char*>(frame.bytes.data()),
-                     static_cast<std::size_t>(frame.length));
-}
+using linktest::WireBytes;
 
 // A console logic on a fake tree. The tree is built first; the logic is made on Start().
 struct ScanRig {
@@ -205,9 +201,9 @@ TEST(ScanAndConnect, GreetsTheTrackerAndStartsTheArmedTest) {
     EXPECT_EQ(line.c_cc[VMIN], 1) << "an empty port must read as EAGAIN, not as a hang-up";
     // A marker after the scan's frames shows what came before it, and that nothing else did.
     logic.SendAtText("marker");
-    std::string expected = Frame(devlink::EncodeAtText("connect ok!#"));
-    if (armed) expected += Frame(devlink::EncodeUartCommand("factory_test"));
-    expected += Frame(devlink::EncodeAtText("marker"));
+    std::string expected = WireBytes(devlink::EncodeAtText("connect ok!#"));
+    if (armed) expected += WireBytes(devlink::EncodeUartCommand("factory_test"));
+    expected += WireBytes(devlink::EncodeAtText("marker"));
     EXPECT_EQ(rig.tree.PtyOf("ttyACM0")->ReadExactly(expected.size()), expected);
   }
 }

@@ -28,27 +28,37 @@ std::string Bytes(const std::array<std::uint8_t, 12>& bytes) {
   return text;
 }
 
+std::string Text(const std::string& cell) {
+  return gbk::ToUtf8(cell);
+}
+std::string Text(std::uint8_t value) {
+  return std::to_string(value);
+}
+
 // "prn=value" for every satellite whose entry is not 0, or "(all 0)".
 template <typename Entries>
 std::string NonZeroSatellites(const Entries& entries) {
   std::string text;
   for (std::size_t j = 0; j < entries.size(); ++j) {
-    std::string value;
-    if constexpr (std::is_same_v<typename Entries::value_type, std::string>) {
-      value = gbk::ToUtf8(entries[j]);
-    } else {
-      value = std::to_string(entries[j]);
-    }
+    const std::string value = Text(entries[j]);
     if (value == "0") continue;
     text += (text.empty() ? "" : " ") + std::to_string(j + 1) + "=" + value;
   }
   return text.empty() ? "(all 0)" : text;
 }
 
-Lines ViewLines(const PanelRun& run) {
+std::string Joined(const Lines& lines) {
+  std::string text;
+  for (const auto& [key, value] : lines) text += key + ": " + value + "\n";
+  return text;
+}
+
+}  // namespace
+
+std::string ViewText(const PanelRun& run) {
   const DialogState& p = run.panel;
   const gps::NmeaTables& t = run.tables;
-  return {
+  return Joined({
       {"sentences", std::to_string(run.sentences)},
       {"refreshes", std::to_string(run.refreshes)},
       {"indicator sets", std::to_string(run.indicatorSets)},
@@ -65,10 +75,8 @@ Lines ViewLines(const PanelRun& run) {
       {"g_usedPrns", Bytes(t.g_usedPrns)},
       {"g_snrTable", NonZeroSatellites(t.g_snrTable)},
       {"g_gpsUpdateToggle", std::to_string(t.g_gpsUpdateToggle)},
-  };
+  });
 }
-
-}  // namespace
 
 PanelRun::PanelRun() {
   tables.firstFix = gps::FirstFixClock(
@@ -127,7 +135,7 @@ std::string GnssViewText(const PanelRun& run) {
   std::sort(used.begin(), used.end(), [](const auto& a, const auto& b) {
     return std::tie(a.constellation, a.number) < std::tie(b.constellation, b.number);
   });
-  const Lines lines = {
+  return Joined({
       {"position", Quoted(p.m_latitude) + " " + Quoted(p.m_longitude)},
       {"time", Quoted(p.m_gpsTime) + " " + Quoted(p.m_gpsDate)},
       {"fix", Quoted(p.m_fixState) + " " + Quoted(p.m_fixType) + " " + Quoted(p.m_satsUsed)},
@@ -136,16 +144,7 @@ std::string GnssViewText(const PanelRun& run) {
       {"in view", PerSystem(p.m_satellites)},
       {"used", PerSystem(used)},
       {"first fix", FirstFixText(run.tables.firstFix.Result()) + " " + Quoted(p.m_ttff)},
-  };
-  std::string text;
-  for (const auto& [key, value] : lines) text += key + ": " + value + "\n";
-  return text;
-}
-
-std::string ViewText(const PanelRun& run) {
-  std::string text;
-  for (const auto& [key, value] : ViewLines(run)) text += key + ": " + value + "\n";
-  return text;
+  });
 }
 
 }  // namespace nmea_test

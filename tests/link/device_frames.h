@@ -1,16 +1,25 @@
 #pragma once
-// Builds byte streams as the tracker sends them: the start pair 0x55 0x00, ten header bytes,
-// the payload with every 0x5A doubled, and the XOR of the unescaped bytes as checksum, sent
-// single: a checksum of 0x5A sent doubled never passes the end test (its first byte is followed
-// by 0x5A, not by 0x55 or 0x00), unless the chunk happens to end between the two.
-// Header-only and free of GoogleTest, so benchmarks and fuzz targets can use it too.
+// Builds byte streams as the tracker sends them (and, last, the console's own frames): the start
+// pair 0x55 0x00, ten header bytes, the payload with every 0x5A doubled, and the XOR of the
+// unescaped bytes as checksum, sent single: a checksum of 0x5A sent doubled never passes the end
+// test (its first byte is followed by 0x5A, not by 0x55 or 0x00), unless the chunk happens to end
+// between the two. Header-only and free of GoogleTest, so benchmarks and fuzz targets can use it
+// too.
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "link/frame_encoder.h"
+
 namespace linktest {
+
+// One of the console's own frames as it goes out.
+inline std::string WireBytes(const devlink::StuffedFrame& frame) {
+  return {reinterpret_cast<const char*>(frame.bytes.data()),
+          static_cast<std::size_t>(frame.length)};
+}
 
 using Header = std::array<std::uint8_t, 10>;
 inline constexpr Header kZeroHeader{};

@@ -72,10 +72,7 @@ struct Stream {
     return Add(StartAndHeader(kZeroHeader) + DoubleEscapes(payload));
   }
   // The console's own frame, stuffed as the encoder sends it.
-  Stream& Encoded(const devlink::StuffedFrame& frame) {
-    return Add(std::string_view(reinterpret_cast<const char*>(frame.bytes.data()),
-                                static_cast<std::size_t>(frame.length)));
-  }
+  Stream& Encoded(const devlink::StuffedFrame& frame) { return Add(linktest::WireBytes(frame)); }
 };
 
 std::string Z(int count) {

@@ -52,8 +52,6 @@ FakeSysfs::FakeSysfs() {
   MakeFolder(roots_.sysClassTty);
   MakeFolder(roots_.dev);
   MakeFolder(roots_.portsFolder);
-  MakeFolder(sys_ + "/bus/usb/drivers/cdc_acm");
-  MakeFolder(sys_ + "/bus/platform/drivers/serial8250");
   // The root hub: a USB device too, which the walk from a port must not reach first.
   const std::string hub = sys_ + "/devices/pci0000:00/0000:00:14.0/usb1";
   MakeFolder(hub);
@@ -69,7 +67,6 @@ FakeSysfs::~FakeSysfs() {
 
 void FakeSysfs::AddClassEntry(const std::string& name, const std::string& ttyFolder) {
   MakeFolder(ttyFolder);
-  WriteFile(ttyFolder + "/dev", "188:0\n");
   Link(ttyFolder, roots_.sysClassTty + "/" + name);
 }
 
