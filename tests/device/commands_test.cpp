@@ -111,7 +111,7 @@ struct PressCase {
   std::string box;  // GBK, empty: none
   // A control whose content matters afterwards, and what it shows (member alike).
   std::string DialogState::*shown = nullptr;
-  const char* shownAfter = nullptr;
+  std::string shownAfter = {};
 };
 
 PressCase Read(const char* description, Press press, const char* command) {
@@ -189,6 +189,19 @@ std::vector<PressCase> PressCases() {
        At(gbkSend), 1, 1, ""},
       {"send empty", type(&DialogState::m_sendText, ""), &ConfigLogic::OnSend, "", 1, 1,
        U("发送内容为空!")},
+
+      {"ticking the test sends it", [](DialogState& c) { c.m_testEnabled = true; },
+       &ConfigLogic::OnStartTest, Uart("factory_test"), 1, 0, ""},
+      {"unticking sends nothing", nullptr, &ConfigLogic::OnStartTest, "", 1, 0, ""},
+      // Switching between IP and domain starts the address afresh (a tracker or not).
+      {"domain ticked: relabelled", address("1.2.3.4", "9000", true), &ConfigLogic::OnDomainCheck,
+       "", 1, 1, "", &DialogState::m_addrLabel, T(kAddrLabelUrl)},
+      {"domain ticked: the address emptied", address("1.2.3.4", "9000", true),
+       &ConfigLogic::OnDomainCheck, "", 1, 1, "", &DialogState::m_serverAddr, ""},
+      {"domain ticked: the port kept", address("1.2.3.4", "9000", true),
+       &ConfigLogic::OnDomainCheck, "", 1, 1, "", &DialogState::m_serverPort, "9000"},
+      {"domain unticked: relabelled", address("t.example.cn", "9000", false),
+       &ConfigLogic::OnDomainCheck, "", 1, 1, "", &DialogState::m_addrLabel, T(kAddrLabelIp)},
   };
 }
 
@@ -222,42 +235,6 @@ TEST(CommandPress, FramesChecksAndWhatTheControlsShow) {
       EXPECT_EQ(h.state.*c.shown, c.shownAfter);
     }
   }
-}
-
-TEST(CommandPress, EveryTickWhileConnectedSendsTheTestOnce) {
-  WireHarness h;
-  ASSERT_TRUE(h.opened);
-  for (int tick = 0; tick < 3; ++tick) {
-    h.surface.Controls().m_testEnabled = true;
-    h.logic.OnStartTest();
-    EXPECT_TRUE(h.state.m_testEnabled);
-    h.ExpectSent(Uart("factory_test"));
-    h.surface.Controls().m_testEnabled = false;
-    h.logic.OnStartTest();
-    EXPECT_FALSE(h.state.m_testEnabled);
-  }
-  h.ExpectSent("");
-  EXPECT_EQ(h.surface.refreshes, 0) << "ticking refreshes nothing";
-}
-
-TEST(CommandDomainCheck, TogglingRelabelsAndEmptiesTheAddressWithoutATracker) {
-  ConsoleHarness h;
-  DialogState& controls = h.surface.Controls();
-  controls.m_serverAddr = "1.2.3.4";
-  controls.m_serverPort = "9000";
-  controls.m_useDomain = true;
-  h.logic.OnDomainCheck();
-  EXPECT_EQ(controls.m_addrLabel, T(kAddrLabelUrl));
-  EXPECT_EQ(controls.m_serverAddr, "");
-  EXPECT_EQ(h.state.m_serverAddr, "");
-  EXPECT_EQ(controls.m_serverPort, "9000") << "the port is kept";
-
-  controls.m_serverAddr = "t.example.cn";
-  controls.m_useDomain = false;
-  h.logic.OnDomainCheck();
-  EXPECT_EQ(controls.m_addrLabel, T(kAddrLabelIp));
-  EXPECT_EQ(controls.m_serverAddr, "");
-  EXPECT_TRUE(h.surface.boxes.empty());
 }
 
 }  // namespace

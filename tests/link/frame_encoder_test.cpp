@@ -77,12 +77,6 @@ const std::vector<EncoderCase>& EncoderCases() {
        Cat({kHeader, kUartPrefix, Hex("69 6D 65 69 2C D5 5A 5A 23"), Repeat(0, 112), Hex("AB")})},
       {"uart empty command : AT+uart:# and checksum 0x00", Encoder::kUartCommand, "",
        Cat({kHeader, kUartPrefix, Hex("23"), Repeat(0, 119), Hex("00")})},
-      {"at greeting : the caller's # only", Encoder::kAtText, "connect ok!#",
-       Cat({kHeader, kAtPrefix, Hex("63 6F 6E 6E 65 63 74 20 6F 6B 21 23"), Repeat(0, 113),
-            Hex("42")})},
-      {"uart factory_test", Encoder::kUartCommand, "factory_test",
-       Cat({kHeader, kUartPrefix, Hex("66 61 63 74 6F 72 79 5F 74 65 73 74 23"), Repeat(0, 107),
-            Hex("3D")})},
       {"at text with a NUL : ends at the NUL", Encoder::kAtText, std::string("ab\0cd", 5),
        Cat({kHeader, kAtPrefix, Hex("61 62"), Repeat(0, 123), Hex("19")})},
   };

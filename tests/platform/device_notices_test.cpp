@@ -8,7 +8,6 @@
 #include <poll.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -89,17 +88,6 @@ TEST(DeviceNotices, EachChangeOfTheFolderIsOneNotice) {
   }
   source.Close();
   EXPECT_EQ(source.fd(), -1);
-  EXPECT_TRUE(source.ReadNotices().empty());
-}
-
-TEST(DeviceNotices, FolderThatCannotBeMadeIsReported) {
-  fake::FakeSysfs tree;
-  std::ofstream(tree.Root() + "/file") << "x";
-  notices::DeviceNoticeSource source;
-  notices::SourceError error;
-  EXPECT_FALSE(source.Open(tree.Root() + "/file/ports", false, &error));
-  EXPECT_EQ(error.errorCode, ENOTDIR);
-  EXPECT_EQ(error.step, "mkdir");
   EXPECT_TRUE(source.ReadNotices().empty());
 }
 
