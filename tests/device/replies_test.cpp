@@ -175,6 +175,18 @@ TEST(ReplyParser, NullTextChangesNothing) {
   EXPECT_EQ(h.surface.noticeTimerStarts, 0);
 }
 
+// Once the time-out has failed the test, a late result that is still incomplete stays FAIL.
+TEST(ReplyParser, ALateIncompleteTestResultStaysFailed) {
+  ConsoleHarness h;
+  h.state.m_linkState = T(kLinkConnected);
+  h.state.m_testResult = T(kTesting);
+  h.logic.OnTestTimerProc();
+  h.logic.ParseReply("gsm,ok,gps,fail,key,ok#\r\n");
+  EXPECT_EQ(h.state.m_testResult, T(kFail));
+  h.logic.ParseReply("gsm,ok,gps,ok,key,ok#\r\n");
+  EXPECT_EQ(h.state.m_testResult, T(kPass));
+}
+
 TEST(ReplyNotice, OnlyTheLatestTextShowsAndItIsCutTo99Bytes) {
   ConsoleHarness h;
   h.logic.ParseReply("imei,123456789012345#\r\n");
