@@ -96,6 +96,7 @@ TEST(CommandGuard, NoRequestWithoutATracker) {
     h.logic.OnStartTest();
     h.logic.OnDomainCheck();
     EXPECT_TRUE(h.surface.boxes.empty());
+    EXPECT_EQ(h.surface.Controls().m_addrLabel, T(kAddrLabelUrl)) << "relabelled all the same";
     h.ExpectSent("");
   }
 }

@@ -64,14 +64,14 @@ TEST_P(GnssCorpus, PanelAfterTheLogIsWhatItsSentencesSay) {
   EXPECT_EQ(actual, ReadFile(panel));
 }
 
-INSTANTIATE_TEST_SUITE_P(Logs, GnssCorpus, testing::ValuesIn(LogNames()),
-                         [](const testing::TestParamInfo<std::string>& row) {
-                           std::string name = row.param;
-                           std::replace_if(
-                               name.begin(), name.end(),
-                               [](unsigned char c) { return !std::isalnum(c); }, '_');
-                           return name;
-                         });
+// Test names allow letters, digits and '_' only.
+std::string TestName(const testing::TestParamInfo<std::string>& row) {
+  std::string name = row.param;
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Logs, GnssCorpus, testing::ValuesIn(LogNames()), TestName);
 
 TEST(GnssCorpusLogs, AllThirteenArePresentAndTenPanelsReviewed) {
   const std::vector<std::string> names = LogNames();
