@@ -33,9 +33,8 @@ double RunUnits(int units, const std::string& root, const std::string& profile) 
   setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
   std::vector<std::unique_ptr<SimProcess>> sims;
   for (int i = 0; i < units; ++i) {
-    sims.push_back(std::make_unique<SimProcess>(
-        TC_SIM_PATH, run + "/tracker-console/ports",
-        std::vector<std::string>{"--no-nmea", "--status-interval", "0", "--log-interval", "0"}));
+    sims.push_back(
+        std::make_unique<SimProcess>(TC_SIM_PATH, run + "/tracker-console/ports", Quiet()));
     if (sims.back()->WaitForPlug() == 0) return -1;
   }
   const std::string command = std::string(TC_JIG_PATH) + " --all --json --no-records --profile " +

@@ -1,8 +1,9 @@
-// The line's store on a real PostgreSQL server: same records back, each once, from several
-// writers at once, and through the spool while the server is away.
+// Both stores on real parts, the station's SQLite file and the line's PostgreSQL server: the same
+// records back, each once, filtered, counted and exported alike; several writers at once; the
+// spool while the server is away.
 
 #include <gtest/gtest.h>
-#include <libpq-fe.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,7 +12,6 @@
 #include "records/csv_export.h"
 #include "records/pg_store.h"
 #include "records/record_json.h"
-#include "records/schema.h"
 #include "records/spooled_store.h"
 #include "tests/support/pg_server.h"
 
@@ -19,18 +19,18 @@ namespace {
 
 using records::UnitRecord;
 
+// Record n: started on day 1 + n % 5 of the month; one IMEI below n = 4, another from there.
 UnitRecord MakeRecord(int n, bool passed = true) {
   UnitRecord r;
-  char id[40];
-  std::snprintf(id, sizeof id, "%032x", n);
-  r.recordId = id;
-  char started[32];
-  std::snprintf(started, sizeof started, "2026-12-06T10:%02d:%02d.000Z", n / 60 % 60, n % 60);
-  r.startedUtc = started;
-  r.endedUtc = started;
-  r.station = "line-1 \"east\"";
+  char text[40];
+  std::snprintf(text, sizeof text, "%032x", n);
+  r.recordId = text;
+  std::snprintf(text, sizeof text, "2026-12-%02dT10:%02d:%02d.000Z", 1 + n % 5, n / 60 % 60,
+                n % 60);
+  r.startedUtc = r.endedUtc = text;
+  r.station = "站 1, \"east\"";
   r.operatorName = "王工";
-  r.imei = "86123456789" + std::to_string(1000 + n % 9000);
+  r.imei = n < 4 ? "861111111111111" : "862222222222222";
   r.passed = passed;
   r.testGsm = true;
   r.testGps = passed;
@@ -43,67 +43,92 @@ UnitRecord MakeRecord(int n, bool passed = true) {
   return r;
 }
 
-// One number from the server, by plain libpq.
-long long Scalar(const std::string& url, const char* sql) {
-  PGconn* conn = PQconnectdb(url.c_str());
-  PGresult* result = PQexec(conn, sql);
-  const long long value =
-      PQresultStatus(result) == PGRES_TUPLES_OK ? std::atoll(PQgetvalue(result, 0, 0)) : -1;
-  PQclear(result);
-  PQfinish(conn);
-  return value;
-}
-
+// A fresh server per test; the spool and the files in a folder of the test's own.
 class LineStore : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(server.ok()) << server.error(); }
+  void SetUp() override {
+    ASSERT_TRUE(server.ok()) << server.error();
+    setenv("XDG_DATA_HOME", folder.c_str(), 1);
+    unsetenv(records::kStoreUrlVariable);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder); }
   PgServer server;
+  const std::string folder = ::testing::TempDir() + "tc-line-" + std::to_string(getpid());
 };
 
-TEST_F(LineStore, GivesBackWhatWasWrittenOnceEach) {
-  records::StoreStatus status;
-  auto store = records::OpenPostgresStore(server.Url(), &status);
-  ASSERT_TRUE(store) << status.message;
-  const UnitRecord pass = MakeRecord(1), fail = MakeRecord(2, false);
-  for (const UnitRecord& r : {pass, fail, fail}) ASSERT_TRUE(store->Append(r).ok);
+TEST_F(LineStore, BothStoresKeepEachRecordOnceAndGiveItBackWhole) {
+  const struct {
+    const char* what;
+    records::RecordFilter filter;
+    std::size_t expected;
+  } cases[] = {
+      {"all", {}, 10},
+      {"by imei", {"861111111111111", std::nullopt, "", "", 0}, 4},
+      {"failed only", {"", false, "", "", 0}, 4},
+      {"passed, other imei", {"862222222222222", true, "", "", 0}, 4},
+      {"date range", {"", std::nullopt, "2026-12-02", "2026-12-04", 0}, 4},
+      {"limit", {"", std::nullopt, "", "", 3}, 3},
+  };
+  // The oldest record, as a spreadsheet reads it back.
+  const std::string oldest =
+      "00000000000000000000000000000000,2026-12-01T10:00:00.000Z,2026-12-01T10:00:00.000Z,"
+      "\"站 1, \"\"east\"\"\",王工,,,861111111111111,,,,,,ok,fail,,12.25,7,,,,"
+      "\"sos1: expected \"\"110\"\", came \"\"119\"\"\",FAIL,\"test: expected \"\"gps ok\"\", "
+      "came \"\"gps fail\"\"; verify: expected \"\"110\"\", came \"\"119\"\"\",\r\n";
+  // No URL: the station's own file, under $XDG_DATA_HOME.
+  for (const std::string& url : {std::string(), server.Url()}) {
+    SCOPED_TRACE(url);
+    records::StoreStatus status;
+    auto store = records::OpenStore(url, &status);
+    ASSERT_TRUE(store) << status.message;
+    for (int n = 0; n < 11; ++n) {
+      // The last one again, as a spool resending it would: kept once, without a word.
+      status = store->Append(n < 10 ? MakeRecord(n, n % 3 != 0) : MakeRecord(3, false));
+      EXPECT_TRUE(status.ok && status.message.empty()) << status.message;
+    }
+    std::vector<UnitRecord> found;
+    for (const auto& c : cases) {
+      ASSERT_TRUE(store->Query(c.filter, &found).ok) << c.what;
+      EXPECT_EQ(found.size(), c.expected) << c.what;
+      for (std::size_t i = 1; i < found.size(); ++i) {
+        EXPECT_GE(found[i - 1].startedUtc, found[i].startedUtc) << c.what << ": newest first";
+      }
+    }
+    ASSERT_TRUE(store->Query({"", false, "", "", 1}, &found).ok);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(records::RecordToJson(found[0]), records::RecordToJson(MakeRecord(9, false)));
+    records::DayCounts counts;
+    ASSERT_TRUE(store->Count("2026-12-01", "2026-12-03", &counts).ok);
+    EXPECT_EQ(counts.passed, 2);  // n = 1, 5
+    EXPECT_EQ(counts.failed, 2);  // n = 0, 6
 
-  std::vector<UnitRecord> back;
-  ASSERT_TRUE(store->Query({}, &back).ok);
-  ASSERT_EQ(back.size(), 2u);  // newest first, the repeated one kept once
-  EXPECT_EQ(records::RecordToJson(back[0]), records::RecordToJson(fail));
-  EXPECT_EQ(records::RecordToJson(back[1]), records::RecordToJson(pass));
-  records::RecordFilter failedOnly;
-  failedOnly.passed = false;
-  ASSERT_TRUE(store->Query(failedOnly, &back).ok);
-  EXPECT_EQ(back.size(), 1u);
-  records::DayCounts counts;
-  ASSERT_TRUE(store->Count("2026-12-06", "2026-12-07", &counts).ok);
-  EXPECT_EQ(counts.passed, 1);
-  EXPECT_EQ(counts.failed, 1);
-  EXPECT_EQ(Scalar(server.Url(), "SELECT MAX(version) FROM schema_version"),
-            records::CurrentSchemaVersion());
-  // The records view's export goes through the same interface.
-  const std::string csv = ::testing::TempDir() + "tc-line-" + std::to_string(getpid()) + ".csv";
-  std::size_t written = 0;
-  ASSERT_TRUE(records::ExportCsv(*store, {}, csv, &written).ok);
-  EXPECT_EQ(written, 2u);
-  std::ifstream file(csv);
-  const std::string text((std::istreambuf_iterator<char>(file)), {});
-  EXPECT_NE(text.find("\"line-1 \"\"east\"\"\""), std::string::npos) << text;
-  std::filesystem::remove(csv);
+    std::size_t written = 0;
+    ASSERT_TRUE(records::ExportCsv(*store, {}, folder + "/out.csv", &written).ok);
+    EXPECT_EQ(written, 10u);
+    std::ifstream file(folder + "/out.csv", std::ios::binary);
+    const std::string csv((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_EQ(csv.rfind(records::CsvHeader() + oldest, 0), 0u) << csv;
+    EXPECT_FALSE(records::ExportCsv(*store, {}, folder + "/no/such/out.csv").ok);
+
+    // Opened again: the schema as it was, every record still there.
+    store = records::OpenStore(url, &status);
+    ASSERT_TRUE(store) << status.message;
+    ASSERT_TRUE(store->Query({}, &found).ok);
+    EXPECT_EQ(found.size(), 10u);
+  }
+  EXPECT_TRUE(std::filesystem::exists(folder + "/tracker-console/records.sqlite"));
 }
 
 TEST_F(LineStore, SeveralStationsAtOnceLoseAndRepeatNothing) {
-  // Each station opens (and so migrates) a fresh database at the same moment, then writes; every
-  // record is also written by a second station, as a spool resending it would.
-  ASSERT_TRUE(server.CreateDatabase("line"));
+  // Each station opens (and so migrates) the fresh database at the same moment, then writes;
+  // every record is also written by a second station, as a spool resending it would.
   constexpr int kStations = 4, kEach = 50;
   std::vector<std::string> failures(kStations);
   std::vector<std::thread> stations;
   for (int s = 0; s < kStations; ++s) {
     stations.emplace_back([&, s] {
       records::StoreStatus status;
-      auto store = records::OpenPostgresStore(server.Url("line"), &status);
+      auto store = records::OpenPostgresStore(server.Url(), &status);
       if (!store) failures[s] = status.message;
       for (int n = 0; store && n < kEach; ++n) {
         for (int writer : {s, (s + 1) % kStations}) {
@@ -115,16 +140,13 @@ TEST_F(LineStore, SeveralStationsAtOnceLoseAndRepeatNothing) {
   }
   for (std::thread& station : stations) station.join();
   for (const std::string& failure : failures) EXPECT_EQ(failure, "");
-  EXPECT_EQ(Scalar(server.Url("line"), "SELECT COUNT(*) FROM unit_record"), kStations * kEach);
-  EXPECT_EQ(Scalar(server.Url("line"), "SELECT COUNT(*) FROM schema_version"), 1);
+  EXPECT_EQ(server.Value("SELECT COUNT(*) FROM unit_record"), std::to_string(kStations * kEach));
+  EXPECT_EQ(server.Value("SELECT COUNT(*) FROM schema_version"), "1");
 }
 
 TEST_F(LineStore, SpoolHoldsRecordsWhileTheServerIsAwayAndSendsThemInOrderOnce) {
-  const std::string spool =
-      ::testing::TempDir() + "tc-spool-" + std::to_string(getpid()) + ".sqlite";
-  std::filesystem::remove(spool);
   records::StoreStatus status;
-  auto store = records::OpenSpooledStore(server.Url(), spool, &status);
+  auto store = records::OpenSpooledStore(server.Url(), folder + "/spool.sqlite", &status);
   ASSERT_TRUE(store) << status.message;
   ASSERT_TRUE(store->Append(MakeRecord(1)).ok);
 
@@ -144,18 +166,13 @@ TEST_F(LineStore, SpoolHoldsRecordsWhileTheServerIsAwayAndSendsThemInOrderOnce) 
   EXPECT_TRUE(status.ok);
   EXPECT_NE(status.message.find("3 waiting records sent"), std::string::npos) << status.message;
   // Commit order on the server: the spooled ones first, in the order they were written.
-  PGconn* conn = PQconnectdb(server.Url().c_str());
-  PGresult* rows = PQexec(conn, "SELECT record_id FROM unit_record ORDER BY xmin::text::bigint");
-  std::vector<std::string> order;
-  for (int row = 0; row < PQntuples(rows); ++row) order.emplace_back(PQgetvalue(rows, row, 0));
-  PQclear(rows);
-  PQfinish(conn);
-  std::vector<std::string> expected;
-  for (int n = 1; n <= 5; ++n) expected.push_back(MakeRecord(n).recordId);
-  EXPECT_EQ(order, expected);
+  std::string expected;
+  for (int n = 1; n <= 5; ++n) expected += (n > 1 ? " " : "") + MakeRecord(n).recordId;
+  EXPECT_EQ(server.Value("SELECT string_agg(record_id, ' ' ORDER BY xmin::text::bigint)"
+                         " FROM unit_record"),
+            expected);
   EXPECT_TRUE(store->Flush().ok);
   EXPECT_EQ(store->Flush().message, "");  // nothing waits any more
-  std::filesystem::remove(spool);
 }
 
 TEST(LineStoreUrl, PasswordsNeverShowAndBadUrlsAreRefused) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <libpq-fe.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,12 +64,18 @@ PgServer::~PgServer() {
   if (!folder_.empty()) fs::remove_all(folder_, error);
 }
 
-std::string PgServer::Url(const std::string& database) const {
-  return "postgresql:///" + database + "?host=" + folder_ + "&user=jig";
+std::string PgServer::Url() const {
+  return "postgresql:///postgres?host=" + folder_ + "&user=jig";
 }
 
-bool PgServer::CreateDatabase(const std::string& name) {
-  return Run("createdb", {"-h", folder_, "-U", "jig", name});
+std::string PgServer::Value(const std::string& sql) const {
+  PGconn* conn = PQconnectdb(Url().c_str());
+  PGresult* result = PQexec(conn, sql.c_str());
+  const bool found = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0;
+  std::string value = found ? PQgetvalue(result, 0, 0) : "";
+  PQclear(result);
+  PQfinish(conn);
+  return value;
 }
 
 bool PgServer::Start() {
