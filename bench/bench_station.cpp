@@ -61,14 +61,16 @@ void UnitsBenchmark(records::RecordStore& store) {
 void Fill(const std::string& path) {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
-  sqlite3_exec(db,
-               "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999)"
-               " INSERT INTO unit_record SELECT printf('fill%08d', i), t, t, 's', 'o', 'COM97', '',"
-               " printf('86%013d', i), 'FW1', '25', '8', '3', 'present', 1, 1, i % 10 != 0, 3.5,"
-               " 8, 42, 'p', 'h', i % 10 != 0, 'v'"
-               " FROM (SELECT i, printf('2026-%02d-%02dT10:00:00.000Z', 1 + i % 12, 1 + i % 28)"
-               " AS t FROM n)",
-               nullptr, nullptr, nullptr);
+  const int filled = sqlite3_exec(
+      db,
+      "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 99999)"
+      " INSERT INTO unit_record SELECT printf('fill%08d', i), t, t, 's', 'o', 'COM97', '',"
+      " printf('86%013d', i), 'FW1', '25', '8', '3', 'present', 1, 1, i % 10 != 0, 3.5,"
+      " 8, 42, 'p', 'h', i % 10 != 0, 'v'"
+      " FROM (SELECT i, printf('2026-%02d-%02dT10:00:00.000Z', 1 + i % 12, 1 + i % 28)"
+      " AS t FROM n)",
+      nullptr, nullptr, nullptr);
+  if (filled != SQLITE_OK) std::printf("fill failed: %s\n", sqlite3_errmsg(db));
   sqlite3_close(db);
 }
 

@@ -16,16 +16,14 @@ namespace fs = std::filesystem;
 
 // The newest installed server's bin folder, or "" when there is none.
 std::string FindServerBin() {
-  std::vector<std::pair<int, std::string>> found;
+  std::pair<int, std::string> newest;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", error)) {
     const std::string bin = (entry.path() / "bin").string();
-    if (access((bin + "/initdb").c_str(), X_OK) == 0) {
-      found.emplace_back(std::atoi(entry.path().filename().c_str()), bin);
-    }
+    if (access((bin + "/initdb").c_str(), X_OK) != 0) continue;
+    newest = std::max(newest, {std::atoi(entry.path().filename().c_str()), bin});
   }
-  if (found.empty()) return {};
-  return std::max_element(found.begin(), found.end())->second;
+  return newest.second;
 }
 
 // Who runs the server: ourselves, or `nobody` when we are root.
@@ -51,11 +49,10 @@ PgServer::PgServer() : bin_(FindServerBin()) {
     error_ = "cannot hand " + folder_ + " to the server's user";
     return;
   }
-  if (!Run("initdb", {"-D", folder_ + "/data", "-U", "jig", "-A", "trust", "-E", "UTF8",
-                      "--locale=C", "--no-sync"})) {
-    return;
+  if (Run("initdb", {"-D", folder_ + "/data", "-U", "jig", "-A", "trust", "-E", "UTF8",
+                     "--locale=C", "--no-sync"})) {
+    Start();
   }
-  Start();
 }
 
 PgServer::~PgServer() {
