@@ -188,7 +188,7 @@ TEST_F(LineStore, SpoolHoldsRecordsWhileTheServerIsAwayAndSendsThemInOrderOnce) 
   EXPECT_EQ(store->Flush().message, "");  // nothing waits any more
 }
 
-TEST(LineStoreUrl, PasswordsNeverShowAndBadUrlsAreRefused) {
+TEST(LineStoreUrl, PasswordsNeverShow) {
   const struct {
     const char* url;
     const char* shown;
@@ -199,9 +199,6 @@ TEST(LineStoreUrl, PasswordsNeverShowAndBadUrlsAreRefused) {
       {"postgresql:///records?host=/run/pg", "postgresql:///records?host=/run/pg"},
   };
   for (const auto& c : cases) EXPECT_EQ(records::RedactUrl(c.url), c.shown) << c.url;
-  records::StoreStatus status;
-  EXPECT_FALSE(records::OpenSpooledStore("postgresql://h/db?nosuchoption=1", "/tmp/x", &status));
-  EXPECT_NE(status.message.find("not a PostgreSQL URL"), std::string::npos) << status.message;
 }
 
 TEST(RecordStore, RefusesWhatItCannotOpen) {
@@ -218,7 +215,8 @@ TEST(RecordStore, RefusesWhatItCannotOpen) {
   struct Case {
     std::string url, fragment;
   } cases[] = {
-      {"postgresql://line/records?nosuchoption=1", "not a PostgreSQL URL"},
+      {"postgresql://line:s3cret@db/records?nosuchoption=1",
+       "\"postgresql://line:***@db/records?nosuchoption=1\": not a PostgreSQL URL"},
       {"mysql://x", "unknown kind of store"},
       {"sqlite:", "no file"},
       {"sqlite:" + dir.path + "/newer.sqlite", "newer console"},
