@@ -85,9 +85,8 @@ int WriteFromProcesses(const std::string& url, int writers, int each) {
 }  // namespace
 
 int main() {
-  std::string pattern = (fs::temp_directory_path() / "tc-bench-jig-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 1;
-  const std::string root = pattern;
+  std::string root = (fs::temp_directory_path() / "tc-bench-jig-XXXXXX").string();
+  if (mkdtemp(root.data()) == nullptr) return 1;
   const std::string profile = root + "/profile.txt";
   std::ofstream(profile) << "format = 1\naddress = 198.51.100.9\nport = 9100\ndomain = 0\n"
                             "sos1 = 110\nsos2 = 119\nsos3 = 120\nupload = 30\n";
