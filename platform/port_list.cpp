@@ -256,14 +256,6 @@ bool SameDevice(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool ProcessHolds(const std::string& fdFolder, const struct stat& device) {
-  for (const std::string& fd : FolderEntries(fdFolder)) {
-    struct stat info {};
-    if (::stat(JoinPath(fdFolder, fd).c_str(), &info) == 0 && SameDevice(info, device)) return true;
-  }
-  return false;
-}
-
 // The pseudo-terminal number of `node` (/dev/pts/3 -> 3), or -1 for any other device.
 int PtyIndex(const std::string& node) {
   char resolved[PATH_MAX];
@@ -383,20 +375,6 @@ void UnregisterVirtualPort(const std::string& portsFolder, int portNumber,
   const std::string link = portsFolder + "/COM" + std::to_string(portNumber);
   const std::optional<std::string> current = ReadLink(link);
   if (current && *current == target) ::unlink(link.c_str());
-}
-
-std::vector<PortHolder> FindPortHolders(const std::string& node, const std::string& procRoot) {
-  std::vector<PortHolder> holders;
-  struct stat device {};
-  if (::stat(node.c_str(), &device) != 0) return holders;
-  for (const std::string& name : FolderEntries(procRoot)) {
-    const std::optional<int> pid = ParsePid(name);
-    if (!pid) continue;
-    const std::string processFolder = JoinPath(procRoot, name);
-    if (!ProcessHolds(processFolder + "/fd", device)) continue;
-    holders.push_back({*pid, ReadAttribute(processFolder + "/comm").value_or("")});
-  }
-  return holders;
 }
 
 bool IsProcessRunning(const std::string& command, const std::string& procRoot) {

@@ -68,14 +68,11 @@ struct PortHolder {
   bool ptyPeer = false;  // it holds the master of the pseudo-terminal (the device's side)
 };
 
-// Who has `node` (a device node, or a link to one) open, looking through <procRoot>/*/fd.
-// Processes whose descriptors this user cannot read are not seen. Our own process counts.
-std::vector<PortHolder> FindPortHolders(const std::string& node,
-                                        const std::string& procRoot = "/proc");
-
-// Who has `node` open apart from our own descriptor `ownFd` (-1: none); for a
-// pseudo-terminal the processes holding its master are marked ptyPeer (the device's own side,
-// as tracker-sim is for its virtual port, which keeps the other end open too).
+// Who has `node` (a device node, or a link to one) open, looking through <procRoot>/*/fd,
+// apart from our own descriptor `ownFd` (-1: none; our process then counts too). Processes
+// whose descriptors this user cannot read are not seen. For a pseudo-terminal the processes
+// holding its master are marked ptyPeer (the device's own side, as tracker-sim is for its
+// virtual port, which keeps the other end open too).
 std::vector<PortHolder> FindOtherPortHolders(const std::string& node, int ownFd,
                                              const std::string& procRoot = "/proc");
 

@@ -150,13 +150,13 @@ TEST(PortHolders, FindsTheProcessHoldingTheDevice) {
   tree.HoldNode("ttyACM0");
   // Through the dev folder's link as well as by the pseudo-terminal's own path.
   for (const std::string& node : {tree.NodePath("ttyACM0"), tree.PtyOf("ttyACM0")->SlavePath()}) {
-    const std::vector<ports::PortHolder> holders = ports::FindPortHolders(node);
+    const std::vector<ports::PortHolder> holders = ports::FindOtherPortHolders(node, -1);
     ASSERT_EQ(holders.size(), 1u) << node;
     EXPECT_EQ(holders[0].pid, ::getpid());
     EXPECT_EQ(holders[0].command, command);
   }
-  EXPECT_TRUE(ports::FindPortHolders(tree.NodePath("ttyACM1")).empty());
-  EXPECT_TRUE(ports::FindPortHolders(tree.Root() + "/no-such-node").empty());
+  EXPECT_TRUE(ports::FindOtherPortHolders(tree.NodePath("ttyACM1"), -1).empty());
+  EXPECT_TRUE(ports::FindOtherPortHolders(tree.Root() + "/no-such-node", -1).empty());
   EXPECT_TRUE(ports::IsProcessRunning(command));
   EXPECT_FALSE(ports::IsProcessRunning("no-such-command"));
 }
