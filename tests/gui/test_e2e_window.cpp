@@ -1,15 +1,18 @@
 // The real window against the real tracker-sim: start-up connects and arms the factory test,
 // every read and set button reaches the tracker and comes back as values and notices, the log
 // pane and the GPS group fill, and an unplug and replug are followed through the window's own
-// socket notifier.
+// socket notifier; a multi-constellation receiver's log fills the GPS group and the satellite
+// view.
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QTest>
 #include <csignal>
 
 #include "app/log_pane.h"
+#include "app/satellite_view.h"
 #include "tests/gui/gui_support.h"
 #include "tests/support/console_harness.h"
 
@@ -37,6 +40,19 @@ void TypeInto(ConsoleUnderTest& c, const std::vector<int>& boxes, const QStringL
   }
 }
 
+// The table's row for one satellite, as its cells read; empty when it is not listed.
+QStringList TableRow(const QTableWidget& table, const QString& system, const QString& number) {
+  for (int row = 0; row < table.rowCount(); ++row) {
+    if (table.item(row, 0)->text() != system || table.item(row, 1)->text() != number) continue;
+    QStringList cells;
+    for (int column = 0; column < table.columnCount(); ++column) {
+      cells << table.item(row, column)->text();
+    }
+    return cells;
+  }
+  return {};
+}
+
 }  // namespace
 
 class TestE2eWindow : public QObject {
@@ -44,8 +60,8 @@ class TestE2eWindow : public QObject {
 
  private slots:
   void everyReadAndSetRoundTripsThroughTheTracker();
-  void testsLogsAndFollowsTheGps();
-  void showsNoDeviceWhenTheTrackerGoesAndReconnectsWhenItComesBack();
+  void testsLogsFollowsTheGpsAndSurvivesAReplug();
+  void showsAMultiConstellationReceiver();
 };
 
 void TestE2eWindow::everyReadAndSetRoundTripsThroughTheTracker() {
@@ -105,7 +121,7 @@ void TestE2eWindow::everyReadAndSetRoundTripsThroughTheTracker() {
   for (const CapturedBox& box : c.boxes) QCOMPARE(box.icon, MessageIcon::kNone);
 }
 
-void TestE2eWindow::testsLogsAndFollowsTheGps() {
+void TestE2eWindow::testsLogsFollowsTheGpsAndSurvivesAReplug() {
   ConsoleUnderTest c;
   SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(),
                  {"--firmware", "TS-GUI-3", "--log-interval", "1", "--status-interval", "1",
@@ -142,28 +158,72 @@ void TestE2eWindow::testsLogsAndFollowsTheGps() {
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1093) != firstTime; }, kPatienceMs));
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1091).toDouble() > 1.0; }, kPatienceMs));
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1096) == QStringLiteral("定位"); }, kPatienceMs));
-}
 
-void TestE2eWindow::showsNoDeviceWhenTheTrackerGoesAndReconnectsWhenItComesBack() {
-  ConsoleUnderTest c;
-  SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(), {"--no-nmea"});
-  QCOMPARE(sim.WaitForPlug(), 97);
-  c.dialog->OnInitDialog();
-  QCOMPARE(c.Shown(1028), QStringLiteral("已连接"));
-
-  sim.Signal(SIGUSR1);  // unplug
+  // Unplugged, the window shows no device and closes the port; plugged back, it reconnects.
+  qobject_cast<QCheckBox*>(c.dialog->Control(1099))->setChecked(false);
+  sim.Signal(SIGUSR1);
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1027) == QStringLiteral("无"); }, kPatienceMs));
   QCOMPARE(c.Shown(1022), QStringLiteral("关闭"));
   QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
   QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
   QVERIFY(!c.dialog->Logic().Port().IsOpen());
-
-  sim.Signal(SIGUSR1);  // plug back in
+  sim.Signal(SIGUSR1);
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1028) == QStringLiteral("已连接"); }, kPatienceMs));
   QVERIFY(c.Shown(1027).startsWith(QStringLiteral("COM97 (")));
-  qobject_cast<QAbstractButton*>(c.dialog->Control(1056))->click();
-  QVERIFY(QTest::qWaitFor([&] { return !c.boxes.empty(); }, kPatienceMs));
-  QCOMPARE(c.boxes[0].text, QStringLiteral("版本号读取成功!"));
+  QCOMPARE(ClickForNotice(c, 1056), QStringLiteral("版本号读取成功!"));
+}
+
+// A multi-constellation receiver log replayed: signed coordinates, the fix, DOPs, RMC's values
+// and the time to first fix, the GPS cells under the GN talker, every system in the view.
+void TestE2eWindow::showsAMultiConstellationReceiver() {
+  ConsoleUnderTest c;
+  SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(),
+                 {"--nmea", TC_NMEA_DIR "/neo-m8n.nmea", "--status-interval", "60"});
+  QCOMPARE(sim.WaitForPlug(), 97);
+  c.dialog->show();
+  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  c.dialog->OnInitDialog();
+  QCOMPARE(c.Shown(1028), QStringLiteral("已连接"));
+
+  // Bend, Oregon: west is negative.
+  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1091).startsWith(QStringLiteral("-121.31")); },
+                          kPatienceMs));
+  QVERIFY(c.Shown(1092).startsWith(QStringLiteral("44.06")));
+  QCOMPARE(c.Shown(1096), QStringLiteral("定位"));
+  QCOMPARE(c.Shown(1100), QStringLiteral("非差分定位"));
+  QVERIFY(
+      QTest::qWaitFor([&] { return c.Shown(1113) == QStringLiteral("2015-03-18"); }, kPatienceMs));
+  QVERIFY(QTest::qWaitFor(
+      [&] {
+        return !c.Shown(1110).isEmpty() && !c.Shown(1111).isEmpty() && !c.Shown(1112).isEmpty();
+      },
+      kPatienceMs));
+  QVERIFY(c.dialog->Logic().FirstFixInfo().have);
+  QCOMPARE(c.Shown(1116), QString::number(c.dialog->Logic().FirstFixInfo().seconds, 'f', 1));
+  // GPS satellite 4 is used and strong in every second of the log.
+  QVERIFY(QTest::qWaitFor(
+      [&] { return c.dialog->State().m_snr[3] != "0" && !c.dialog->State().m_snr[3].empty(); },
+      kPatienceMs));
+
+  auto* toggle = qobject_cast<QAbstractButton*>(c.dialog->Control(1117));
+  QVERIFY(toggle != nullptr);
+  QCOMPARE(toggle->accessibleName(), QStringLiteral("卫星视图"));
+  toggle->click();
+  SatelliteView* view = c.dialog->SatellitePanel();
+  QVERIFY(view->isVisible());
+  QCOMPARE(view->Table()->accessibleName(), QStringLiteral("可见卫星"));
+  QCOMPARE(view->Plot()->accessibleName(), QStringLiteral("天空图"));
+  const QTableWidget& table = *view->Table();
+  QVERIFY(QTest::qWaitFor([&] { return table.rowCount() == 23; }, kPatienceMs));
+  QCOMPARE(TableRow(table, QStringLiteral("GLONASS"), QStringLiteral("67")).mid(2, 2),
+           (QStringList{QStringLiteral("62"), QStringLiteral("349")}));
+  QCOMPARE(TableRow(table, QStringLiteral("GLONASS"), QStringLiteral("67")).last(),
+           QStringLiteral("是"));
+  QCOMPARE(TableRow(table, QStringLiteral("GPS"), QStringLiteral("12")).last(), QString());
+  QVERIFY(view->Plot()->accessibleDescription().startsWith(QStringLiteral("可见 23 颗")));
+
+  view->close();
+  QVERIFY(!toggle->isChecked());
 }
 
 QTEST_MAIN(TestE2eWindow)

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTest>
+#include <functional>
 
 #include "app/about_box.h"
 #include "app/log_pane.h"
@@ -57,10 +58,8 @@ class TestMainWindow : public QObject {
   void aboutOpensFromButtonF1AndContextMenu();
   void messageBoxesShowTextCaptionAndIcon();
   void signalCellBarFollowsTheValue();
-  void clearCommandEmptiesTheBoxOnly();
   void enterAndEscapeAreFiltered();
   void dataExchangeCarriesGbkBothWays();
-  void startupWithoutPortsShowsNoDevice();
 };
 
 void TestMainWindow::opensWithEveryGroupAndFirstText() {
@@ -93,6 +92,14 @@ void TestMainWindow::opensWithEveryGroupAndFirstText() {
   // The result boxes are the device's to tick, not the operator's.
   QVERIFY(!c.dialog->Control(1054)->isEnabled());
   QVERIFY(QAccessible::queryAccessibleInterface(c.dialog->Control(1004))->state().readOnly);
+
+  // Started without any port: no device, and no box about it.
+  c.dialog->OnInitDialog();
+  QCOMPARE(c.Shown(1027), QStringLiteral("无"));
+  QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
+  QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
+  QCOMPARE(c.dialog->Log()->CharacterLimit(), qsizetype{52428800});
+  QVERIFY(c.boxes.empty());
 }
 
 void TestMainWindow::everyControlHasAnAccessibleName() {
@@ -121,29 +128,25 @@ void TestMainWindow::everyControlHasAnAccessibleName() {
 void TestMainWindow::aboutOpensFromButtonF1AndContextMenu() {
   ConsoleUnderTest c;
   c.dialog->show();
-  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
-
-  QString title;
-  QString text;
-  CloseNextModal(&title, &text);
-  qobject_cast<QAbstractButton*>(c.dialog->Control(1006))->click();
-  QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
-  QCOMPARE(text, QStringLiteral("瓦伦托配置工具 V1.9_180421 版"));
-
-  title.clear();
   c.dialog->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(c.dialog.get()));
-  c.dialog->Control(1003)->setFocus();
-  CloseNextModal(&title, &text);
-  QTest::keyClick(c.dialog->Control(1003), Qt::Key_F1);
-  QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
-
+  const std::function<void()> ways[] = {
+      [&] { QTest::keyClick(c.dialog->Control(1003), Qt::Key_F1); },
+      [&] { qobject_cast<QAbstractButton*>(c.dialog->Control(1006))->click(); },
+      [&] { c.dialog->OnSysCommand(0x13); },  // low bits are the system's own
+  };
+  QString title;
+  QString text;
+  for (const auto& open : ways) {
+    title.clear();
+    c.dialog->Control(1003)->setFocus();
+    CloseNextModal(&title, &text);
+    open();
+    QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
+    QCOMPARE(text, QStringLiteral("瓦伦托配置工具 V1.9_180421 版"));
+  }
   title.clear();
   CloseNextModal(&title, &text);
-  c.dialog->OnSysCommand(0x13);  // low bits are the system's own
-  QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
-
-  title.clear();
   c.dialog->OnSysCommand(0xF060);  // another system command opens nothing
   QVERIFY(title.isEmpty());
 
@@ -215,20 +218,6 @@ void TestMainWindow::signalCellBarFollowsTheValue() {
   }
 }
 
-void TestMainWindow::clearCommandEmptiesTheBoxOnly() {
-  ConsoleUnderTest c;
-  auto* command = qobject_cast<QLineEdit*>(c.dialog->Control(1003));
-  auto* imei = qobject_cast<QLineEdit*>(c.dialog->Control(1035));
-  QTest::keyClicks(command, QStringLiteral("POWEROFF"));
-  QTest::keyClicks(imei, QStringLiteral("12345"));
-  qobject_cast<QAbstractButton*>(c.dialog->Control(1008))->click();
-  QCOMPARE(command->text(), QString());
-  QCOMPARE(c.dialog->State().m_sendText, std::string());
-  // The exchange took the other boxes into their members and left them as typed.
-  QCOMPARE(imei->text(), QStringLiteral("12345"));
-  QVERIFY(c.boxes.empty());
-}
-
 void TestMainWindow::enterAndEscapeAreFiltered() {
   ConsoleUnderTest c;
   c.dialog->show();
@@ -285,16 +274,14 @@ void TestMainWindow::dataExchangeCarriesGbkBothWays() {
   c.dialog->UpdateData(false);
   c.dialog->UpdateData(true);
   QCOMPARE(s.m_imei, garbage);
-}
 
-void TestMainWindow::startupWithoutPortsShowsNoDevice() {
-  ConsoleUnderTest c;
-  c.dialog->OnInitDialog();
-  QCOMPARE(c.Shown(1022), QStringLiteral("关闭"));
-  QCOMPARE(c.Shown(1027), QStringLiteral("无"));
-  QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
-  QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
-  QCOMPARE(c.dialog->Log()->CharacterLimit(), qsizetype{52428800});
+  // Clear empties the command box and its member, and leaves the other boxes as typed.
+  QTest::keyClicks(c.dialog->Control(1003), QStringLiteral("POWEROFF"));
+  QTest::keyClicks(c.dialog->Control(1041), QStringLiteral("5"));
+  qobject_cast<QAbstractButton*>(c.dialog->Control(1008))->click();
+  QCOMPARE(c.Shown(1003), QString());
+  QCOMPARE(s.m_sendText, std::string());
+  QCOMPARE(c.Shown(1041), QStringLiteral("中心138001380005"));
   QVERIFY(c.boxes.empty());
 }
 

@@ -25,11 +25,6 @@ void ShowActive(ConsoleUnderTest& c) {
   QVERIFY(QTest::qWaitForWindowActive(c.dialog.get()));
 }
 
-void Switch(UiLanguage language) {
-  QVERIFY(ApplyLanguage(language));
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
-}
-
 }  // namespace
 
 class TestOperatorKeys : public QObject {
@@ -171,7 +166,8 @@ void TestOperatorKeys::languageSwitchesAtRunTimeAndKeepsTheMembers() {
       {UiLanguage::kChinese, "退出", "关闭", "暂停显示", "是(&Y)"},
   };
   for (const auto& row : rows) {
-    Switch(row.language);
+    QVERIFY(ApplyLanguage(row.language));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
     QCOMPARE(c.Shown(1005), QString::fromUtf8(row.exitCaption));
     QCOMPARE(c.Shown(1022), QString::fromUtf8(row.portState));
     QCOMPARE(c.Shown(1012), QString::fromUtf8(row.pauseCaption));
