@@ -30,14 +30,14 @@ struct CapturedBox {
 class ConsoleUnderTest {
  public:
   explicit ConsoleUnderTest(int testTimeoutMilliseconds = 0) {
-    QDir root(m_dir.path());
-    root.mkpath(QStringLiteral("sys/class/tty"));
-    root.mkpath(QStringLiteral("dev"));
-    root.mkpath(QStringLiteral("ports"));
+    const auto folder = [this](const char* name) {
+      QDir(m_dir.path()).mkpath(QString::fromLatin1(name));
+      return Path(QString::fromLatin1(name)).toStdString();
+    };
     ConsoleEnvironment env;
-    env.roots.sysClassTty = root.filePath(QStringLiteral("sys/class/tty")).toStdString();
-    env.roots.dev = root.filePath(QStringLiteral("dev")).toStdString();
-    env.roots.portsFolder = root.filePath(QStringLiteral("ports")).toStdString();
+    env.roots.sysClassTty = folder("sys/class/tty");
+    env.roots.dev = folder("dev");
+    env.roots.portsFolder = folder("ports");
     env.useUdev = false;
     env.settleMilliseconds = 50;
     if (testTimeoutMilliseconds > 0) env.testTimeoutMilliseconds = testTimeoutMilliseconds;
@@ -53,7 +53,17 @@ class ConsoleUnderTest {
   }
 
   // What a control shows, read the way an operator (or a screen reader) reads it.
-  [[nodiscard]] QString Shown(int id) const;
+  [[nodiscard]] QString Shown(int id) const {
+    QWidget* w = dialog->Control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
+    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      if (button->isCheckable())
+        return button->isChecked() ? QStringLiteral("[x]") : QStringLiteral("[ ]");
+      return button->text();
+    }
+    return QStringLiteral("<no control %1>").arg(id);
+  }
 
   std::unique_ptr<CConfigDlg> dialog;
   std::vector<CapturedBox> boxes;
@@ -71,16 +81,4 @@ inline void Deliver(CConfigDlg& dialog, const std::string& payload) {
   slot->byteCount = static_cast<std::int32_t>(frame.size());
   std::copy(frame.begin(), frame.end(), slot->bytes);
   dialog.OnPortData(*slot, 97);
-}
-
-inline QString ConsoleUnderTest::Shown(int id) const {
-  QWidget* w = dialog->Control(id);
-  if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
-  if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
-  if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-    if (button->isCheckable())
-      return button->isChecked() ? QStringLiteral("[x]") : QStringLiteral("[ ]");
-    return button->text();
-  }
-  return QStringLiteral("<no control %1>").arg(id);
 }

@@ -304,9 +304,6 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
   records::StoreStatus status;
   auto store = records::OpenStore("sqlite:" + dir.filePath("r.sqlite").toStdString(), &status);
   QVERIFY(store);
-  const auto iso = [](const QDateTime& t) {
-    return t.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toStdString();
-  };
   const QDateTime now = QDateTime::currentDateTime();
   const struct {
     const char* imei;
@@ -318,7 +315,8 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
   for (const auto& u : units) {
     records::UnitRecord r;
     r.recordId = "r" + std::to_string(n++);
-    r.startedUtc = r.endedUtc = iso(u.started);
+    r.startedUtc = r.endedUtc =
+        u.started.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toStdString();
     r.imei = u.imei;
     r.passed = u.passed;
     QVERIFY(store->Append(r).ok);

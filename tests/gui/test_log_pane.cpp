@@ -57,8 +57,7 @@ class TestLogPane : public QObject {
   void textIsReadableThroughAccessibility();
   void extrasShowInThePaneAndReachTheFileOnlyWhenAsked_data();
   void extrasShowInThePaneAndReachTheFileOnlyWhenAsked();
-  void hexViewShowsTheBytes();
-  void searchFindsNextAndPreviousAndWraps();
+  void searchFindsNextAndPreviousAndWrapsAlsoInHex();
 };
 
 // A script's steps: "rx:<payload>" a device line, "pause", "clear" and "save" the buttons (Save
@@ -236,24 +235,12 @@ void TestLogPane::extrasShowInThePaneAndReachTheFileOnlyWhenAsked() {
   QCOMPARE(recorded.count(QStringLiteral("\r\n")), extrasInFile ? 4 : 2);
 }
 
-void TestLogPane::hexViewShowsTheBytes() {
-  ConsoleUnderTest c;
-  Deliver(*c.dialog,
-          "\xD6\xD0"
-          "A");
-  Option(c, "logHexView")->setChecked(true);
-  QVERIFY(c.dialog->Log()->DisplayText(0).endsWith(QStringLiteral("\tD6 D0 41")));
-  c.dialog->Log()->SelectAll();
-  QVERIFY(c.dialog->Log()->SelectedText().endsWith(QStringLiteral("D6 D0 41")));
-  Option(c, "logHexView")->setChecked(false);
-  QVERIFY(c.dialog->Log()->DisplayText(0).endsWith(QStringLiteral("\t中A")));
-}
-
-void TestLogPane::searchFindsNextAndPreviousAndWraps() {
+void TestLogPane::searchFindsNextAndPreviousAndWrapsAlsoInHex() {
   ConsoleUnderTest c;
   c.dialog->show();
   QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
-  for (const char* payload : {"imei,1", "gsm", "IMEI,2", "gps"}) Deliver(*c.dialog, payload);
+  for (const char* payload : {"imei,1", "gsm", "IMEI,2", "gps", "\xD6\xD0\x41"})
+    Deliver(*c.dialog, payload);
   LogPane* pane = c.dialog->Log();
   QTest::keyClick(pane, Qt::Key_F, Qt::ControlModifier);
   auto* search = c.dialog->findChild<QLineEdit*>(QStringLiteral("logSearch"));
@@ -276,6 +263,15 @@ void TestLogPane::searchFindsNextAndPreviousAndWraps() {
   QTest::keyClick(search, Qt::Key_Return);
   QCOMPARE(c.dialog->findChild<QLabel*>(QStringLiteral("logSearchStatus"))->text(),
            QStringLiteral("找不到"));
+
+  // The hex view shows the bytes, and the search looks at what it shows.
+  Option(c, "logHexView")->setChecked(true);
+  QVERIFY(pane->DisplayText(4).endsWith(QStringLiteral("\tD6 D0 41")));
+  search->setText(QStringLiteral("d0 4"));
+  QTest::keyClick(search, Qt::Key_Return);
+  QCOMPARE(pane->SelectedText(), QStringLiteral("D0 4"));
+  Option(c, "logHexView")->setChecked(false);
+  QVERIFY(pane->DisplayText(4).endsWith(QStringLiteral("\t中A")));
   QTest::keyClick(search, Qt::Key_Escape);
   QVERIFY(!search->isVisible());
 }

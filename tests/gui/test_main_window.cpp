@@ -72,8 +72,7 @@ class TestMainWindow : public QObject {
   void initTestCase() {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settings.path());
   }
-  void opensWithEveryGroupAndFirstText();
-  void everyControlHasAnAccessibleName();
+  void opensWithEveryGroupFirstTextAndAccessibleName();
   void aboutOpensFromButtonF1AndContextMenu();
   void messageBoxesShowTextCaptionAndIcon();
   void signalCellBarFollowsTheValue();
@@ -91,7 +90,7 @@ class TestMainWindow : public QObject {
   QTemporaryDir m_settings;
 };
 
-void TestMainWindow::opensWithEveryGroupAndFirstText() {
+void TestMainWindow::opensWithEveryGroupFirstTextAndAccessibleName() {
   ConsoleUnderTest c;
   c.dialog->show();
   QCOMPARE(c.dialog->windowTitle(), QStringLiteral("瓦伦托配置工具V1.9"));
@@ -122,28 +121,17 @@ void TestMainWindow::opensWithEveryGroupAndFirstText() {
   QVERIFY(!c.dialog->Control(1054)->isEnabled());
   QVERIFY(QAccessible::queryAccessibleInterface(c.dialog->Control(1004))->state().readOnly);
 
-  // Started without any port: no device, and no box about it.
-  c.dialog->OnInitDialog();
-  QCOMPARE(c.Shown(1027), QStringLiteral("无"));
-  QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
-  QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
-  QCOMPARE(c.dialog->Log()->CharacterLimit(), qsizetype{52428800});
-  QVERIFY(c.boxes.empty());
-}
-
-void TestMainWindow::everyControlHasAnAccessibleName() {
-  ConsoleUnderTest c;
   const struct {
     int id;
     const char* name;
-  } rows[] = {
+  } names[] = {
       {1027, "当前串口:"}, {1022, "串口状态:"}, {1028, "通信状态:"}, {1030, "GSM信号:"},
       {1035, "IMEI号:"},   {1029, "IP:"},       {1040, "PORT:"},     {1003, "指令发送:"},
       {1058, "测试结果:"}, {1091, "经度:"},     {1096, "定位状态:"}, {1059, "01"},
       {1090, "32"},        {1009, "发送"},      {1012, "暂停显示"},  {1098, "GPS数据更新状态"},
       {1054, "1.GSM"},     {1053, "3.按键"},    {1099, "开启测试"},
   };
-  for (const auto& row : rows) {
+  for (const auto& row : names) {
     QCOMPARE(c.dialog->Control(row.id)->accessibleName(), QString::fromUtf8(row.name));
   }
   // The address edit is announced by whatever its label says now.
@@ -152,6 +140,14 @@ void TestMainWindow::everyControlHasAnAccessibleName() {
   QCOMPARE(c.dialog->Control(1029)->accessibleName(), QStringLiteral("URL:"));
   // Two buttons share a caption; their row tells them apart.
   QCOMPARE(c.dialog->Control(1038)->accessibleDescription(), QStringLiteral("IMEI号:"));
+
+  // Started without any port: no device, and no box about it.
+  c.dialog->OnInitDialog();
+  QCOMPARE(c.Shown(1027), QStringLiteral("无"));
+  QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
+  QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
+  QCOMPARE(c.dialog->Log()->CharacterLimit(), qsizetype{52428800});
+  QVERIFY(c.boxes.empty());
 }
 
 void TestMainWindow::aboutOpensFromButtonF1AndContextMenu() {
