@@ -73,6 +73,10 @@ class ConsoleUnderTest {
   QTemporaryDir m_dir;
 };
 
+inline QAbstractButton* Button(ConsoleUnderTest& c, int id) {
+  return qobject_cast<QAbstractButton*>(c.dialog->Control(id));
+}
+
 // Hands one device line to the window as a receive slot, framed as the tracker sends it and
 // delivered as the monitor thread does.
 inline void Deliver(CConfigDlg& dialog, const std::string& payload) {

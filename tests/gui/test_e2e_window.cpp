@@ -31,7 +31,7 @@ constexpr int kPatienceMs = 20000;
 // Clicks a button and waits for the notice box its reply brings; its text, or "" if none came.
 QString ClickForNotice(ConsoleUnderTest& c, int button) {
   const std::size_t before = c.boxes.size();
-  qobject_cast<QAbstractButton*>(c.dialog->Control(button))->click();
+  Button(c, button)->click();
   if (!QTest::qWaitFor([&] { return c.boxes.size() > before; }, kPatienceMs)) return {};
   return c.boxes.back().text;
 }
@@ -220,7 +220,7 @@ void TestE2eWindow::showsAMultiConstellationReceiver() {
       [&] { return c.dialog->State().m_snr[3] != "0" && !c.dialog->State().m_snr[3].empty(); },
       kPatienceMs));
 
-  auto* toggle = qobject_cast<QAbstractButton*>(c.dialog->Control(1117));
+  QAbstractButton* toggle = Button(c, 1117);
   QCOMPARE(toggle->accessibleName(), QStringLiteral("卫星视图"));
   toggle->click();
   SatelliteView* view = c.dialog->SatellitePanel();

@@ -18,10 +18,6 @@
 
 namespace {
 
-void Click(ConsoleUnderTest& c, int id) {
-  qobject_cast<QAbstractButton*>(c.dialog->Control(id))->click();
-}
-
 QByteArray ReadFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
@@ -31,8 +27,7 @@ QByteArray ReadFile(const QString& path) {
 // " 0\t09:15:02\tpayload" with the time of day blanked; bytes stay bytes.
 QByteArray WithoutTime(QByteArray text) {
   static const QRegularExpression time(QStringLiteral("\\t\\d\\d:\\d\\d:\\d\\d\\t"));
-  QString latin = QString::fromLatin1(text).replace(time, QStringLiteral("\tTT\t"));
-  return latin.toLatin1();
+  return QString::fromLatin1(text).replace(time, QStringLiteral("\tTT\t")).toLatin1();
 }
 
 QCheckBox* Option(ConsoleUnderTest& c, const char* name) {
@@ -95,7 +90,7 @@ void TestLogPane::operatorScripts() {
     if (step.startsWith("rx:")) {
       Deliver(*c.dialog, step.mid(3).toStdString());
     } else {
-      Click(c, step == "pause" ? 1012 : step == "clear" ? 1011 : 1052);
+      Button(c, step == "pause" ? 1012 : step == "clear" ? 1011 : 1052)->click();
     }
   }
   QCOMPARE(WithoutTime(QByteArray::fromStdString(c.dialog->Log()->GbkText())), pane);
@@ -110,7 +105,7 @@ void TestLogPane::cancelledOrFailedSaveDoesNotRecord() {
   for (const bool cancel : {true, false}) {
     ConsoleUnderTest c;
     c.nextSaveFile = cancel ? std::nullopt : std::optional(c.Path(QStringLiteral("nowhere/log")));
-    Click(c, 1052);
+    Button(c, 1052)->click();
     QCOMPARE(c.Shown(1052), QStringLiteral("保存到文件"));
     QVERIFY(!c.dialog->State().m_saving);
     QCOMPARE(c.boxes.size(), cancel ? size_t{0} : size_t{1});
@@ -174,7 +169,7 @@ void TestLogPane::burstsRepaintLaterButAreThereAtOnce() {
   QScrollBar* bar = pane->verticalScrollBar();
   QVERIFY(bar->maximum() < 200 - pane->VisibleRows());  // the screen waits...
   QTRY_COMPARE_WITH_TIMEOUT(bar->maximum(), 200 - pane->VisibleRows(), 5000);  // ...not long
-  Click(c, 1011);
+  Button(c, 1011)->click();
   QCOMPARE(pane->LineCount(), 0);
   QCOMPARE(bar->maximum(), 0);
 }
@@ -185,8 +180,6 @@ void TestLogPane::textIsReadableThroughAccessibility() {
   Deliver(*c.dialog, "first");
   Deliver(*c.dialog, gbk::FromUtf8("第二行"));
   QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(pane)->textInterface();
-  QVERIFY(text != nullptr);
-  QCOMPARE(text->characterCount(), pane->PlainText().size());
   QCOMPARE(text->text(0, text->characterCount()), pane->PlainText());
   int start = 0;
   int end = 0;
@@ -214,7 +207,7 @@ void TestLogPane::extrasShowInThePaneAndReachTheFileOnlyWhenAsked() {
   Option(c, "logExtrasInFile")->setChecked(extrasInFile);
   Deliver(*c.dialog, "before");
   c.nextSaveFile = c.Path(QStringLiteral("log.txt"));
-  Click(c, 1052);
+  Button(c, 1052)->click();
   c.dialog->Logic().SendUartCommand("imei,?");
   Deliver(*c.dialog, "$GPGGA,1");
   Deliver(*c.dialog, "after");

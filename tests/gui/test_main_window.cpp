@@ -26,10 +26,6 @@
 
 namespace {
 
-QAbstractButton* Button(ConsoleUnderTest& c, int id) {
-  return qobject_cast<QAbstractButton*>(c.dialog->Control(id));
-}
-
 void ShowActive(ConsoleUnderTest& c) {
   c.dialog->show();
   c.dialog->activateWindow();
