@@ -32,29 +32,24 @@ void ShowActive(ConsoleUnderTest& c) {
   QVERIFY(QTest::qWaitForWindowActive(c.dialog.get()));
 }
 
-// Closes the next modal dialog that opens and reports its title and text through `seen`.
-void CloseNextModal(QString* title, QString* text) {
-  QTimer::singleShot(0, [title, text] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr) return;
-    *title = modal->windowTitle();
-    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutText"))) *text = label->text();
-    if (auto* ok = modal->findChild<QAbstractButton*>(QStringLiteral("aboutOk"))) ok->click();
-  });
-}
-
-// What a real message box showed; it is closed as soon as it opens.
+// What the next modal window (a message box or the About box) showed; it is closed as soon
+// as it opens.
 struct ShownBox {
   QString caption, text, button;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
 
-void CloseNextBox(ShownBox* seen) {
+void CloseNextModal(ShownBox* seen) {
   QTimer::singleShot(0, [seen] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    *seen = {box->windowTitle(), box->text(), box->button(QMessageBox::Ok)->text(), box->icon()};
-    box->button(QMessageBox::Ok)->click();
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      *seen = {box->windowTitle(), box->text(), box->button(QMessageBox::Ok)->text(), box->icon()};
+      box->button(QMessageBox::Ok)->click();
+    } else if (modal != nullptr) {
+      seen->caption = modal->windowTitle();
+      seen->text = modal->findChild<QLabel*>(QStringLiteral("aboutText"))->text();
+      modal->findChild<QAbstractButton*>(QStringLiteral("aboutOk"))->click();
+    }
   });
 }
 
@@ -154,20 +149,18 @@ void TestMainWindow::aboutOpensFromButtonF1AndContextMenu() {
       [&] { Button(c, 1006)->click(); },
       [&] { c.dialog->OnSysCommand(0x13); },  // low bits are the system's own
   };
-  QString title;
-  QString text;
   for (const auto& open : ways) {
-    title.clear();
+    ShownBox seen;
     c.dialog->Control(1003)->setFocus();
-    CloseNextModal(&title, &text);
+    CloseNextModal(&seen);
     open();
-    QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
-    QCOMPARE(text, QStringLiteral("瓦伦托配置工具 V1.9_180421 版"));
+    QCOMPARE(seen.caption, QStringLiteral("关于瓦伦托配置工具"));
+    QCOMPARE(seen.text, QStringLiteral("瓦伦托配置工具 V1.9_180421 版"));
   }
-  title.clear();
-  CloseNextModal(&title, &text);
+  ShownBox seen;
+  CloseNextModal(&seen);
   c.dialog->OnSysCommand(0xF060);  // another system command opens nothing
-  QVERIFY(title.isEmpty());
+  QVERIFY(seen.caption.isEmpty());
 
   // The context menu carries the About entry.
   QString menuText;
@@ -196,7 +189,7 @@ void TestMainWindow::messageBoxesShowTextCaptionAndIcon() {
               {MessageIcon::kError, QMessageBox::Critical}};
   for (const auto& row : rows) {
     ShownBox seen;
-    CloseNextBox(&seen);
+    CloseNextModal(&seen);
     c.dialog->MessageBox(gbk::FromUtf8("串口"), row.icon, gbk::FromUtf8("标题"));
     QCOMPARE(seen.icon, row.shown);
     QCOMPARE(seen.text, QStringLiteral("串口"));
@@ -205,7 +198,7 @@ void TestMainWindow::messageBoxesShowTextCaptionAndIcon() {
   }
   // A press without a tracker: the guard's own words, under the window's title.
   ShownBox seen;
-  CloseNextBox(&seen);
+  CloseNextModal(&seen);
   Button(c, 1056)->click();
   QCOMPARE(seen.text, QStringLiteral("尚未连接到设备,请重新插拔USB!"));
   QCOMPARE(seen.caption, QStringLiteral("瓦伦托配置工具V1.9"));
