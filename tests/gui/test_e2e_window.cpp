@@ -266,6 +266,7 @@ void TestE2eWindow::stationModeRunsAUnitToAVerdictAndARecord() {
   QVERIFY(panel->Store()->Query({}, &stored).ok);
   QCOMPARE(stored.size(), std::size_t{1});
   QVERIFY(panel->Verdict()->styleSheet().contains(QStringLiteral("#2e7d32")));  // on green
+  QCOMPARE(panel->StatusLine()->text(), QStringLiteral("请拔出设备, 然后插入下一台"));
   QCOMPARE(QString::fromStdString(stored[0].profileName), QStringLiteral("line"));
 
   sim.Signal(SIGUSR1);  // unplug: the panel waits for the next unit, the verdict stays
@@ -273,6 +274,12 @@ void TestE2eWindow::stationModeRunsAUnitToAVerdictAndARecord() {
       [&] { return panel->StatusLine()->text() == UiText(texts::Id::kStationWaiting); },
       kPatienceMs));
   QCOMPARE(panel->Verdict()->text(), QStringLiteral("PASS"));
+
+  // A failed unit whose record could not be stored: FAIL on red, and the store's reason.
+  panel->OnVerdict(records::UnitRecord{}, records::StoreStatus::Fail("disk full"));
+  QCOMPARE(panel->Verdict()->text(), QStringLiteral("FAIL"));
+  QVERIFY(panel->Verdict()->styleSheet().contains(QStringLiteral("#c62828")));
+  QCOMPARE(panel->StatusLine()->text(), QStringLiteral("记录未能保存: disk full"));
 }
 
 void TestE2eWindow::testResultReadsFailWhenTheTimeOutEnds() {
