@@ -210,12 +210,6 @@ void CloseSerialDevice(int fd) {
   close(fd);
 }
 
-int BytesWaiting(int fd) {
-  int count = 0;
-  if (ioctl(fd, FIONREAD, &count) != 0) return -1;
-  return count;
-}
-
 WakeSignal::WakeSignal() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 WakeSignal::~WakeSignal() {

@@ -53,9 +53,6 @@ int OpenSerialDevice(const std::string& device, const LineSettings& settings, Po
 // Closes a descriptor from OpenSerialDevice (releases the lock). Safe with -1.
 void CloseSerialDevice(int fd);
 
-// Bytes waiting to be read (FIONREAD), or -1 with errno set.
-int BytesWaiting(int fd);
-
 // A manual-reset wake-up signal that poll() can wait on (an eventfd). Set from any thread.
 class WakeSignal {
  public:

@@ -279,19 +279,13 @@ CCommPort::Step CCommPort::MonitorLoop(int fd) {
 // A write requested meanwhile goes out between two slots, so a device that floods the port
 // cannot hold back the console's commands.
 CCommPort::Step CCommPort::ReadAvailable(int fd, short pollEvents) {
-  // poll() woke us: the first read runs even when nothing is counted as waiting, to tell a
-  // hang-up (zero bytes) from a spurious wake (EAGAIN).
-  bool firstRead = true;
   for (;;) {
     if (m_stopRequested.load()) return Step::kStopped;
-    const int waiting = serial::BytesWaiting(fd);
-    if (waiting < 0) return Step::kEnded;  // a tty that was hung up refuses even this
-    if (waiting == 0 && !firstRead) return Step::kGoOn;
-    firstRead = false;
-
     RxSlot& slot = g_rxSlots[g_rxSlotIndex.load()];
     slot = RxSlot{};
     const ssize_t got = read(fd, slot.bytes, kMaxReadSize);
+    // VMIN 1 with O_NONBLOCK reads an empty live port as EAGAIN, so zero bytes is the end of
+    // file of a hung-up tty. Asking first (FIONREAD) would hide that: it fails on a hung-up tty.
     if (got == 0) return Step::kEnded;
     if (got < 0) {
       const int error = errno;
@@ -307,6 +301,8 @@ CCommPort::Step CCommPort::ReadAvailable(int fd, short pollEvents) {
     Step step = DeliverSlot(slot);
     if (step == Step::kGoOn && m_writeRequest.IsSet()) step = WritePending(fd);
     if (step != Step::kGoOn) return step;
+    // A short read took all there was; poll() tells of more.
+    if (got < kMaxReadSize) return Step::kGoOn;
   }
 }
 

@@ -182,27 +182,43 @@ TEST_F(CommPortTest, AWriteGoesOutBetweenTwoSlotsOfAFlood) {
   EXPECT_EQ(atDevice, frame);
 }
 
+// A hung-up tty reads as zero bytes and refuses writes with EIO: both are an unplug.
 TEST_F(CommPortTest, AnUnplugEndsTheThreadAndTheOwnerMayCloseAndReopen) {
-  auto port = StartedPort();
-  bool openWhenTold = false;
-  owner.onEnded = [&] {
-    openWhenTold = port->IsOpen();  // the thread closes nothing; the owner does
-    port->ClosePort();
-  };
-  peer.HangUp();
-  ASSERT_TRUE(RunUntil([&] { return !owner.endedPorts.empty(); }));
-  EXPECT_EQ(owner.endedPorts, std::vector<int>{kTestPort});
-  EXPECT_TRUE(openWhenTold);
-  EXPECT_FALSE(port->IsOpen());
-  EXPECT_TRUE(owner.errors.empty()) << "an unplug is no error to show";
+  for (const bool duringWrite : {false, true}) {
+    SCOPED_TRACE(duringWrite ? "pulled with a write on its way" : "pulled while idle");
+    owner.slots.clear();
+    owner.endedPorts.clear();
+    auto port = StartedPort();
+    bool openWhenTold = false;
+    owner.onEnded = [&] {
+      openWhenTold = port->IsOpen();  // the thread closes nothing; the owner does
+      port->ClosePort();
+    };
+    // Queued in the handler, the write goes out right after it, to the hung-up tty.
+    owner.onData = [&](const RxSlot&) {
+      port->QueueWrite("late", 4);
+      peer.HangUp();
+    };
+    if (duringWrite) {
+      ASSERT_TRUE(peer.Write("x"));
+    } else {
+      peer.HangUp();
+    }
+    ASSERT_TRUE(RunUntil([&] { return !owner.endedPorts.empty(); }));
+    owner.onData = nullptr;
+    EXPECT_EQ(owner.endedPorts, std::vector<int>{kTestPort});
+    EXPECT_TRUE(openWhenTold);
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_TRUE(owner.errors.empty()) << "an unplug is no error to show";
 
-  ASSERT_TRUE(peer.Recreate());
-  ASSERT_EQ(Open(*port), 1) << serial::ErrnoText(port->LastOpenError().errorCode);
-  ASSERT_EQ(port->StartMonitor(), 1);
-  ASSERT_TRUE(peer.Write("back"));
-  ASSERT_TRUE(RunUntil([&] { return owner.AllData() == "back"; }));
-  ASSERT_EQ(port->QueueWrite("hi", 2), 1);
-  EXPECT_EQ(peer.ReadExactly(2), "hi");
+    ASSERT_TRUE(peer.Recreate());
+    ASSERT_EQ(Open(*port), 1) << serial::ErrnoText(port->LastOpenError().errorCode);
+    ASSERT_EQ(port->StartMonitor(), 1);
+    ASSERT_TRUE(peer.Write("back"));
+    ASSERT_TRUE(RunUntil([&] { return owner.AllData().ends_with("back"); }));
+    ASSERT_EQ(port->QueueWrite("hi", 2), 1);
+    EXPECT_EQ(peer.ReadExactly(2), "hi");
+  }
 }
 
 TEST_F(CommPortTest, AnEndNoticeQueuedBeforeAReopenIsDropped) {
