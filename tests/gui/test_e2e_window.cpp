@@ -1,9 +1,7 @@
-// The real window against the real tracker-sim: start-up connects and arms the factory test,
-// every read and set button reaches the tracker and comes back as values and notices, the log
-// pane and the GPS group fill, and an unplug and replug are followed through the window's own
-// socket notifier; a multi-constellation receiver's log fills the GPS group and the satellite
-// view; in station mode a unit runs to a large PASS with no box opened and one record stored;
-// out of station mode the test result reads FAIL once the test time-out ends.
+// The real window against the real tracker-sim: reads and sets round-trip with their notices,
+// the log and the GPS group fill, an unplug and replug are followed, a receiver log fills the
+// satellite view, station mode runs a unit to its verdict and record, and the test result
+// reads FAIL once its time-out ends.
 
 #include <QAbstractButton>
 #include <QCheckBox>

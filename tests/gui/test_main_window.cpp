@@ -1,8 +1,6 @@
-// The main window as the operator meets it: its groups, controls and first texts, the About
-// box, the window buttons, the data exchange between controls and members; for the keyboard
-// and in two languages: where the focus starts, the Exit question while recording, the Tab
-// chain, the Alt keys, and switching the interface language (the members, and so the wire and
-// the log file, keep their Chinese bytes).
+// The main window as the operator meets it: groups, first texts and accessible names, the About
+// box, message boxes, the data exchange, the keyboard (focus, Exit question, Tab chain, Alt
+// keys) and the interface language, which leaves the members' Chinese bytes alone.
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -134,6 +132,7 @@ void TestMainWindow::opensWithEveryGroupFirstTextAndAccessibleName() {
 
   // Started without any port: no device, and no box about it.
   c.dialog->OnInitDialog();
+  QCOMPARE(c.Shown(1022), QStringLiteral("关闭"));
   QCOMPARE(c.Shown(1027), QStringLiteral("无"));
   QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
   QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
