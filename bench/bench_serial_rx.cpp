@@ -5,12 +5,8 @@
 //
 //   bench_serial_rx [megabytes]     (default 256)
 
-#include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>

@@ -2,6 +2,7 @@
 // for the whole life of the console. The panel must stay sane whatever arrives.
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -32,13 +33,11 @@ void ExpectAtMost(const char* what, const std::string& value, std::size_t limit)
   if (value.size() > limit) Fail(what, value);
 }
 
+// 0..255 written plainly: no sign, no leading zero.
 bool IsByteInDecimal(const std::string& text) {
-  if (text.empty() || text.size() > 3) return false;
-  if (text.size() > 1 && text[0] == '0') return false;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return std::stoi(text) <= 255;
+  int value = -1;
+  (void)std::from_chars(text.data(), text.data() + text.size(), value);
+  return value >= 0 && value <= 255 && std::to_string(value) == text;
 }
 
 void CheckPanel(const gps::NmeaOutcome& outcome) {

@@ -29,19 +29,15 @@ void CheckMembers(const DialogState& s) {
 }
 
 struct Fixture {
-  Fixture() : surface(state), logic(state, surface, ui, Environment()) {}
-  static ConsoleEnvironment Environment() {
-    ConsoleEnvironment env;
-    env.roots.sysClassTty = "/nonexistent/tc-fuzz/sys";
-    env.roots.dev = "/nonexistent/tc-fuzz/dev";
-    env.roots.portsFolder = "/nonexistent/tc-fuzz/ports";
-    env.useUdev = false;
-    return env;
-  }
   DialogState state;
-  RecordingSurface surface;
+  RecordingSurface surface{state};
   StdUiDispatcher ui;
-  ConfigLogic logic;
+  ConfigLogic logic{state,
+                    surface,
+                    ui,
+                    {.roots = {"/nonexistent/tc-fuzz/sys", "/nonexistent/tc-fuzz/dev",
+                               "/nonexistent/tc-fuzz/ports"},
+                     .useUdev = false}};
 };
 
 }  // namespace

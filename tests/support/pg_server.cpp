@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <libpq-fe.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,16 +16,14 @@ namespace fs = std::filesystem;
 
 // The newest installed server's bin folder, or "" when there is none.
 std::string FindServerBin() {
-  std::vector<std::pair<int, std::string>> found;
+  std::pair<int, std::string> newest;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", error)) {
     const std::string bin = (entry.path() / "bin").string();
-    if (access((bin + "/initdb").c_str(), X_OK) == 0) {
-      found.emplace_back(std::atoi(entry.path().filename().c_str()), bin);
-    }
+    if (access((bin + "/initdb").c_str(), X_OK) != 0) continue;
+    newest = std::max(newest, {std::atoi(entry.path().filename().c_str()), bin});
   }
-  if (found.empty()) return {};
-  return std::max_element(found.begin(), found.end())->second;
+  return newest.second;
 }
 
 // Who runs the server: ourselves, or `nobody` when we are root.
@@ -50,11 +49,10 @@ PgServer::PgServer() : bin_(FindServerBin()) {
     error_ = "cannot hand " + folder_ + " to the server's user";
     return;
   }
-  if (!Run("initdb", {"-D", folder_ + "/data", "-U", "jig", "-A", "trust", "-E", "UTF8",
-                      "--locale=C", "--no-sync"})) {
-    return;
+  if (Run("initdb", {"-D", folder_ + "/data", "-U", "jig", "-A", "trust", "-E", "UTF8",
+                     "--locale=C", "--no-sync"})) {
+    Start();
   }
-  Start();
 }
 
 PgServer::~PgServer() {
@@ -63,12 +61,18 @@ PgServer::~PgServer() {
   if (!folder_.empty()) fs::remove_all(folder_, error);
 }
 
-std::string PgServer::Url(const std::string& database) const {
-  return "postgresql:///" + database + "?host=" + folder_ + "&user=jig";
+std::string PgServer::Url() const {
+  return "postgresql:///postgres?host=" + folder_ + "&user=jig";
 }
 
-bool PgServer::CreateDatabase(const std::string& name) {
-  return Run("createdb", {"-h", folder_, "-U", "jig", name});
+std::string PgServer::Value(const std::string& sql) const {
+  PGconn* conn = PQconnectdb(Url().c_str());
+  PGresult* result = PQexec(conn, sql.c_str());
+  const bool found = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0;
+  std::string value = found ? PQgetvalue(result, 0, 0) : "";
+  PQclear(result);
+  PQfinish(conn);
+  return value;
 }
 
 bool PgServer::Start() {

@@ -17,9 +17,10 @@ class PgServer {
   [[nodiscard]] bool ok() const { return error_.empty(); }
   [[nodiscard]] const std::string& error() const { return error_; }
 
-  // A URL for `database` on this server, as a station would be given it.
-  [[nodiscard]] std::string Url(const std::string& database = "postgres") const;
-  [[nodiscard]] bool CreateDatabase(const std::string& name);
+  // The URL of the server's database, as a station would be given it.
+  [[nodiscard]] std::string Url() const;
+  // The first value a query gives, as text, by plain libpq; "" when there is none.
+  [[nodiscard]] std::string Value(const std::string& sql) const;
 
   // Stop and start again on the same data, e.g. to take the server away mid-run.
   bool Stop();
