@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the GUI tests: a console window on fake port folders, boxes captured
-// instead of shown, device frames built the way the tracker sends them.
+// instead of shown, device lines handed over the way the monitor thread does.
 
 #include <QAbstractButton>
 #include <QDir>
@@ -10,12 +10,14 @@
 #include <QTimer>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/config_dlg.h"
 #include "platform/gbk.h"
 #include "serial/comm_port.h"
+#include "tests/link/device_frames.h"
 
 struct CapturedBox {
   QString text;
@@ -24,20 +26,21 @@ struct CapturedBox {
 };
 
 // A console whose port scan looks at empty temporary folders (no hardware, no udev), with
-// its message boxes and Save As dialog captured.
+// its message boxes and Save As dialog captured; the factory test's time-out may be shortened.
 class ConsoleUnderTest {
  public:
-  ConsoleUnderTest() {
-    QDir root(m_dir.path());
-    root.mkpath(QStringLiteral("sys/class/tty"));
-    root.mkpath(QStringLiteral("dev"));
-    root.mkpath(QStringLiteral("ports"));
+  explicit ConsoleUnderTest(int testTimeoutMilliseconds = 0) {
+    const auto folder = [this](const char* name) {
+      QDir(m_dir.path()).mkpath(QString::fromLatin1(name));
+      return Path(QString::fromLatin1(name)).toStdString();
+    };
     ConsoleEnvironment env;
-    env.roots.sysClassTty = root.filePath(QStringLiteral("sys/class/tty")).toStdString();
-    env.roots.dev = root.filePath(QStringLiteral("dev")).toStdString();
-    env.roots.portsFolder = root.filePath(QStringLiteral("ports")).toStdString();
+    env.roots.sysClassTty = folder("sys/class/tty");
+    env.roots.dev = folder("dev");
+    env.roots.portsFolder = folder("ports");
     env.useUdev = false;
     env.settleMilliseconds = 50;
+    if (testTimeoutMilliseconds > 0) env.testTimeoutMilliseconds = testTimeoutMilliseconds;
     dialog = std::make_unique<CConfigDlg>(env);
     dialog->messageBoxHook = [this](const QString& text, MessageIcon icon, const QString& caption) {
       boxes.push_back({text, icon, caption});
@@ -50,7 +53,17 @@ class ConsoleUnderTest {
   }
 
   // What a control shows, read the way an operator (or a screen reader) reads it.
-  [[nodiscard]] QString Shown(int id) const;
+  [[nodiscard]] QString Shown(int id) const {
+    QWidget* w = dialog->Control(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
+    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      if (button->isCheckable())
+        return button->isChecked() ? QStringLiteral("[x]") : QStringLiteral("[ ]");
+      return button->text();
+    }
+    return QStringLiteral("<no control %1>").arg(id);
+  }
 
   std::unique_ptr<CConfigDlg> dialog;
   std::vector<CapturedBox> boxes;
@@ -60,38 +73,16 @@ class ConsoleUnderTest {
   QTemporaryDir m_dir;
 };
 
-// A frame as the tracker sends it: start pair, ten header bytes, payload, XOR checksum; a
-// 0x5A in the payload is doubled.
-inline std::vector<std::uint8_t> DeviceFrame(const std::string& payload) {
-  std::vector<std::uint8_t> out = {0x55, 0x00};
-  std::uint8_t sum = 0x55;
-  for (int i = 0; i < 10; ++i) out.push_back(0x00);
-  for (const char c : payload) {
-    const auto b = static_cast<std::uint8_t>(c);
-    out.push_back(b);
-    if (b == 0x5A) out.push_back(b);
-    sum ^= b;
-  }
-  out.push_back(sum);
-  return out;
+inline QAbstractButton* Button(ConsoleUnderTest& c, int id) {
+  return qobject_cast<QAbstractButton*>(c.dialog->Control(id));
 }
 
-// Hands bytes to the window as one receive slot, as the monitor thread does.
-inline void Deliver(CConfigDlg& dialog, const std::vector<std::uint8_t>& bytes) {
+// Hands one device line to the window as a receive slot, framed as the tracker sends it and
+// delivered as the monitor thread does.
+inline void Deliver(CConfigDlg& dialog, const std::string& payload) {
+  const std::string frame = linktest::DeviceFrameBytes(payload);
   auto slot = std::make_unique<RxSlot>();
-  slot->byteCount = static_cast<std::int32_t>(bytes.size());
-  std::copy(bytes.begin(), bytes.end(), slot->bytes);
+  slot->byteCount = static_cast<std::int32_t>(frame.size());
+  std::copy(frame.begin(), frame.end(), slot->bytes);
   dialog.OnPortData(*slot, 97);
-}
-
-inline QString ConsoleUnderTest::Shown(int id) const {
-  QWidget* w = dialog->Control(id);
-  if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
-  if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
-  if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-    if (button->isCheckable())
-      return button->isChecked() ? QStringLiteral("[x]") : QStringLiteral("[ ]");
-    return button->text();
-  }
-  return QStringLiteral("<no control %1>").arg(id);
 }

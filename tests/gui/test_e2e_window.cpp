@@ -1,26 +1,35 @@
-// The real window against the real tracker-sim: start-up connects and arms the factory test,
-// every read and set button reaches the tracker and comes back as values and notices, the log
-// pane and the GPS group fill, and an unplug and replug are followed through the window's own
-// socket notifier.
+// The real window against the real tracker-sim: reads and sets round-trip with their notices,
+// the log and the GPS group fill, an unplug and replug are followed, a receiver log fills the
+// satellite view, station mode runs a unit to its verdict and record, and the test result
+// reads FAIL once its time-out ends.
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <csignal>
+#include <fstream>
 
 #include "app/log_pane.h"
+#include "app/records_view.h"
+#include "app/satellite_view.h"
+#include "app/station_panel.h"
+#include "app/ui_text.h"
 #include "tests/gui/gui_support.h"
 #include "tests/support/console_harness.h"
 
 namespace {
 
-constexpr int kPatienceMs = 10000;
+constexpr int kPatienceMs = 20000;
 
 // Clicks a button and waits for the notice box its reply brings; its text, or "" if none came.
 QString ClickForNotice(ConsoleUnderTest& c, int button) {
   const std::size_t before = c.boxes.size();
-  qobject_cast<QAbstractButton*>(c.dialog->Control(button))->click();
+  Button(c, button)->click();
   if (!QTest::qWaitFor([&] { return c.boxes.size() > before; }, kPatienceMs)) return {};
   return c.boxes.back().text;
 }
@@ -37,15 +46,37 @@ void TypeInto(ConsoleUnderTest& c, const std::vector<int>& boxes, const QStringL
   }
 }
 
+// The table's row for one satellite, as its cells read; empty when it is not listed.
+QStringList TableRow(const QTableWidget& table, const QString& system, const QString& number) {
+  for (int row = 0; row < table.rowCount(); ++row) {
+    QStringList cells;
+    for (int column = 0; column < table.columnCount(); ++column)
+      cells << table.item(row, column)->text();
+    if (cells.value(0) == system && cells.value(1) == number) return cells;
+  }
+  return {};
+}
+
 }  // namespace
 
 class TestE2eWindow : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase() {
+    // Records and remembered settings go to this test's own folders.
+    qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
+  }
   void everyReadAndSetRoundTripsThroughTheTracker();
-  void testsLogsAndFollowsTheGps();
-  void showsNoDeviceWhenTheTrackerGoesAndReconnectsWhenItComesBack();
+  void testsLogsFollowsTheGpsAndSurvivesAReplug();
+  void showsAMultiConstellationReceiver();
+  void stationModeRunsAUnitToAVerdictAndARecord();
+  void testResultReadsFailWhenTheTimeOutEnds();
+  void recordsViewCountsFiltersAndExports();
+
+ private:
+  QTemporaryDir m_home;
 };
 
 void TestE2eWindow::everyReadAndSetRoundTripsThroughTheTracker() {
@@ -105,7 +136,7 @@ void TestE2eWindow::everyReadAndSetRoundTripsThroughTheTracker() {
   for (const CapturedBox& box : c.boxes) QCOMPARE(box.icon, MessageIcon::kNone);
 }
 
-void TestE2eWindow::testsLogsAndFollowsTheGps() {
+void TestE2eWindow::testsLogsFollowsTheGpsAndSurvivesAReplug() {
   ConsoleUnderTest c;
   SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(),
                  {"--firmware", "TS-GUI-3", "--log-interval", "1", "--status-interval", "1",
@@ -135,35 +166,183 @@ void TestE2eWindow::testsLogsAndFollowsTheGps() {
   QVERIFY2(!log.contains(QLatin1Char('\r')) && !log.contains(QStringLiteral("\n\n")),
            "one break a line");
 
-  // Status reports and the simulated drive.
+  // Status reports and the simulated drive's clock (its fix: the receiver log below).
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1036) == QStringLiteral("存在"); }, kPatienceMs));
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1093) != QStringLiteral("0"); }, kPatienceMs));
   const QString firstTime = c.Shown(1093);
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1093) != firstTime; }, kPatienceMs));
-  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1091).toDouble() > 1.0; }, kPatienceMs));
-  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1096) == QStringLiteral("定位"); }, kPatienceMs));
-}
 
-void TestE2eWindow::showsNoDeviceWhenTheTrackerGoesAndReconnectsWhenItComesBack() {
-  ConsoleUnderTest c;
-  SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(), {"--no-nmea"});
-  QCOMPARE(sim.WaitForPlug(), 97);
-  c.dialog->OnInitDialog();
-  QCOMPARE(c.Shown(1028), QStringLiteral("已连接"));
-
-  sim.Signal(SIGUSR1);  // unplug
+  // Unplugged, the window shows no device and closes the port; plugged back, it reconnects.
+  qobject_cast<QCheckBox*>(c.dialog->Control(1099))->setChecked(false);
+  sim.Signal(SIGUSR1);
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1027) == QStringLiteral("无"); }, kPatienceMs));
   QCOMPARE(c.Shown(1022), QStringLiteral("关闭"));
   QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
   QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
   QVERIFY(!c.dialog->Logic().Port().IsOpen());
-
-  sim.Signal(SIGUSR1);  // plug back in
+  sim.Signal(SIGUSR1);
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1028) == QStringLiteral("已连接"); }, kPatienceMs));
   QVERIFY(c.Shown(1027).startsWith(QStringLiteral("COM97 (")));
-  qobject_cast<QAbstractButton*>(c.dialog->Control(1056))->click();
-  QVERIFY(QTest::qWaitFor([&] { return !c.boxes.empty(); }, kPatienceMs));
-  QCOMPARE(c.boxes[0].text, QStringLiteral("版本号读取成功!"));
+  QCOMPARE(ClickForNotice(c, 1056), QStringLiteral("版本号读取成功!"));
+}
+
+// A multi-constellation receiver log replayed: signed coordinates, the fix, DOPs, RMC's values
+// and the time to first fix, the GPS cells under the GN talker, every system in the view.
+void TestE2eWindow::showsAMultiConstellationReceiver() {
+  ConsoleUnderTest c;
+  SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(),
+                 {"--nmea", TC_NMEA_DIR "/neo-m8n.nmea", "--status-interval", "60"});
+  QCOMPARE(sim.WaitForPlug(), 97);
+  c.dialog->show();
+  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  c.dialog->OnInitDialog();
+  QCOMPARE(c.Shown(1028), QStringLiteral("已连接"));
+
+  // Bend, Oregon: west is negative.
+  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1091).startsWith(QStringLiteral("-121.31")); },
+                          kPatienceMs));
+  QVERIFY(c.Shown(1092).startsWith(QStringLiteral("44.06")));
+  QCOMPARE(c.Shown(1096), QStringLiteral("定位"));
+  QCOMPARE(c.Shown(1100), QStringLiteral("非差分定位"));
+  QVERIFY(
+      QTest::qWaitFor([&] { return c.Shown(1113) == QStringLiteral("2015-03-18"); }, kPatienceMs));
+  QVERIFY(QTest::qWaitFor(
+      [&] {
+        return !c.Shown(1110).isEmpty() && !c.Shown(1111).isEmpty() && !c.Shown(1112).isEmpty();
+      },
+      kPatienceMs));
+  QVERIFY(c.dialog->Logic().FirstFixInfo().have);
+  QCOMPARE(c.Shown(1116), QString::number(c.dialog->Logic().FirstFixInfo().seconds, 'f', 1));
+  // GPS satellite 4 is used and strong in every second of the log.
+  QVERIFY(QTest::qWaitFor(
+      [&] { return c.dialog->State().m_snr[3] != "0" && !c.dialog->State().m_snr[3].empty(); },
+      kPatienceMs));
+
+  QAbstractButton* toggle = Button(c, 1117);
+  QCOMPARE(toggle->accessibleName(), QStringLiteral("卫星视图"));
+  toggle->click();
+  SatelliteView* view = c.dialog->SatellitePanel();
+  QVERIFY(view->isVisible());
+  QCOMPARE(view->Table()->accessibleName(), QStringLiteral("可见卫星"));
+  QCOMPARE(view->Plot()->accessibleName(), QStringLiteral("天空图"));
+  const QTableWidget& table = *view->Table();
+  QVERIFY(QTest::qWaitFor([&] { return table.rowCount() == 23; }, kPatienceMs));
+  QCOMPARE(TableRow(table, QStringLiteral("GLONASS"), QStringLiteral("67")).mid(2, 2),
+           (QStringList{QStringLiteral("62"), QStringLiteral("349")}));
+  QCOMPARE(TableRow(table, QStringLiteral("GLONASS"), QStringLiteral("67")).last(),
+           QStringLiteral("是"));
+  QCOMPARE(TableRow(table, QStringLiteral("GPS"), QStringLiteral("12")).last(), QString());
+  QVERIFY(view->Plot()->accessibleDescription().startsWith(QStringLiteral("可见 23 颗")));
+
+  view->close();
+  QVERIFY(!toggle->isChecked());
+}
+
+void TestE2eWindow::stationModeRunsAUnitToAVerdictAndARecord() {
+  ConsoleUnderTest c;
+  StationPanel* panel = c.dialog->Station();
+  QStringList told;
+  panel->messageHook = [&](const QString& text) { told << text; };
+  const QString profile = c.Path(QStringLiteral("line.profile"));
+  std::ofstream(profile.toStdString()) << "format = 1\nsos1 = 110\nsos2 = 120\nsos3 =\n";
+  QVERIFY(panel->PickProfile(profile));
+  std::ofstream(c.Path(QStringLiteral("bad.profile")).toStdString()) << "format = 1\nimei = 1\n";
+  QVERIFY(!panel->PickProfile(c.Path(QStringLiteral("bad.profile"))));
+  QVERIFY2(told.size() == 1 && told[0].contains(QStringLiteral("bad.profile:2: unknown key")),
+           qPrintable(told.join('\n')));
+
+  panel->findChild<QCheckBox*>(QStringLiteral("stationMode"))->click();
+  QVERIFY(panel->StationMode());
+  SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(), Quiet());
+  QCOMPARE(sim.WaitForPlug(), 97);
+  c.dialog->OnInitDialog();
+  QVERIFY(QTest::qWaitFor([&] { return panel->Verdict()->text() == QStringLiteral("PASS"); },
+                          kPatienceMs));
+  QVERIFY2(c.boxes.empty(), "station notices open no box");
+  QVERIFY(panel->ProgressList()->count() > 5);
+  std::vector<records::UnitRecord> stored;
+  QVERIFY(panel->Store()->Query({}, &stored).ok);
+  QCOMPARE(stored.size(), std::size_t{1});
+  QVERIFY(panel->Verdict()->styleSheet().contains(QStringLiteral("#2e7d32")));  // on green
+  QCOMPARE(panel->StatusLine()->text(), QStringLiteral("请拔出设备, 然后插入下一台"));
+  QCOMPARE(QString::fromStdString(stored[0].profileName), QStringLiteral("line"));
+
+  sim.Signal(SIGUSR1);  // unplug: the panel waits for the next unit, the verdict stays
+  QVERIFY(QTest::qWaitFor(
+      [&] { return panel->StatusLine()->text() == UiText(texts::Id::kStationWaiting); },
+      kPatienceMs));
+  QCOMPARE(panel->Verdict()->text(), QStringLiteral("PASS"));
+
+  // A failed unit whose record could not be stored: FAIL on red, and the store's reason.
+  panel->OnVerdict(records::UnitRecord{}, records::StoreStatus::Fail("disk full"));
+  QCOMPARE(panel->Verdict()->text(), QStringLiteral("FAIL"));
+  QVERIFY(panel->Verdict()->styleSheet().contains(QStringLiteral("#c62828")));
+  QCOMPARE(panel->StatusLine()->text(), QStringLiteral("记录未能保存: disk full"));
+}
+
+void TestE2eWindow::testResultReadsFailWhenTheTimeOutEnds() {
+  const struct {
+    std::vector<std::string> simArguments;
+    QString result;
+  } rows[] = {{{"--fail-test", "gps"}, QStringLiteral("FAIL")},
+              {{"--no-test-result"}, QStringLiteral("FAIL")},
+              {{}, QStringLiteral("PASS!")}};
+  for (const auto& row : rows) {
+    ConsoleUnderTest c(2500);
+    qobject_cast<QCheckBox*>(c.dialog->Control(1099))->setChecked(true);
+    SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(),
+                   Quiet(row.simArguments));
+    QCOMPARE(sim.WaitForPlug(), 97);
+    c.dialog->OnInitDialog();
+    QCOMPARE(c.Shown(1058), QStringLiteral("正在测试.."));
+    QVERIFY(QTest::qWaitFor([&] { return c.Shown(1058) == row.result; }, kPatienceMs));
+    QTest::qWait(3000);  // past the time-out: a result once reached stays
+    QCOMPARE(c.Shown(1058), row.result);
+  }
+}
+
+void TestE2eWindow::recordsViewCountsFiltersAndExports() {
+  QTemporaryDir dir;
+  records::StoreStatus status;
+  auto store = records::OpenStore("sqlite:" + dir.filePath("r.sqlite").toStdString(), &status);
+  QVERIFY(store);
+  const QDateTime now = QDateTime::currentDateTime();
+  const struct {
+    const char* imei;
+    QDateTime started;
+    bool passed;
+  } units[] = {
+      {"111", now, true}, {"222", now, false}, {"111", now, true}, {"333", now.addDays(-3), true}};
+  int n = 0;
+  for (const auto& u : units) {
+    records::UnitRecord r;
+    r.recordId = "r" + std::to_string(n++);
+    r.startedUtc = r.endedUtc =
+        u.started.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toStdString();
+    r.imei = u.imei;
+    r.passed = u.passed;
+    QVERIFY(store->Append(r).ok);
+  }
+  RecordsView view(*store, nullptr);
+  QString told;
+  view.messageHook = [&](const QString& text) { told = text; };
+  QVERIFY2(view.Counts()->text().contains(QStringLiteral("PASS 2    FAIL 1")),
+           qPrintable(view.Counts()->text()));
+  QCOMPARE(view.Table()->rowCount(), 4);
+  view.ImeiFilter()->setText(QStringLiteral("111"));
+  view.Refresh();
+  QCOMPARE(view.Table()->rowCount(), 2);
+  view.ImeiFilter()->clear();
+  view.VerdictFilter()->setCurrentIndex(2);  // FAIL
+  QCOMPARE(view.Table()->rowCount(), 1);
+  QCOMPARE(view.Table()->item(0, 1)->text(), QStringLiteral("222"));
+
+  view.From()->setDate(now.date().addDays(-3));  // three days back to today: all four
+  QVERIFY(view.ExportTo(dir.filePath(QStringLiteral("all.csv"))));
+  QCOMPARE(told, UiText(texts::Id::kRecordsExported) + QStringLiteral("4"));
+  view.From()->setDate(now.date());
+  QVERIFY(view.ExportTo(dir.filePath(QStringLiteral("today.csv"))));
+  QCOMPARE(told, UiText(texts::Id::kRecordsExported) + QStringLiteral("3"));
 }
 
 QTEST_MAIN(TestE2eWindow)

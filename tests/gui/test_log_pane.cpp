@@ -18,10 +18,6 @@
 
 namespace {
 
-void Click(ConsoleUnderTest& c, int id) {
-  qobject_cast<QAbstractButton*>(c.dialog->Control(id))->click();
-}
-
 QByteArray ReadFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
@@ -31,26 +27,7 @@ QByteArray ReadFile(const QString& path) {
 // " 0\t09:15:02\tpayload" with the time of day blanked; bytes stay bytes.
 QByteArray WithoutTime(QByteArray text) {
   static const QRegularExpression time(QStringLiteral("\\t\\d\\d:\\d\\d:\\d\\d\\t"));
-  QString latin = QString::fromLatin1(text).replace(time, QStringLiteral("\tTT\t"));
-  return latin.toLatin1();
-}
-
-// Runs an operator's script: "rx:<payload>" a device line, "pause" and "clear" and "save"
-// the buttons (Save As answers with log.txt).
-void Run(ConsoleUnderTest& c, const QByteArrayList& script) {
-  c.nextSaveFile = c.Path(QStringLiteral("log.txt"));
-  for (const QByteArray& step : script) {
-    if (step.startsWith("rx:")) {
-      Deliver(*c.dialog, DeviceFrame(step.mid(3).toStdString()));
-    } else {
-      Click(c, step == "pause" ? 1012 : step == "clear" ? 1011 : 1052);
-    }
-  }
-}
-
-QAccessibleTextInterface* TextInterface(LogPane* pane) {
-  QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(pane);
-  return a11y != nullptr ? a11y->textInterface() : nullptr;
+  return QString::fromLatin1(text).replace(time, QStringLiteral("\tTT\t")).toLatin1();
 }
 
 QCheckBox* Option(ConsoleUnderTest& c, const char* name) {
@@ -58,7 +35,7 @@ QCheckBox* Option(ConsoleUnderTest& c, const char* name) {
 }
 
 void DeliverLines(ConsoleUnderTest& c, int count) {
-  for (int i = 0; i < count; ++i) Deliver(*c.dialog, DeviceFrame("line " + std::to_string(i)));
+  for (int i = 0; i < count; ++i) Deliver(*c.dialog, "line " + std::to_string(i));
 }
 
 }  // namespace
@@ -70,16 +47,16 @@ class TestLogPane : public QObject {
   void operatorScripts_data();
   void operatorScripts();
   void cancelledOrFailedSaveDoesNotRecord();
-  void boundKeepsWholeNewestLines();
   void viewAndSelectionStayWhileLinesComeAndGo();
   void burstsRepaintLaterButAreThereAtOnce();
   void textIsReadableThroughAccessibility();
   void extrasShowInThePaneAndReachTheFileOnlyWhenAsked_data();
   void extrasShowInThePaneAndReachTheFileOnlyWhenAsked();
-  void hexViewShowsTheBytes();
-  void searchFindsNextAndPreviousAndWraps();
+  void searchFindsNextAndPreviousAndWrapsAlsoInHex();
 };
 
+// A script's steps: "rx:<payload>" a device line, "pause", "clear" and "save" the buttons (Save
+// As answers with log.txt).
 void TestLogPane::operatorScripts_data() {
   QTest::addColumn<QByteArrayList>("script");
   QTest::addColumn<QByteArray>("pane");  // GBK, CR LF
@@ -108,7 +85,14 @@ void TestLogPane::operatorScripts() {
   QFETCH(QByteArray, pane);
   QFETCH(QByteArray, file);
   ConsoleUnderTest c;
-  Run(c, script);
+  c.nextSaveFile = c.Path(QStringLiteral("log.txt"));
+  for (const QByteArray& step : script) {
+    if (step.startsWith("rx:")) {
+      Deliver(*c.dialog, step.mid(3).toStdString());
+    } else {
+      Button(c, step == "pause" ? 1012 : step == "clear" ? 1011 : 1052)->click();
+    }
+  }
   QCOMPARE(WithoutTime(QByteArray::fromStdString(c.dialog->Log()->GbkText())), pane);
   QCOMPARE(WithoutTime(ReadFile(*c.nextSaveFile)), file);
   const bool recording = script.count("save") % 2 == 1;
@@ -120,29 +104,13 @@ void TestLogPane::operatorScripts() {
 void TestLogPane::cancelledOrFailedSaveDoesNotRecord() {
   for (const bool cancel : {true, false}) {
     ConsoleUnderTest c;
-    if (cancel) {
-      c.nextSaveFile.reset();
-    } else {
-      c.nextSaveFile = c.Path(QStringLiteral("no-such-folder/log.txt"));
-    }
-    Click(c, 1052);
+    c.nextSaveFile = cancel ? std::nullopt : std::optional(c.Path(QStringLiteral("nowhere/log")));
+    Button(c, 1052)->click();
     QCOMPARE(c.Shown(1052), QStringLiteral("保存到文件"));
     QVERIFY(!c.dialog->State().m_saving);
     QCOMPARE(c.boxes.size(), cancel ? size_t{0} : size_t{1});
     if (!cancel) QVERIFY(c.boxes[0].text.startsWith(QStringLiteral("无法保存到文件: ")));
   }
-}
-
-void TestLogPane::boundKeepsWholeNewestLines() {
-  ConsoleUnderTest c;
-  LogPane* pane = c.dialog->Log();
-  pane->SetCharacterLimit(1000);
-  DeliverLines(c, 200);
-  const QString text = pane->PlainText();
-  QVERIFY(text.size() <= 1000 && text.size() >= 900);
-  QCOMPARE(pane->CharacterCount(), text.size());
-  QVERIFY(text.endsWith(QStringLiteral("\tline 199\n")));
-  QVERIFY(text.startsWith(QLatin1Char(' ')));  // whole lines go
 }
 
 void TestLogPane::viewAndSelectionStayWhileLinesComeAndGo() {
@@ -152,8 +120,10 @@ void TestLogPane::viewAndSelectionStayWhileLinesComeAndGo() {
   QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
   LogPane* pane = c.dialog->Log();
   pane->SetCharacterLimit(6000);
-  DeliverLines(c, 300);  // trims along the way
+  DeliverLines(c, 300);  // trims along the way, whole lines at a time
   pane->Flush();
+  QVERIFY(pane->PlainText().size() <= 6000 && pane->PlainText().startsWith(QLatin1Char(' ')));
+  QCOMPARE(pane->CharacterCount(), pane->PlainText().size());
   QScrollBar* bar = pane->verticalScrollBar();
   QCOMPARE(bar->value(), bar->maximum());  // followed the tail
   QCOMPARE(pane->TopLine() + static_cast<quint64>(pane->VisibleRows()), quint64{300});
@@ -170,7 +140,7 @@ void TestLogPane::viewAndSelectionStayWhileLinesComeAndGo() {
   QCOMPARE(pane->SelectedText(), topLine);
 
   // Lines arrive and the oldest go (not yet the selected one): view and selection stay.
-  for (int i = 0; i < 60; ++i) Deliver(*c.dialog, DeviceFrame("more"));
+  for (int i = 0; i < 60; ++i) Deliver(*c.dialog, "more");
   pane->Flush();
   QVERIFY(pane->Store().FirstLine() > firstBefore);
   QCOMPARE(pane->TopLine(), top);
@@ -182,7 +152,7 @@ void TestLogPane::viewAndSelectionStayWhileLinesComeAndGo() {
 
   // Back at the bottom, the view follows again.
   QTest::keyClick(pane, Qt::Key_End);
-  Deliver(*c.dialog, DeviceFrame("newest"));
+  Deliver(*c.dialog, "newest");
   pane->Flush();
   QCOMPARE(bar->value(), bar->maximum());
   QVERIFY(pane->LineText(pane->Store().EndLine() - 1).endsWith(QStringLiteral("\tnewest")));
@@ -199,7 +169,7 @@ void TestLogPane::burstsRepaintLaterButAreThereAtOnce() {
   QScrollBar* bar = pane->verticalScrollBar();
   QVERIFY(bar->maximum() < 200 - pane->VisibleRows());  // the screen waits...
   QTRY_COMPARE_WITH_TIMEOUT(bar->maximum(), 200 - pane->VisibleRows(), 5000);  // ...not long
-  Click(c, 1011);
+  Button(c, 1011)->click();
   QCOMPARE(pane->LineCount(), 0);
   QCOMPARE(bar->maximum(), 0);
 }
@@ -207,11 +177,9 @@ void TestLogPane::burstsRepaintLaterButAreThereAtOnce() {
 void TestLogPane::textIsReadableThroughAccessibility() {
   ConsoleUnderTest c;
   LogPane* pane = c.dialog->Log();
-  Deliver(*c.dialog, DeviceFrame("first"));
-  Deliver(*c.dialog, DeviceFrame(gbk::FromUtf8("第二行")));
-  QAccessibleTextInterface* text = TextInterface(pane);
-  QVERIFY(text != nullptr);
-  QCOMPARE(text->characterCount(), pane->PlainText().size());
+  Deliver(*c.dialog, "first");
+  Deliver(*c.dialog, gbk::FromUtf8("第二行"));
+  QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(pane)->textInterface();
   QCOMPARE(text->text(0, text->characterCount()), pane->PlainText());
   int start = 0;
   int end = 0;
@@ -237,27 +205,22 @@ void TestLogPane::extrasShowInThePaneAndReachTheFileOnlyWhenAsked() {
   Option(c, "logShowNmea")->setChecked(true);
   Option(c, "logDateAndMs")->setChecked(true);
   Option(c, "logExtrasInFile")->setChecked(extrasInFile);
-  Deliver(*c.dialog, DeviceFrame("before"));
+  Deliver(*c.dialog, "before");
   c.nextSaveFile = c.Path(QStringLiteral("log.txt"));
-  Click(c, 1052);
+  Button(c, 1052)->click();
   c.dialog->Logic().SendUartCommand("imei,?");
-  Deliver(*c.dialog, DeviceFrame("$GPGGA,1"));
-  Deliver(*c.dialog, DeviceFrame("after"));
+  Deliver(*c.dialog, "$GPGGA,1");
+  Deliver(*c.dialog, "after");
 
   LogPane* pane = c.dialog->Log();
-  const logstore::LogStore& store = pane->Store();
-  QCOMPARE(store.LineCount(), size_t{4});
+  QCOMPARE(pane->LineCount(), 4);
   QVERIFY(pane->LineText(1).startsWith(QStringLiteral(" >>\t")));
   QVERIFY(pane->LineText(1).endsWith(QStringLiteral("\tAT+uart:imei,?#")));
-  QCOMPARE(store.Kind(1), logstore::LineKind::kSent);
-  QCOMPARE(store.Kind(2), logstore::LineKind::kNmea);
   const QRegularExpression longTime(
       QStringLiteral("^ 2\\t\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\tafter$"));
   QVERIFY2(longTime.match(pane->LineText(3)).hasMatch(), qPrintable(pane->LineText(3)));
 
-  QFile file(*c.nextSaveFile);
-  QVERIFY(file.open(QIODevice::ReadOnly));
-  const QString recorded = QString::fromLatin1(file.readAll());
+  const QString recorded = QString::fromLatin1(ReadFile(*c.nextSaveFile));
   const QRegularExpression shortTime(QStringLiteral("^ 0\\t\\d\\d:\\d\\d:\\d\\d\\tbefore\\r\\n"));
   QCOMPARE(recorded.contains(QStringLiteral("imei,?#")), extrasInFile);
   QCOMPARE(recorded.contains(QStringLiteral("$GPGGA")), extrasInFile);
@@ -265,24 +228,12 @@ void TestLogPane::extrasShowInThePaneAndReachTheFileOnlyWhenAsked() {
   QCOMPARE(recorded.count(QStringLiteral("\r\n")), extrasInFile ? 4 : 2);
 }
 
-void TestLogPane::hexViewShowsTheBytes() {
-  ConsoleUnderTest c;
-  Deliver(*c.dialog, DeviceFrame("\xD6\xD0"
-                                 "A"));
-  Option(c, "logHexView")->setChecked(true);
-  QVERIFY(c.dialog->Log()->DisplayText(0).endsWith(QStringLiteral("\tD6 D0 41")));
-  c.dialog->Log()->SelectAll();
-  QVERIFY(c.dialog->Log()->SelectedText().endsWith(QStringLiteral("D6 D0 41")));
-  Option(c, "logHexView")->setChecked(false);
-  QVERIFY(c.dialog->Log()->DisplayText(0).endsWith(QStringLiteral("\t中A")));
-}
-
-void TestLogPane::searchFindsNextAndPreviousAndWraps() {
+void TestLogPane::searchFindsNextAndPreviousAndWrapsAlsoInHex() {
   ConsoleUnderTest c;
   c.dialog->show();
   QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
-  for (const char* payload : {"imei,1", "gsm", "IMEI,2", "gps"})
-    Deliver(*c.dialog, DeviceFrame(payload));
+  for (const char* payload : {"imei,1", "gsm", "IMEI,2", "gps", "\xD6\xD0\x41"})
+    Deliver(*c.dialog, payload);
   LogPane* pane = c.dialog->Log();
   QTest::keyClick(pane, Qt::Key_F, Qt::ControlModifier);
   auto* search = c.dialog->findChild<QLineEdit*>(QStringLiteral("logSearch"));
@@ -305,6 +256,15 @@ void TestLogPane::searchFindsNextAndPreviousAndWraps() {
   QTest::keyClick(search, Qt::Key_Return);
   QCOMPARE(c.dialog->findChild<QLabel*>(QStringLiteral("logSearchStatus"))->text(),
            QStringLiteral("找不到"));
+
+  // The hex view shows the bytes, and the search looks at what it shows.
+  Option(c, "logHexView")->setChecked(true);
+  QVERIFY(pane->DisplayText(4).endsWith(QStringLiteral("\tD6 D0 41")));
+  search->setText(QStringLiteral("d0 4"));
+  QTest::keyClick(search, Qt::Key_Return);
+  QCOMPARE(pane->SelectedText(), QStringLiteral("D0 4"));
+  Option(c, "logHexView")->setChecked(false);
+  QVERIFY(pane->DisplayText(4).endsWith(QStringLiteral("\t中A")));
   QTest::keyClick(search, Qt::Key_Escape);
   QVERIFY(!search->isVisible());
 }

@@ -1,5 +1,6 @@
-// The main window as the operator meets it: its groups, controls and first texts, the About
-// box, the window buttons, the keyboard, and the data exchange between controls and members.
+// The main window as the operator meets it: groups, first texts and accessible names, the About
+// box, message boxes, the data exchange, the keyboard (focus, Exit question, Tab chain, Alt
+// keys) and the interface language, which leaves the members' Chinese bytes alone.
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -10,39 +11,43 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QRadioButton>
 #include <QTest>
+#include <QTranslator>
+#include <functional>
 
-#include "app/about_box.h"
+#include "app/language.h"
 #include "app/log_pane.h"
+#include "app/settings.h"
 #include "app/snr_cell.h"
+#include "app/ui_text.h"
 #include "tests/gui/gui_support.h"
 
 namespace {
 
-// Closes the next modal dialog that opens and reports its title and text through `seen`.
-void CloseNextModal(QString* title, QString* text) {
-  QTimer::singleShot(0, [title, text] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr) return;
-    *title = modal->windowTitle();
-    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutText"))) *text = label->text();
-    if (auto* ok = modal->findChild<QAbstractButton*>(QStringLiteral("aboutOk"))) ok->click();
-  });
+void ShowActive(ConsoleUnderTest& c) {
+  c.dialog->show();
+  c.dialog->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(c.dialog.get()));
 }
 
-// What a real message box showed; it is closed as soon as it opens.
+// What the next modal window (a message box or the About box) showed; it is closed as soon
+// as it opens.
 struct ShownBox {
   QString caption, text, button;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
 
-void CloseNextBox(ShownBox* seen) {
+void CloseNextModal(ShownBox* seen) {
   QTimer::singleShot(0, [seen] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    *seen = {box->windowTitle(), box->text(), box->button(QMessageBox::Ok)->text(), box->icon()};
-    box->button(QMessageBox::Ok)->click();
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      *seen = {box->windowTitle(), box->text(), box->button(QMessageBox::Ok)->text(), box->icon()};
+      box->button(QMessageBox::Ok)->click();
+    } else if (modal != nullptr) {
+      seen->caption = modal->windowTitle();
+      seen->text = modal->findChild<QLabel*>(QStringLiteral("aboutText"))->text();
+      modal->findChild<QAbstractButton*>(QStringLiteral("aboutOk"))->click();
+    }
   });
 }
 
@@ -52,18 +57,29 @@ class TestMainWindow : public QObject {
   Q_OBJECT
 
  private slots:
-  void opensWithEveryGroupAndFirstText();
-  void everyControlHasAnAccessibleName();
+  // Settings go to a scratch folder, also when the test is run by hand.
+  void initTestCase() {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settings.path());
+  }
+  void opensWithEveryGroupFirstTextAndAccessibleName();
   void aboutOpensFromButtonF1AndContextMenu();
   void messageBoxesShowTextCaptionAndIcon();
   void signalCellBarFollowsTheValue();
-  void clearCommandEmptiesTheBoxOnly();
   void enterAndEscapeAreFiltered();
   void dataExchangeCarriesGbkBothWays();
-  void startupWithoutPortsShowsNoDevice();
+  void exitAsksOnlyWhileRecording();
+  void tabReachesEveryFieldInReadingOrder();
+  void altKeysPressTheirButtons_data();
+  void altKeysPressTheirButtons();
+  void languageSwitchesAtRunTimeAndKeepsTheMembers();
+  void everySystemTextHasItsEnglish();
+  void languageComesFromCommandLineSavedChoiceOrLocale();
+
+ private:
+  QTemporaryDir m_settings;
 };
 
-void TestMainWindow::opensWithEveryGroupAndFirstText() {
+void TestMainWindow::opensWithEveryGroupFirstTextAndAccessibleName() {
   ConsoleUnderTest c;
   c.dialog->show();
   QCOMPARE(c.dialog->windowTitle(), QStringLiteral("瓦伦托配置工具V1.9"));
@@ -93,21 +109,18 @@ void TestMainWindow::opensWithEveryGroupAndFirstText() {
   // The result boxes are the device's to tick, not the operator's.
   QVERIFY(!c.dialog->Control(1054)->isEnabled());
   QVERIFY(QAccessible::queryAccessibleInterface(c.dialog->Control(1004))->state().readOnly);
-}
 
-void TestMainWindow::everyControlHasAnAccessibleName() {
-  ConsoleUnderTest c;
   const struct {
     int id;
     const char* name;
-  } rows[] = {
+  } names[] = {
       {1027, "当前串口:"}, {1022, "串口状态:"}, {1028, "通信状态:"}, {1030, "GSM信号:"},
       {1035, "IMEI号:"},   {1029, "IP:"},       {1040, "PORT:"},     {1003, "指令发送:"},
       {1058, "测试结果:"}, {1091, "经度:"},     {1096, "定位状态:"}, {1059, "01"},
       {1090, "32"},        {1009, "发送"},      {1012, "暂停显示"},  {1098, "GPS数据更新状态"},
       {1054, "1.GSM"},     {1053, "3.按键"},    {1099, "开启测试"},
   };
-  for (const auto& row : rows) {
+  for (const auto& row : names) {
     QCOMPARE(c.dialog->Control(row.id)->accessibleName(), QString::fromUtf8(row.name));
   }
   // The address edit is announced by whatever its label says now.
@@ -116,36 +129,37 @@ void TestMainWindow::everyControlHasAnAccessibleName() {
   QCOMPARE(c.dialog->Control(1029)->accessibleName(), QStringLiteral("URL:"));
   // Two buttons share a caption; their row tells them apart.
   QCOMPARE(c.dialog->Control(1038)->accessibleDescription(), QStringLiteral("IMEI号:"));
+
+  // Started without any port: no device, and no box about it.
+  c.dialog->OnInitDialog();
+  QCOMPARE(c.Shown(1022), QStringLiteral("关闭"));
+  QCOMPARE(c.Shown(1027), QStringLiteral("无"));
+  QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
+  QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
+  QCOMPARE(c.dialog->Log()->CharacterLimit(), qsizetype{52428800});
+  QVERIFY(c.boxes.empty());
 }
 
 void TestMainWindow::aboutOpensFromButtonF1AndContextMenu() {
   ConsoleUnderTest c;
-  c.dialog->show();
-  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
-
-  QString title;
-  QString text;
-  CloseNextModal(&title, &text);
-  qobject_cast<QAbstractButton*>(c.dialog->Control(1006))->click();
-  QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
-  QCOMPARE(text, QStringLiteral("瓦伦托配置工具 V1.9_180421 版"));
-
-  title.clear();
-  c.dialog->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(c.dialog.get()));
-  c.dialog->Control(1003)->setFocus();
-  CloseNextModal(&title, &text);
-  QTest::keyClick(c.dialog->Control(1003), Qt::Key_F1);
-  QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
-
-  title.clear();
-  CloseNextModal(&title, &text);
-  c.dialog->OnSysCommand(0x13);  // low bits are the system's own
-  QCOMPARE(title, QStringLiteral("关于瓦伦托配置工具"));
-
-  title.clear();
+  ShowActive(c);
+  const std::function<void()> ways[] = {
+      [&] { QTest::keyClick(c.dialog->Control(1003), Qt::Key_F1); },
+      [&] { Button(c, 1006)->click(); },
+      [&] { c.dialog->OnSysCommand(0x13); },  // low bits are the system's own
+  };
+  for (const auto& open : ways) {
+    ShownBox seen;
+    c.dialog->Control(1003)->setFocus();
+    CloseNextModal(&seen);
+    open();
+    QCOMPARE(seen.caption, QStringLiteral("关于瓦伦托配置工具"));
+    QCOMPARE(seen.text, QStringLiteral("瓦伦托配置工具 V1.9_180421 版"));
+  }
+  ShownBox seen;
+  CloseNextModal(&seen);
   c.dialog->OnSysCommand(0xF060);  // another system command opens nothing
-  QVERIFY(title.isEmpty());
+  QVERIFY(seen.caption.isEmpty());
 
   // The context menu carries the About entry.
   QString menuText;
@@ -174,7 +188,7 @@ void TestMainWindow::messageBoxesShowTextCaptionAndIcon() {
               {MessageIcon::kError, QMessageBox::Critical}};
   for (const auto& row : rows) {
     ShownBox seen;
-    CloseNextBox(&seen);
+    CloseNextModal(&seen);
     c.dialog->MessageBox(gbk::FromUtf8("串口"), row.icon, gbk::FromUtf8("标题"));
     QCOMPARE(seen.icon, row.shown);
     QCOMPARE(seen.text, QStringLiteral("串口"));
@@ -183,8 +197,8 @@ void TestMainWindow::messageBoxesShowTextCaptionAndIcon() {
   }
   // A press without a tracker: the guard's own words, under the window's title.
   ShownBox seen;
-  CloseNextBox(&seen);
-  qobject_cast<QAbstractButton*>(c.dialog->Control(1056))->click();
+  CloseNextModal(&seen);
+  Button(c, 1056)->click();
   QCOMPARE(seen.text, QStringLiteral("尚未连接到设备,请重新插拔USB!"));
   QCOMPARE(seen.caption, QStringLiteral("瓦伦托配置工具V1.9"));
   QCOMPARE(seen.icon, QMessageBox::NoIcon);
@@ -213,20 +227,6 @@ void TestMainWindow::signalCellBarFollowsTheValue() {
     }
     QCOMPARE(image.pixelColor(5, 3) == row.bottom, row.full);
   }
-}
-
-void TestMainWindow::clearCommandEmptiesTheBoxOnly() {
-  ConsoleUnderTest c;
-  auto* command = qobject_cast<QLineEdit*>(c.dialog->Control(1003));
-  auto* imei = qobject_cast<QLineEdit*>(c.dialog->Control(1035));
-  QTest::keyClicks(command, QStringLiteral("POWEROFF"));
-  QTest::keyClicks(imei, QStringLiteral("12345"));
-  qobject_cast<QAbstractButton*>(c.dialog->Control(1008))->click();
-  QCOMPARE(command->text(), QString());
-  QCOMPARE(c.dialog->State().m_sendText, std::string());
-  // The exchange took the other boxes into their members and left them as typed.
-  QCOMPARE(imei->text(), QStringLiteral("12345"));
-  QVERIFY(c.boxes.empty());
 }
 
 void TestMainWindow::enterAndEscapeAreFiltered() {
@@ -285,17 +285,180 @@ void TestMainWindow::dataExchangeCarriesGbkBothWays() {
   c.dialog->UpdateData(false);
   c.dialog->UpdateData(true);
   QCOMPARE(s.m_imei, garbage);
+
+  // Clear empties the command box and its member, and leaves the other boxes as typed.
+  QTest::keyClicks(c.dialog->Control(1003), QStringLiteral("POWEROFF"));
+  QTest::keyClicks(c.dialog->Control(1041), QStringLiteral("5"));
+  Button(c, 1008)->click();
+  QCOMPARE(c.Shown(1003), QString());
+  QCOMPARE(s.m_sendText, std::string());
+  QCOMPARE(c.Shown(1041), QStringLiteral("中心138001380005"));
+  QVERIFY(c.boxes.empty());
 }
 
-void TestMainWindow::startupWithoutPortsShowsNoDevice() {
+void TestMainWindow::exitAsksOnlyWhileRecording() {
+  const struct {
+    const char* name;
+    bool recording, closeBox, answer, ends;
+  } rows[] = {
+      {"idle, exit", false, false, false, true},
+      {"recording, exit, no", true, false, false, false},
+      {"recording, exit, yes", true, false, true, true},
+      {"recording, close box, no", true, true, false, false},
+      {"idle, close box", false, true, false, true},
+  };
+  for (const auto& row : rows) {
+    ConsoleUnderTest c;
+    c.dialog->show();
+    int asked = 0;
+    c.dialog->confirmExitHook = [&](const QString&) { return ++asked, row.answer; };
+    if (row.recording) {
+      c.nextSaveFile = c.Path(QStringLiteral("log.txt"));
+      Button(c, 1052)->click();
+    }
+    row.closeBox ? void(c.dialog->close()) : Button(c, 1005)->click();
+    QVERIFY2(asked == (row.recording ? 1 : 0), row.name);
+    QVERIFY2(c.dialog->Dispatcher().QuitRequested() == row.ends, row.name);
+    QVERIFY2(c.dialog->isVisible() != row.ends, row.name);
+  }
+}
+
+void TestMainWindow::tabReachesEveryFieldInReadingOrder() {
   ConsoleUnderTest c;
-  c.dialog->OnInitDialog();
-  QCOMPARE(c.Shown(1022), QStringLiteral("关闭"));
-  QCOMPARE(c.Shown(1027), QStringLiteral("无"));
-  QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
-  QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
-  QCOMPARE(c.dialog->Log()->CharacterLimit(), qsizetype{52428800});
-  QVERIFY(c.boxes.empty());
+  ShowActive(c);
+  // The focus starts on a harmless field: Space there does nothing.
+  QCOMPARE(QApplication::focusWidget(), c.dialog->Control(1029));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  QVERIFY(!c.dialog->Dispatcher().QuitRequested());
+  c.dialog->Control(1027)->setFocus();
+  QList<QWidget*> visited;
+  do {
+    visited << QApplication::focusWidget();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  } while (QApplication::focusWidget() != c.dialog->Control(1027) && visited.size() < 300);
+  for (QLineEdit* field : c.dialog->findChildren<QLineEdit*>()) {
+    if (!field->isVisibleTo(c.dialog.get())) continue;
+    QVERIFY2(visited.contains(field), qPrintable(field->objectName()));
+  }
+  // Status, its buttons, parameters row by row, test, GPS, signal cells, then the log; the
+  // log's options come before its buttons.
+  const int landmarks[] = {1027, 1036, 1005, 1050, 1029, 1035, 1108, 1003,
+                           1099, 1091, 1100, 1059, 1090, 1004, 1052, 1011};
+  qsizetype last = -1;
+  for (const int id : landmarks) {
+    QVERIFY2(visited.indexOf(c.dialog->Control(id)) > last, qPrintable(QString::number(id)));
+    last = visited.indexOf(c.dialog->Control(id));
+  }
+  auto* hexView = c.dialog->findChild<QWidget*>(QStringLiteral("logHexView"));
+  QVERIFY(visited.indexOf(hexView) > visited.indexOf(c.dialog->Control(1004)));
+  QVERIFY(visited.indexOf(hexView) < visited.indexOf(c.dialog->Control(1052)));
+}
+
+void TestMainWindow::altKeysPressTheirButtons_data() {
+  QTest::addColumn<int>("focus");
+  QTest::addColumn<int>("key");
+  QTest::addColumn<int>("pressed");  // 0: none
+  QTest::newRow("Alt+R in the IMEI row") << 1035 << int(Qt::Key_R) << 1038;
+  QTest::newRow("Alt+S beside the zone") << 1046 << int(Qt::Key_S) << 1048;
+  QTest::newRow("Alt+R in a nested box") << 1045 << int(Qt::Key_R) << 1047;
+  QTest::newRow("Alt+S on the address") << 1029 << int(Qt::Key_S) << 1034;
+  QTest::newRow("Alt+R on the command row") << 1003 << int(Qt::Key_R) << 0;
+  QTest::newRow("Alt+N sends") << 1035 << int(Qt::Key_N) << 1009;
+  QTest::newRow("Alt+P pauses") << 1035 << int(Qt::Key_P) << 1012;
+}
+
+void TestMainWindow::altKeysPressTheirButtons() {
+  QFETCH(int, focus);
+  QFETCH(int, key);
+  QFETCH(int, pressed);
+  ConsoleUnderTest c;
+  ShowActive(c);
+  QList<int> clicked;
+  for (QAbstractButton* button : c.dialog->findChildren<QAbstractButton*>()) {
+    connect(button, &QAbstractButton::clicked, button,
+            [&clicked, button] { clicked << button->property("controlId").toInt(); });
+  }
+  c.dialog->Control(focus)->setFocus();
+  // Twice: a caption rewritten by the first press must keep its key. A button's own key
+  // clicks it after a short animation.
+  for (int round = 0; round < 2; ++round) {
+    QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key), Qt::AltModifier);
+    if (pressed != 0) QTRY_COMPARE(clicked.size(), round + 1);
+  }
+  if (pressed == 0) QTest::qWait(300);
+  const QList<int> expected = pressed == 0 ? QList<int>() : QList<int>{pressed, pressed};
+  QCOMPARE(clicked, expected);
+}
+
+void TestMainWindow::languageSwitchesAtRunTimeAndKeepsTheMembers() {
+  ConsoleUnderTest c;
+  ShowActive(c);
+  // The menu's English entry switches and remembers the choice.
+  QTimer::singleShot(0, [] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    QMenu* languages = menu->actions().last()->menu();
+    languages->actions().last()->trigger();
+    menu->close();
+  });
+  c.dialog->ShowWindowMenu(c.dialog->mapToGlobal(QPoint(5, 5)));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+  QCOMPARE(AppSettings().Language(), QStringLiteral("en"));
+
+  const struct {
+    UiLanguage language;
+    const char* exitCaption;
+    const char* portState;
+    const char* pauseCaption;
+    const char* yes;
+  } rows[] = {
+      {UiLanguage::kEnglish, "E&xit", "Closed", "&Pause display", "&Yes"},
+      {UiLanguage::kChinese, "退出", "关闭", "暂停显示", "是(&Y)"},
+  };
+  for (const auto& row : rows) {
+    QVERIFY(ApplyLanguage(row.language));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+    QCOMPARE(c.Shown(1005), QString::fromUtf8(row.exitCaption));
+    QCOMPARE(c.Shown(1022), QString::fromUtf8(row.portState));
+    QCOMPARE(c.Shown(1012), QString::fromUtf8(row.pauseCaption));
+    QMessageBox box(QMessageBox::Question, QString(), QString(),
+                    QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), QString::fromUtf8(row.yes));
+    // What the logic compares and sends stays in Chinese, also after a read-back.
+    c.dialog->UpdateData(true);
+    QCOMPARE(c.dialog->State().m_portState, gbk::FromUtf8("关闭"));
+    QCOMPARE(c.dialog->State().m_pauseCaption, gbk::FromUtf8("暂停显示"));
+  }
+}
+
+void TestMainWindow::everySystemTextHasItsEnglish() {
+  QTranslator english;
+  QVERIFY(english.load(QStringLiteral(":/i18n/tracker-console_en.qm")));
+  QStringList missing;
+  for (int i = 0; i < static_cast<int>(texts::Id::kCount); ++i) {
+    const auto id = static_cast<texts::Id>(i);
+    if (english.translate("texts", texts::Utf8(id), TextName(id)).isEmpty()) {
+      missing << QString::fromLatin1(TextName(id));
+    }
+  }
+  QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char(' '))));
+}
+
+void TestMainWindow::languageComesFromCommandLineSavedChoiceOrLocale() {
+  const struct {
+    const char* commandLine;
+    const char* saved;
+    const char* locale;
+    UiLanguage chosen;
+  } rows[] = {
+      {"en", "zh", "zh_CN", UiLanguage::kEnglish}, {"zh", "en", "en_US", UiLanguage::kChinese},
+      {"", "en", "zh_CN", UiLanguage::kEnglish},   {"", "", "en_GB", UiLanguage::kEnglish},
+      {"", "", "C", UiLanguage::kChinese},         {"", "", "zh_TW", UiLanguage::kChinese},
+  };
+  for (const auto& row : rows) {
+    QVERIFY2(ChooseLanguage(row.commandLine, QString::fromLatin1(row.saved),
+                            QString::fromLatin1(row.locale)) == row.chosen,
+             row.locale);
+  }
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,10 +1,8 @@
 // The window on small screens: at 1024x600, 1366x768 and 1920x1080 (physical pixels, so at
 // 200 % the window has half as many) no control lies outside what the window can show or
-// scroll to, none overlaps another, none is squeezed below what its text needs. A screenshot
-// of each size is kept in the build folder for a person to look at.
+// scroll to, none overlaps another, none is squeezed below what its text needs.
 
 #include <QAbstractScrollArea>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollArea>
@@ -116,13 +114,6 @@ void TestScreenFit::everyControlIsReachableAndApart() {
     auto* scroll = c.dialog->findChild<QScrollArea*>(QStringLiteral("contentScroll"));
     QVERIFY(!scroll->horizontalScrollBar()->isVisible());
   }
-  const QString shots = QCoreApplication::applicationDirPath() + QStringLiteral("/screens");
-  QDir().mkpath(shots);
-  c.dialog->grab().save(QStringLiteral("%1/window-%2-%3x%4-at-%5.png")
-                            .arg(shots, LanguageCode(language))
-                            .arg(physical.width())
-                            .arg(physical.height())
-                            .arg(qRound(ratio * 100)));
 }
 
 QTEST_MAIN(TestScreenFit)
