@@ -4,6 +4,7 @@
 # a test fails, survives when all pass. Prints one line per fault and the score.
 #
 #   scripts/mutate.sh [regex]        only the rows that match the (bash) regular expression
+#   MUTATE_FAULTS=list.tsv scripts/mutate.sh   another list of the same form
 #
 # The copy lives in build/mutation/ (the working tree is never changed); the first run builds
 # it in full, later runs rebuild only what a fault touches. Slow: not part of CI.
@@ -48,7 +49,7 @@ for root, dirs, files in os.walk(scratch):
         if p not in wanted:
             os.remove(os.path.join(root, name))
 ' "$top" "$scratch" || exit 1
-cp "$top/tests/mutation/faults.tsv" "$faults" || exit 1
+cp "${MUTATE_FAULTS:-$top/tests/mutation/faults.tsv}" "$faults" || exit 1
 
 restore() {
   # A fresh time stamp, so the next build recompiles the restored file.
