@@ -200,10 +200,12 @@ TEST(ScanAndConnect, GreetsTheTrackerAndStartsTheArmedTest) {
     EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
     EXPECT_EQ(line.c_cc[VMIN], 1) << "an empty port must read as EAGAIN, not as a hang-up";
     // A marker after the scan's frames shows what came before it, and that nothing else did.
-    logic.SendAtText("marker");
+    // It is the longest frame there is (every text byte escaped): the port must take it whole.
+    const std::string marker(125, 'Z');
+    logic.SendAtText(marker.c_str());
     std::string expected = WireBytes(devlink::EncodeAtText("connect ok!#"));
     if (armed) expected += WireBytes(devlink::EncodeUartCommand("factory_test"));
-    expected += WireBytes(devlink::EncodeAtText("marker"));
+    expected += WireBytes(devlink::EncodeAtText(marker));
     EXPECT_EQ(rig.tree.PtyOf("ttyACM0")->ReadExactly(expected.size()), expected);
   }
 }
