@@ -11,7 +11,7 @@ namespace {
 // The id's name tells apart texts that are equal in Chinese but not in every translation.
 constexpr std::array<const char*, static_cast<size_t>(texts::Id::kCount)> kNames = {
 #define SYSTEM_TEXT(id, utf8) #id,
-#include "app/res/texts.inc"
+#include "device/texts.inc"
 #undef SYSTEM_TEXT
 };
 

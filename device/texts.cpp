@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::array<const char*, static_cast<size_t>(Id::kCount)> kUtf8 = {
 #define SYSTEM_TEXT(id, utf8) utf8,
-#include "app/res/texts.inc"
+#include "device/texts.inc"
 #undef SYSTEM_TEXT
 };
 

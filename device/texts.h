@@ -1,6 +1,6 @@
 #pragma once
 // The system's own texts as the logic uses them: GBK byte strings, converted once from the
-// UTF-8 table in app/res/texts.inc.
+// UTF-8 table in device/texts.inc.
 
 #include <string>
 
@@ -8,7 +8,7 @@ namespace texts {
 
 enum class Id {
 #define SYSTEM_TEXT(id, utf8) id,
-#include "app/res/texts.inc"
+#include "device/texts.inc"
 #undef SYSTEM_TEXT
   kCount
 };
