@@ -7,6 +7,7 @@
 
 namespace station {
 
+// Empty when libcrypto cannot compute it.
 std::string Sha256Hex(std::string_view bytes);
 
 }  // namespace station
