@@ -1,7 +1,10 @@
 #include "station/profile.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +23,8 @@ namespace {
 // Past this many command bytes the frame cuts off the "#" (see the encoder).
 constexpr std::size_t kLongestCommand = devlink::kTextAreaSize - 9;
 constexpr std::size_t kLargestProfile = 64 * 1024;
+// A reply field holds 99 bytes and its terminating zero.
+constexpr std::size_t kLongestField = 99;
 
 struct GroupSpec {
   const char* group;
@@ -86,23 +91,37 @@ std::string Trim(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-bool ValidUtf8(const std::string& text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const int length = c < 0x80         ? 1
-                       : (c >> 5) == 6  ? 2
-                       : (c >> 4) == 14 ? 3
-                       : (c >> 3) == 30 ? 4
-                                        : 0;
-    if (length == 0 || i + static_cast<std::size_t>(length) > text.size()) return false;
-    for (int k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) & 0xC0) != 0x80) {
-        return false;
-      }
+// Where `text` stops being UTF-8, or npos. iconv refuses overlong forms, surrogates and code
+// points past U+10FFFF, which a lenient check lets through to the GBK conversion.
+std::size_t FirstNonUtf8(const std::string& text) {
+  const iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return 0;
+  char* in = const_cast<char*>(text.data());
+  std::size_t inLeft = text.size();
+  while (inLeft > 0) {
+    char buffer[1024];
+    char* out = buffer;
+    std::size_t outLeft = sizeof buffer;
+    if (iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1) || errno != E2BIG) {
+      break;
     }
-    i += static_cast<std::size_t>(length);
   }
-  return true;
+  iconv_close(cd);
+  return inLeft == 0 ? std::string::npos : text.size() - inLeft;
+}
+
+bool IsControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+// The device's fields hold no NUL, line end, escape or tab; empty when fine.
+std::string ControlProblem(const std::string& key, const std::string& value) {
+  const auto control = std::find_if(value.begin(), value.end(), IsControl);
+  if (control == value.end()) return {};
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(*control));
+  return "\"" + key + "\": a value cannot hold control characters (byte " + hex + ")";
 }
 
 // A value the frame and the reply grammar can carry unchanged; empty when fine.
@@ -110,9 +129,15 @@ std::string ValueProblem(const std::string& key, const std::string& utf8, std::s
   if (utf8.find_first_of(",#") != std::string::npos) {
     return "\"" + key + "\": a value cannot hold \",\" or \"#\"";
   }
+  if (auto problem = ControlProblem(key, utf8); !problem.empty()) return problem;
   if (key == "domain" && utf8 != "0" && utf8 != "1") return "\"domain\" must be 0 or 1";
   *gbkOut = gbk::FromUtf8(utf8);
   if (gbk::ToUtf8(*gbkOut) != utf8) return "\"" + key + "\": a character the device cannot hold";
+  // The device answers each value in one reply field.
+  if (gbkOut->size() > kLongestField) {
+    return "\"" + key + "\": longer than the device's " + std::to_string(kLongestField) +
+           " bytes (" + std::to_string(gbkOut->size()) + " bytes in GBK)";
+  }
   return {};
 }
 
@@ -181,7 +206,9 @@ bool ParseProfile(const std::string& fileName, const std::string& bytes, Profile
   while (std::getline(in, line)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!ValidUtf8(line)) return refuse(number, "not UTF-8 text");
+    if (const auto bad = FirstNonUtf8(line); bad != std::string::npos) {
+      return refuse(number, "not UTF-8 text at byte " + std::to_string(bad + 1));
+    }
     const std::string text = Trim(line);
     if (text.empty() || text[0] == '#') continue;
     const auto equals = text.find('=');
@@ -277,6 +304,11 @@ bool ProfileFromFields(const DialogState& fields, Profile* out, std::string* err
     for (std::size_t i = 0; i < group.keys.size(); ++i) {
       const auto member = group.members[i];
       values.push_back(member ? gbk::ToUtf8(fields.*member) : (fields.m_useDomain ? "1" : "0"));
+      // A line end in a field would start another key in the text below.
+      if (auto problem = ControlProblem(group.keys[i], values.back()); !problem.empty()) {
+        *error = "(fields): " + problem;
+        return false;
+      }
       any = any || (member && !(fields.*member).empty());
     }
     if (!any) continue;

@@ -20,6 +20,21 @@ TEST(Sha256, StandardVectors) {
             "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb");
 }
 
+// A profile whose line 2 is a comment holding `bytes`: checked as UTF-8, then ignored.
+std::string Comment(const std::string& bytes) {
+  return "format = 1\n# " + bytes + "\n";
+}
+
+std::string Monitor(const std::string& value) {
+  return "format = 1\nmonitor = " + value + "\n";
+}
+
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  while (times-- > 0) out += text;
+  return out;
+}
+
 TEST(Profile, GoodAndBadFiles) {
   const std::string good =
       "\xEF\xBB\xBF# line 3\r\nformat = 1\n\naddress = track.example\nport = 9000\ndomain = 1\n"
@@ -43,6 +58,54 @@ TEST(Profile, GoodAndBadFiles) {
        "p.txt:4: \"domain\" must be 0 or 1"},
       {"not gbk", "format = 1\nmonitor = 😀\n", "p.txt:2: \"monitor\": a character"},
       {"not utf-8", "format = 1\nmonitor = \xB9\xFA\n", "p.txt:2: not UTF-8"},
+      {"U+007F", Comment("\x7F"), ""},
+      {"U+007F overlong in two bytes", Comment("\xC1\xBF"), "p.txt:2: not UTF-8 text at byte 3"},
+      {"U+0080", Comment("\xC2\x80"), ""},
+      {"U+07FF", Comment("\xDF\xBF"), ""},
+      {"U+07FF overlong in three bytes", Comment("\xE0\x9F\xBF"),
+       "p.txt:2: not UTF-8 text at byte 3"},
+      {"U+0800", Comment("\xE0\xA0\x80"), ""},
+      {"overlong slash", Comment("a\xC0\xAF"), "p.txt:2: not UTF-8 text at byte 4"},
+      {"U+D7FF", Comment("\xED\x9F\xBF"), ""},
+      {"surrogate U+D800", Comment("\xED\xA0\x80"), "p.txt:2: not UTF-8 text at byte 3"},
+      {"surrogate U+DFFF", Comment("\xED\xBF\xBF"), "p.txt:2: not UTF-8 text at byte 3"},
+      {"U+E000", Comment("\xEE\x80\x80"), ""},
+      {"U+FFFF", Comment("\xEF\xBF\xBF"), ""},
+      {"U+FFFF overlong in four bytes", Comment("\xF0\x8F\xBF\xBF"),
+       "p.txt:2: not UTF-8 text at byte 3"},
+      {"U+10000", Comment("\xF0\x90\x80\x80"), ""},
+      {"U+10FFFF", Comment("\xF4\x8F\xBF\xBF"), ""},
+      {"U+110000", Comment("\xF4\x90\x80\x80"), "p.txt:2: not UTF-8 text at byte 3"},
+      {"five-byte form", Comment("\xF8\x88\x80\x80\x80"), "p.txt:2: not UTF-8 text at byte 3"},
+      {"cut short", Comment("\xE7\x9B"), "p.txt:2: not UTF-8 text at byte 3"},
+      {"NUL in a value",
+       Monitor(std::string("1\0"
+                           "2",
+                           3)),
+       "p.txt:2: \"monitor\": a value cannot hold control characters (byte 0x00)"},
+      {"TAB in a value", Monitor("1\t2"),
+       "p.txt:2: \"monitor\": a value cannot hold control characters (byte 0x09)"},
+      {"CR in a value", Monitor("1\r2"),
+       "p.txt:2: \"monitor\": a value cannot hold control characters (byte 0x0D)"},
+      {"ESC in a value", Monitor("1\x1B[2J"),
+       "p.txt:2: \"monitor\": a value cannot hold control characters (byte 0x1B)"},
+      {"DEL in a value", Monitor("1\x7F"),
+       "p.txt:2: \"monitor\": a value cannot hold control characters (byte 0x7F)"},
+      {"value of 98 bytes", Monitor(std::string(98, '1')), ""},
+      {"value of 99 bytes", Monitor(std::string(99, '1')), ""},
+      {"value of 100 bytes", Monitor(std::string(100, '1')),
+       "p.txt:2: \"monitor\": longer than the device's 99 bytes (100 bytes in GBK)"},
+      {"99 GBK bytes in 148 UTF-8 bytes", Monitor(Repeat("监", 49) + "1"), ""},
+      {"100 GBK bytes in 150 UTF-8 bytes", Monitor(Repeat("监", 50)),
+       "p.txt:2: \"monitor\": longer than the device's 99 bytes (100 bytes in GBK)"},
+      {"upload of 99 bytes", "format = 1\nupload = " + std::string(99, '6') + "\n", ""},
+      {"upload of 100 bytes", "format = 1\nupload = " + std::string(100, '6') + "\n",
+       "p.txt:2: \"upload\": longer than the device's 99 bytes"},
+      {"SOS of 99 bytes, the request short enough",
+       "format = 1\nsos1 = " + std::string(99, '1') + "\nsos2 =\nsos3 =\n", ""},
+      {"SOS of 100 bytes, the request short enough",
+       "format = 1\nsos1 = " + std::string(100, '1') + "\nsos2 =\nsos3 =\n",
+       "p.txt:2: \"sos1\": longer than the device's 99 bytes"},
       {"half a group", "format = 1\nlanguage = 1\n", "p.txt:2: \"zone\" missing"},
       {"dialog refuses", "format = 1\naddress =\nport = 9000\ndomain = 0\n",
        "p.txt:2: IP或域名,端口为空!"},
@@ -84,6 +147,11 @@ TEST(Profile, GoodAndBadFiles) {
   EXPECT_EQ(again.values, profile.values);
   fields.m_serverPort.clear();
   EXPECT_FALSE(station::ProfileFromFields(fields, &again, &error));
+  // A line end in a field must not smuggle another key into the profile.
+  fields.m_serverPort = "9000";
+  fields.m_sos1 = "110\nmonitor = 1";
+  EXPECT_FALSE(station::ProfileFromFields(fields, &again, &error));
+  EXPECT_EQ(error, "(fields): \"sos1\": a value cannot hold control characters (byte 0x0A)");
 }
 
 }  // namespace
