@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
       std::printf("tracker-console %s\n", TC_VERSION);
       return 0;
     case ConsoleCommandLine::Action::kError:
-      std::fprintf(stderr, "tracker-console: %s (see --help)\n", line.error.c_str());
+      std::fprintf(stderr, "tracker-console: %s (see tracker-console --help)\n",
+                   line.error.c_str());
       return 2;
     case ConsoleCommandLine::Action::kRun:
       break;

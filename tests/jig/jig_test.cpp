@@ -149,11 +149,6 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
       {"no tracker", {}, Args({"--all"}), 2},
       {"no tracker on that port", {{}}, Args({"--port", "COM120"}), 2},
       {"no such device", {}, Args({"--device", "/dev/nonexistent-tty"}), 2},
-      {"unknown option", {}, Args({"--colour"}), 3},
-      {"no profile", {}, {"--all"}, 3},
-      {"bad port name", {}, Args({"--port", "COM0"}), 3},
-      {"--port with --all", {}, Args({"--all", "--port", "COM97"}), 3},
-      {"bad GPS criteria", {}, Args({"--gps-criteria", "fix=soon"}), 3},
       {"bad profile", {}, {"--profile", badProfile, "--all"}, 3},
       {"bad store URL", {}, Args({"--records", "mysql://x"}), 3},
   };

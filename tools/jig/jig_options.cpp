@@ -1,137 +1,128 @@
 #include "tools/jig/jig_options.h"
 
-#include <charconv>
-#include <cmath>
-#include <functional>
-#include <map>
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+#include "platform/command_options.h"
 
 namespace jig {
 
 namespace {
 
-bool ParseNumber(const std::string& text, double* out) {
-  const char* end = text.data() + text.size();
-  const auto [stop, problem] = std::from_chars(text.data(), end, *out);
-  return problem == std::errc() && stop == end && std::isfinite(*out);
-}
-
-bool ParseCount(const std::string& text, int* out) {
-  const char* end = text.data() + text.size();
-  const auto [stop, problem] = std::from_chars(text.data(), end, *out);
-  return problem == std::errc() && stop == end && *out >= 0;
+bool ParseCount(std::string_view text, int* out) {
+  return cli::ParseNumber(text, out) && *out >= 0;
 }
 
 // "COM97" -> true; the number must be one the console gives (1..127).
-bool IsPortName(const std::string& text) {
+bool IsPortName(std::string_view text) {
   int number = 0;
-  return text.size() > 3 && text.compare(0, 3, "COM") == 0 && ParseCount(text.substr(3), &number) &&
-         number >= 1 && number <= 127;
+  return text.starts_with("COM") && ParseCount(text.substr(3), &number) && number >= 1 &&
+         number <= 127;
 }
 
-using Setter = std::function<std::string(JigOptions&, const std::string&)>;
+const char* TargetName(JigOptions::Target target) {
+  switch (target) {
+    case JigOptions::Target::kPort:
+      return "--port";
+    case JigOptions::Target::kDevice:
+      return "--device";
+    default:
+      return "--all";
+  }
+}
 
 std::string SetTarget(JigOptions& o, JigOptions::Target target) {
   if (o.target != JigOptions::Target::kFirstFound && o.target != target) {
-    return "--port, --device and --all exclude each other";
+    return std::string("and ") + TargetName(o.target) + " exclude each other";
   }
   o.target = target;
   return {};
 }
 
-const std::map<std::string, Setter>& ValueOptions() {
-  static const std::map<std::string, Setter> options = {
-      {"--port",
-       [](JigOptions& o, const std::string& v) {
-         if (!IsPortName(v)) return "--port wants a port name COM1..COM127, not \"" + v + "\"";
+cli::Take Text(std::string* target, const char* whenEmpty = "") {
+  return [target, whenEmpty](std::string_view value) {
+    *target = value;
+    return std::string(value.empty() ? whenEmpty : "");
+  };
+}
+
+cli::Take Switch(bool* target) {
+  return [target](std::string_view) {
+    *target = true;
+    return std::string();
+  };
+}
+
+std::vector<cli::Option> Table(JigOptions& o) {
+  using Target = JigOptions::Target;
+  return {
+      {"", 0, "", "Which trackers:", {}},
+      {"", 0, "(none of these)", "the first tracker found, as the console would pick it", {}},
+      {"--port", 0, "COMn", "the tracker on the port the console names COMn (e.g. COM65)",
+       [&o](std::string_view v) {
+         if (!IsPortName(v))
+           return "wants a port name COM1..COM127, not \"" + std::string(v) + "\"";
          o.port = v;
-         return SetTarget(o, JigOptions::Target::kPort);
+         return SetTarget(o, Target::kPort);
        }},
-      {"--device",
-       [](JigOptions& o, const std::string& v) {
-         if (v.empty()) return std::string("--device wants a device node, e.g. /dev/ttyACM0");
+      {"--device", 0, "PATH", "the tracker on this device node (e.g. /dev/ttyACM0)",
+       [&o](std::string_view v) {
          o.device = v;
-         return SetTarget(o, JigOptions::Target::kDevice);
+         return v.empty() ? "wants a device node, e.g. /dev/ttyACM0"
+                          : SetTarget(o, Target::kDevice);
        }},
-      {"--profile",
-       [](JigOptions& o, const std::string& v) {
-         o.profile = v;
-         return std::string(v.empty() ? "--profile wants a file" : "");
-       }},
-      {"--test-timeout",
-       [](JigOptions& o, const std::string& v) {
+      {"--all", 0, "", "every tracker attached now, all at once",
+       [&o](std::string_view) { return SetTarget(o, Target::kAll); }},
+      {"--watch", 0, "",
+       "keep testing trackers as they are plugged in (every port, or only\n--port's), until "
+       "SIGINT or SIGTERM; then print a summary",
+       Switch(&o.watch)},
+      {"", 0, "", "What to do:", {}},
+      {"--profile", 0, "FILE", "the station profile to apply and verify (required)",
+       Text(&o.profile, "wants a file")},
+      {"--test-timeout", 0, "S",
+       "seconds the factory test may take before the unit fails (default 60)",
+       [&o](std::string_view v) {
          double seconds = 0;
-         if (!ParseNumber(v, &seconds) || seconds <= 0 || seconds > 3600) {
-           return "--test-timeout wants seconds between 0 and 3600, not \"" + v + "\"";
+         if (!cli::ParseNumber(v, &seconds) || seconds <= 0 || seconds > 3600) {
+           return "wants seconds between 0 and 3600, not \"" + std::string(v) + "\"";
          }
          o.testTimeoutSeconds = seconds;
          return std::string();
        }},
-      {"--gps-criteria",
-       [](JigOptions& o, const std::string& v) {
+      {"--gps-criteria", 0, "LIST",
+       "fix=SECONDS,used=N,strong=K,dbhz=X (any of them): a fix within SECONDS,\nat least N "
+       "satellites used, at least K with a signal of X dB-Hz or more\n(X defaults to 30)",
+       [&o](std::string_view v) {
          std::string error;
-         ParseGpsCriteria(v, &o.gps, &error);
+         ParseGpsCriteria(std::string(v), &o.gps, &error);
          return error;
        }},
-      {"--station",
-       [](JigOptions& o, const std::string& v) {
-         o.station = v;
-         return std::string();
-       }},
-      {"--operator",
-       [](JigOptions& o, const std::string& v) {
-         o.operatorName = v;
-         return std::string();
-       }},
-      {"--records",
-       [](JigOptions& o, const std::string& v) {
-         o.records = v;
-         return std::string(v.empty() ? "--records wants sqlite:PATH or postgresql://..." : "");
-       }},
-      {"--port-label",
-       [](JigOptions& o, const std::string& v) {
-         o.portLabel = v;
-         return std::string();
-       }},
+      {"", 0, "", "Records:", {}},
+      {"--station", 0, "NAME", "station name in the records (default: this host's name)",
+       Text(&o.station)},
+      {"--operator", 0, "NAME", "operator name in the records (default: $USER)",
+       Text(&o.operatorName)},
+      {"--records", 0, "URL",
+       "sqlite:PATH, or postgresql://[user[:password]@]host[:port]/database[?...]\nfor a server "
+       "the whole line shares (default: $TRACKER_CONSOLE_RECORDS,\nelse the console's own file, "
+       "$XDG_DATA_HOME/tracker-console/records.sqlite).\nWhile the server cannot be reached, "
+       "records wait in a local spool\n(spool.sqlite beside the default file) and are sent, in "
+       "order and once\neach, when it answers again.",
+       Text(&o.records, "wants sqlite:PATH or postgresql://...")},
+      {"--no-records", 0, "", "write no record (the verdict's JSON line still carries it)",
+       Switch(&o.noRecords)},
+      {"", 0, "", "Output:", {}},
+      {"--json", 0, "",
+       "one JSON object per line for each step, verdict and record (see README)\ninstead of the "
+       "live view",
+       Switch(&o.json)},
+      {"--port-label", 0, "TEXT",
+       "how reports name the unit's port (set by the jig for its own workers)", Text(&o.portLabel)},
+      {"--help", 'h', "", "this text", Switch(&o.help)},
+      {"--version", 0, "", "the program's version", Switch(&o.version)},
   };
-  return options;
-}
-
-const std::map<std::string, std::function<void(JigOptions&)>>& FlagOptions() {
-  static const std::map<std::string, std::function<void(JigOptions&)>> flags = {
-      {"--watch", [](JigOptions& o) { o.watch = true; }},
-      {"--json", [](JigOptions& o) { o.json = true; }},
-      {"--no-records", [](JigOptions& o) { o.noRecords = true; }},
-      {"--help", [](JigOptions& o) { o.help = true; }},
-      {"-h", [](JigOptions& o) { o.help = true; }},
-      {"--version", [](JigOptions& o) { o.version = true; }},
-  };
-  return flags;
-}
-
-std::string ParseOne(const std::vector<std::string>& arguments, std::size_t* index, JigOptions& o) {
-  std::string name = arguments[*index];
-  std::optional<std::string> value;
-  if (const auto equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
-    value = name.substr(equals + 1);
-    name.resize(equals);
-  }
-  if (name == "--all")
-    return value ? "--all takes no value" : SetTarget(o, JigOptions::Target::kAll);
-  if (const auto flag = FlagOptions().find(name); flag != FlagOptions().end()) {
-    if (value) return name + " takes no value";
-    flag->second(o);
-    return {};
-  }
-  const auto option = ValueOptions().find(name);
-  if (option == ValueOptions().end()) {
-    return name.starts_with("-") ? "unknown option " + name
-                                 : "unexpected argument \"" + name + "\"";
-  }
-  if (!value) {
-    if (*index + 1 >= arguments.size()) return name + " wants a value";
-    value = arguments[++*index];
-  }
-  return option->second(o, *value);
 }
 
 std::string CheckCombination(const JigOptions& o) {
@@ -160,7 +151,7 @@ bool ParseGpsCriteria(const std::string& text, GpsCriteria* out, std::string* er
     int count = 0;
     bool ok = equals != std::string::npos;
     if (ok && key == "fix") {
-      ok = ParseNumber(value, &number) && number > 0;
+      ok = cli::ParseNumber(value, &number) && number > 0;
       criteria.fixWithinSeconds = number;
     } else if (ok && key == "used") {
       ok = ParseCount(value, &count);
@@ -169,13 +160,13 @@ bool ParseGpsCriteria(const std::string& text, GpsCriteria* out, std::string* er
       ok = ParseCount(value, &count);
       criteria.minStrongSatellites = count;
     } else if (ok && key == "dbhz") {
-      ok = ParseNumber(value, &number) && number >= 0 && number <= 99;
+      ok = cli::ParseNumber(value, &number) && number >= 0 && number <= 99;
       criteria.strongDbHz = number;
     } else {
       ok = false;
     }
     if (!ok) {
-      *error = "--gps-criteria: \"" + item +
+      *error = "\"" + item +
                "\" is not one of fix=SECONDS, used=N, strong=K, dbhz=X (e.g. "
                "fix=60,used=4,strong=3,dbhz=30)";
       return false;
@@ -192,9 +183,7 @@ ParsedJigOptions ParseJigOptions(const std::vector<std::string>& arguments,
   JigOptions& o = parsed.options;
   o.operatorName = environmentUser;
   o.station = hostName;
-  for (std::size_t i = 0; i < arguments.size() && parsed.error.empty(); ++i) {
-    parsed.error = ParseOne(arguments, &i, o);
-  }
+  parsed.error = cli::Parse(arguments, Table(o));
   if (parsed.error.empty()) parsed.error = CheckCombination(o);
   return parsed;
 }
@@ -228,50 +217,18 @@ std::string JigVersionText() {
 }
 
 std::string JigHelpText() {
-  return R"(usage: tracker-jig [--port COMn | --device PATH | --all] [--watch] --profile FILE
-                   [--test-timeout S] [--gps-criteria LIST] [--station NAME]
-                   [--operator NAME] [--records URL | --no-records] [--json]
-
-Runs the production station's sequence on trackers without a window: identify (IMEI, firmware),
-apply the profile, read it back and compare, factory test, optional GPS criteria, verdict. Each
-unit ends in PASS or FAIL with every reason, and leaves one record.
-
-Which trackers:
-  (none of these)     the first tracker found, as the console would pick it
-  --port COMn         the tracker on the port the console names COMn (e.g. COM65)
-  --device PATH       the tracker on this device node (e.g. /dev/ttyACM0)
-  --all               every tracker attached now, all at once
-  --watch             keep testing trackers as they are plugged in (every port, or only
-                      --port's), until SIGINT or SIGTERM; then print a summary
-
-What to do:
-  --profile FILE      the station profile to apply and verify (required)
-  --test-timeout S    seconds the factory test may take before the unit fails (default 60)
-  --gps-criteria LIST fix=SECONDS,used=N,strong=K,dbhz=X (any of them): a fix within SECONDS,
-                      at least N satellites used, at least K with a signal of X dB-Hz or more
-                      (X defaults to 30)
-
-Records:
-  --station NAME      station name in the records (default: this host's name)
-  --operator NAME     operator name in the records (default: $USER)
-  --records URL       sqlite:PATH, or postgresql://[user[:password]@]host[:port]/database[?...]
-                      for a server the whole line shares (default: $TRACKER_CONSOLE_RECORDS,
-                      else the console's own file, $XDG_DATA_HOME/tracker-console/
-                      records.sqlite). While the server cannot be
-                      reached, records wait in a local spool (spool.sqlite beside the default
-                      file) and are sent, in order and once each, when it answers again.
-  --no-records        write no record (the verdict's JSON line still carries it)
-
-Output:
-  --json              one JSON object per line for each step, verdict and record (see README)
-                      instead of the live view
-  --port-label TEXT   how reports name the unit's port (set by the jig for its own workers)
-  -h, --help          this text
-  --version           the program's version
-
-Exit status: 0 every unit passed; 1 a unit failed; 2 no tracker found; 3 a usage or
-configuration error (the message says which).
-)";
+  JigOptions scratch;
+  return cli::HelpText(
+      "usage: tracker-jig [--port COMn | --device PATH | --all] [--watch] --profile FILE\n"
+      "                   [--test-timeout S] [--gps-criteria LIST] [--station NAME]\n"
+      "                   [--operator NAME] [--records URL | --no-records] [--json]\n\n"
+      "Runs the production station's sequence on trackers without a window: identify (IMEI, "
+      "firmware),\napply the profile, read it back and compare, factory test, optional GPS "
+      "criteria, verdict. Each\nunit ends in PASS or FAIL with every reason, and leaves one "
+      "record.\n",
+      Table(scratch),
+      "Exit status: 0 every unit passed; 1 a unit failed; 2 no tracker found; 3 a usage or\n"
+      "configuration error (the message says which).\n");
 }
 
 }  // namespace jig

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const sim::ParsedOptions parsed = sim::ParseSimOptions(arguments);
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "tracker-sim: %s\n", parsed.error.c_str());
+    std::fprintf(stderr, "tracker-sim: %s (see tracker-sim --help)\n", parsed.error.c_str());
     return 2;
   }
   if (parsed.options.version) {

@@ -1,31 +1,14 @@
 #include "tools/sim/sim_options.h"
 
-#include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <functional>
 #include <string_view>
+
+#include "platform/command_options.h"
 
 namespace sim {
 namespace {
 
-using Handler = std::function<std::string(std::string_view value)>;
-
-struct OptionInfo {
-  std::string_view name;
-  std::string_view valueName;  // empty: a switch without value
-  std::string_view help;
-};
-
-template <typename Number>
-bool ParseNumber(std::string_view text, Number* out) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, *out);
-  return ec == std::errc() && ptr == end && !text.empty();
-}
-
 std::string SecondsValue(std::string_view text, double* out) {
-  if (!ParseNumber(text, out) || !std::isfinite(*out) || *out < 0 || *out > 86400) {
+  if (!cli::ParseNumber(text, out) || *out < 0 || *out > 86400) {
     return "expects seconds from 0 to 86400";
   }
   return {};
@@ -42,7 +25,7 @@ std::string SplitValue(std::string_view text, std::vector<std::size_t>* out) {
   while (!text.empty()) {
     const std::size_t comma = text.find(',');
     std::size_t offset = 0;
-    if (!ParseNumber(text.substr(0, comma), &offset) || offset == 0 ||
+    if (!cli::ParseNumber(text.substr(0, comma), &offset) || offset == 0 ||
         (!out->empty() && offset <= out->back())) {
       return "expects ascending byte offsets above 0, e.g. 3,17";
     }
@@ -90,12 +73,7 @@ std::string Misreport(std::string_view text,
   return problem;
 }
 
-struct Option {
-  OptionInfo info;
-  Handler handle;
-};
-
-std::vector<Option> Options(SimOptions& o) {
+std::vector<cli::Option> Options(SimOptions& o) {
   auto preset = [](std::string* target) {
     return [target](std::string_view v) { return PresetValue(v, target); };
   };
@@ -107,85 +85,84 @@ std::vector<Option> Options(SimOptions& o) {
   };
   TrackerParams& p = o.presets;
   return {
-      {{"--help", "", "this text (also -h)"}, flag(&o.help, true)},
-      {{"-h", "", ""}, flag(&o.help, true)},
-      {{"--version", "", "print the program's version and exit"}, flag(&o.version, true)},
-      {{"--port-number", "N", "preferred COM number, 97..127 (default: lowest free)"},
+      {"--help", 'h', "", "this text", flag(&o.help, true)},
+      {"--version", 0, "", "print the program's version and exit", flag(&o.version, true)},
+      {"--port-number", 0, "N", "preferred COM number, 97..127 (default: lowest free)",
        [&o](std::string_view v) -> std::string {
-         if (!ParseNumber(v, &o.portNumber) || o.portNumber < 97 || o.portNumber > 127) {
+         if (!cli::ParseNumber(v, &o.portNumber) || o.portNumber < 97 || o.portNumber > 127) {
            return "expects a number from 97 to 127";
          }
          return {};
        }},
-      {{"--ports-folder", "DIR", "where the port link goes (default: the console's)"},
+      {"--ports-folder", 0, "DIR", "where the port link goes (default: the console's)",
        [&o](std::string_view v) {
          o.portsFolder = std::string(v);
          return std::string(v.empty() ? "expects a folder" : "");
        }},
-      {{"--imei", "TEXT", "IMEI"}, preset(&p.imei)},
-      {{"--firmware", "TEXT", "firmware version the tracker reports"}, preset(&p.version)},
-      {{"--addr", "TEXT", "server IP address or domain"}, preset(&p.serverAddr)},
-      {{"--port", "TEXT", "server port"}, preset(&p.serverPort)},
-      {{"--url", "0|1", "1: the server address is a domain"}, preset(&p.useDomain)},
-      {{"--center", "TEXT", "centre number"}, preset(&p.centerNumber)},
-      {{"--slave", "TEXT", "auxiliary number"}, preset(&p.slaveNumber)},
-      {{"--language", "TEXT", "language"}, preset(&p.language)},
-      {{"--zone", "TEXT", "time zone"}, preset(&p.zone)},
-      {{"--sos1", "TEXT", "SOS number 1"}, preset(&p.sos1)},
-      {{"--sos2", "TEXT", "SOS number 2"}, preset(&p.sos2)},
-      {{"--sos3", "TEXT", "SOS number 3"}, preset(&p.sos3)},
-      {{"--monitor", "TEXT", "monitor number"}, preset(&p.monitorNumber)},
-      {{"--upload", "TEXT", "upload interval"}, preset(&p.uploadInterval)},
-      {{"--fail-test", "PARTS", "factory test fails these parts: gsm,gps,key"},
+      {"--imei", 0, "TEXT", "IMEI", preset(&p.imei)},
+      {"--firmware", 0, "TEXT", "firmware version the tracker reports", preset(&p.version)},
+      {"--addr", 0, "TEXT", "server IP address or domain", preset(&p.serverAddr)},
+      {"--port", 0, "TEXT", "server port", preset(&p.serverPort)},
+      {"--url", 0, "0|1", "1: the server address is a domain", preset(&p.useDomain)},
+      {"--center", 0, "TEXT", "centre number", preset(&p.centerNumber)},
+      {"--slave", 0, "TEXT", "auxiliary number", preset(&p.slaveNumber)},
+      {"--language", 0, "TEXT", "language", preset(&p.language)},
+      {"--zone", 0, "TEXT", "time zone", preset(&p.zone)},
+      {"--sos1", 0, "TEXT", "SOS number 1", preset(&p.sos1)},
+      {"--sos2", 0, "TEXT", "SOS number 2", preset(&p.sos2)},
+      {"--sos3", 0, "TEXT", "SOS number 3", preset(&p.sos3)},
+      {"--monitor", 0, "TEXT", "monitor number", preset(&p.monitorNumber)},
+      {"--upload", 0, "TEXT", "upload interval", preset(&p.uploadInterval)},
+      {"--fail-test", 0, "PARTS", "factory test fails these parts: gsm,gps,key",
        [&o](std::string_view v) { return FailValue(v, &o.failTest); }},
-      {{"--refuse-set", "KEYS", "sets of these keys answer \"error\", e.g. sos1,monitor"},
+      {"--refuse-set", 0, "KEYS", "sets of these keys answer \"error\", e.g. sos1,monitor",
        [&o](std::string_view v) { return KeyList(v, &o.stepFaults.refuseSet); }},
-      {{"--misreport", "KEY=VALUE", "reads of KEY answer VALUE (repeatable)"},
+      {"--misreport", 0, "KEY=VALUE", "reads of KEY answer VALUE (repeatable)",
        [&o](std::string_view v) { return Misreport(v, &o.stepFaults.misreport); }},
-      {{"--no-test-result", "", "echo the factory test, never answer it"},
+      {"--no-test-result", 0, "", "echo the factory test, never answer it",
        flag(&o.stepFaults.noTestResult, true)},
-      {{"--no-fix", "", "the GPS never gets a fix"}, flag(&o.neverFix, true)},
-      {{"--unplug-on", "KEY", "remove the port when a command with this first key comes"},
+      {"--no-fix", 0, "", "the GPS never gets a fix", flag(&o.neverFix, true)},
+      {"--unplug-on", 0, "KEY", "remove the port when a command with this first key comes",
        [&o](std::string_view v) {
          o.unplugOnKey = std::string(v);
          return std::string(v.empty() ? "expects a key, e.g. factory_test" : "");
        }},
-      {{"--no-nmea", "", "no GPS sentences"}, flag(&o.nmea, false)},
-      {{"--glonass", "", "the built-in drive receives GLONASS too (GN, GL talkers)"},
+      {"--no-nmea", 0, "", "no GPS sentences", flag(&o.nmea, false)},
+      {"--glonass", 0, "", "the built-in drive receives GLONASS too (GN, GL talkers)",
        flag(&o.glonass, true)},
-      {{"--nmea", "FILE", "replay a receiver log (one GGA group a second, looping)"},
+      {"--nmea", 0, "FILE", "replay a receiver log (one GGA group a second, looping)",
        [&o](std::string_view v) {
          o.nmeaFile = std::string(v);
          return std::string(v.empty() ? "expects a file" : "");
        }},
-      {{"--status-interval", "SEC", "seconds between status reports, 0: none (default 5)"},
+      {"--status-interval", 0, "SEC", "seconds between status reports, 0: none (default 5)",
        [&o](std::string_view v) { return SecondsValue(v, &o.statusInterval); }},
-      {{"--log-interval", "SEC", "seconds between plain log lines, 0: none (default 7)"},
+      {"--log-interval", 0, "SEC", "seconds between plain log lines, 0: none (default 7)",
        [&o](std::string_view v) { return SecondsValue(v, &o.logInterval); }},
-      {{"--seed", "N", "seed of the drive and the faults (default: random)"},
+      {"--seed", 0, "N", "seed of the drive and the faults (default: random)",
        [&o](std::string_view v) -> std::string {
          std::uint32_t seed = 0;
-         if (!ParseNumber(v, &seed)) return "expects a number from 0 to 4294967295";
+         if (!cli::ParseNumber(v, &seed)) return "expects a number from 0 to 4294967295";
          o.seed = seed;
          return {};
        }},
-      {{"--bad-checksum-every", "N", "every Nth frame goes out with a wrong checksum"},
+      {"--bad-checksum-every", 0, "N", "every Nth frame goes out with a wrong checksum",
        [&o](std::string_view v) -> std::string {
-         if (!ParseNumber(v, &o.badChecksumEvery) || o.badChecksumEvery < 1) {
+         if (!cli::ParseNumber(v, &o.badChecksumEvery) || o.badChecksumEvery < 1) {
            return "expects a number from 1 on";
          }
          return {};
        }},
-      {{"--split", "OFFSETS", "write each frame in pieces cut at these offsets, e.g. 3,17"},
+      {"--split", 0, "OFFSETS", "write each frame in pieces cut at these offsets, e.g. 3,17",
        [&o](std::string_view v) { return SplitValue(v, &o.splitOffsets); }},
-      {{"--garbage", "", "random bytes between frames"}, flag(&o.garbage, true)},
-      {{"--flood", "", "log frames at full speed"}, flag(&o.flood, true)},
-      {{"--silent", "", "send nothing at all"}, flag(&o.silent, true)},
-      {{"--unplug-after", "SEC", "remove the port this long after start (once)"},
+      {"--garbage", 0, "", "random bytes between frames", flag(&o.garbage, true)},
+      {"--flood", 0, "", "log frames at full speed", flag(&o.flood, true)},
+      {"--silent", 0, "", "send nothing at all", flag(&o.silent, true)},
+      {"--unplug-after", 0, "SEC", "remove the port this long after start (once)",
        [&o](std::string_view v) { return SecondsValue(v, &o.unplugAfter); }},
-      {{"--replug-after", "SEC", "come back this long after an unplug (default: stay away)"},
+      {"--replug-after", 0, "SEC", "come back this long after an unplug (default: stay away)",
        [&o](std::string_view v) { return SecondsValue(v, &o.replugAfter); }},
-      {{"--verbose", "", "print every text received and sent on stderr"}, flag(&o.verbose, true)},
+      {"--verbose", 0, "", "print every text received and sent on stderr", flag(&o.verbose, true)},
   };
 }
 
@@ -193,56 +170,17 @@ std::vector<Option> Options(SimOptions& o) {
 
 ParsedOptions ParseSimOptions(const std::vector<std::string>& arguments) {
   ParsedOptions parsed;
-  const std::vector<Option> options = Options(parsed.options);
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    std::string_view argument = arguments[i];
-    std::string_view inlineValue;
-    const bool hasInlineValue = argument.find('=') != std::string_view::npos;
-    if (hasInlineValue) {
-      inlineValue = argument.substr(argument.find('=') + 1);
-      argument = argument.substr(0, argument.find('='));
-    }
-    const auto option = std::find_if(options.begin(), options.end(),
-                                     [&](const Option& o) { return o.info.name == argument; });
-    if (option == options.end()) {
-      parsed.error = "unknown option " + std::string(argument) + " (see --help)";
-      return parsed;
-    }
-    const bool takesValue = !option->info.valueName.empty();
-    if (!takesValue && hasInlineValue) {
-      parsed.error = std::string(argument) + " takes no value";
-      return parsed;
-    }
-    if (takesValue && !hasInlineValue) {
-      if (i + 1 >= arguments.size()) {
-        parsed.error = std::string(argument) + " expects " + std::string(option->info.valueName);
-        return parsed;
-      }
-      inlineValue = arguments[++i];
-    }
-    const std::string problem = option->handle(inlineValue);
-    if (!problem.empty()) {
-      parsed.error = std::string(argument) + ": " + problem;
-      return parsed;
-    }
-  }
+  parsed.error = cli::Parse(arguments, Options(parsed.options));
   return parsed;
 }
 
 std::string SimHelpText() {
   SimOptions scratch;
-  std::string text =
+  return cli::HelpText(
       "usage: tracker-sim [OPTION]...\n"
       "A virtual tracker on a pseudo-terminal, registered as a virtual port (COM97-COM127).\n"
-      "SIGUSR1 unplugs and replugs it; SIGINT and SIGTERM end it and remove the port.\n\n";
-  for (const Option& option : Options(scratch)) {
-    if (option.info.help.empty()) continue;  // an alias, named in its long form's line
-    std::string left = "  " + std::string(option.info.name);
-    if (!option.info.valueName.empty()) left += " " + std::string(option.info.valueName);
-    left.resize(std::max<std::size_t>(left.size() + 1, 32), ' ');
-    text += left + std::string(option.info.help) + "\n";
-  }
-  return text;
+      "SIGUSR1 unplugs and replugs it; SIGINT and SIGTERM end it and remove the port.\n",
+      Options(scratch), "");
 }
 
 }  // namespace sim
