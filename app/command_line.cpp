@@ -17,17 +17,11 @@ const std::vector<cli::Option>& ConsoleOptions() {
   return options;
 }
 
-// Qt's own options, passed on to the application object with the whole command line.
-constexpr const char* kQtValueOptions[] = {"platform",        "platformpluginpath",
-                                           "platformtheme",   "plugin",
-                                           "qwindowgeometry", "qwindowtitle",
-                                           "qwindowicon",     "geometry",
-                                           "title",           "icon",
-                                           "display",         "name",
-                                           "session",         "style",
-                                           "stylesheet",      "qmljsdebugger"};
-constexpr const char* kQtSwitches[] = {"reverse", "widgetcount", "nograb",
-                                       "dograb",  "sync",        "testability"};
+// Qt's own options, with a value and without, passed on to the application object.
+constexpr const char* kQtValueOptions =
+    "platform platformpluginpath platformtheme plugin qwindowgeometry qwindowtitle qwindowicon "
+    "geometry title icon display name session style stylesheet qmljsdebugger";
+constexpr const char* kQtSwitches = "reverse widgetcount nograb dograb sync testability";
 
 QString Latin1(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -39,11 +33,12 @@ void AddOptions(QCommandLineParser& parser) {
     if (row.shortName != 0) names << QString(QLatin1Char(row.shortName));
     parser.addOption(QCommandLineOption(names, Latin1(row.help), Latin1(row.value)));
   }
-  for (const char* name : kQtValueOptions) {
-    parser.addOption(QCommandLineOption(QString::fromLatin1(name), {}, QStringLiteral("value")));
+  for (const QString& name : QString::fromLatin1(kQtValueOptions).split(QLatin1Char(' '))) {
+    parser.addOption(QCommandLineOption(name, {}, QStringLiteral("value")));
   }
-  for (const char* name : kQtSwitches)
-    parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
+  for (const QString& name : QString::fromLatin1(kQtSwitches).split(QLatin1Char(' '))) {
+    parser.addOption(QCommandLineOption(name));
+  }
 }
 
 // Why the parser refused the line, worded as the other programs word it.

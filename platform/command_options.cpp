@@ -26,19 +26,15 @@ const Option* RowOf(const std::vector<Option>& options, int code) {
   return nullptr;
 }
 
-std::string WithoutValue(std::string_view argument) {
-  return std::string(argument.substr(0, argument.find('=')));
-}
-
 // Why getopt_long stopped at an argument: a known option without its value (':') or with one
 // it takes none of ('?'), else an option it does not know.
-std::string Fault(const std::vector<Option>& options, int code, const char* argument) {
+std::string Fault(const std::vector<Option>& options, int code, std::string_view argument) {
   if (const Option* row = RowOf(options, optopt); row != nullptr) {
     return std::string(row->name) +
            (code == ':' ? " wants " + std::string(row->value) : " takes no value");
   }
   if (optopt != 0) return std::string("unknown option -") + static_cast<char>(optopt);
-  return "unknown option " + WithoutValue(argument);
+  return "unknown option " + std::string(argument.substr(0, argument.find('=')));
 }
 
 // The table in getopt_long's terms; `names` owns the long names the entries point into.
