@@ -87,6 +87,7 @@ void ConfigLogic::OnClearCommand() {
 
 void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
   m_surface.UpdateData(true);
+  m_surface.ReceiveStarted();
   std::string fileText;
   std::string paneText;
   if (slot.byteCount > 0) {
@@ -108,6 +109,7 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
     });
   }
   m_surface.UpdateData(false);
+  m_surface.ReceiveEnded();
   if (m.m_pauseCaption == T(kPauseDisplay)) m_surface.AppendToLogPane(paneText);
   WriteLogFile(fileText);
 }
