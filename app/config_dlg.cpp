@@ -41,8 +41,8 @@ namespace {
 
 constexpr int kAboutCommand = 0x10;
 constexpr qsizetype kLogCharacterLimit = 52428800;
-// A refresh during a flood waits at most this long: within one frame of a 60 Hz screen.
-constexpr int kRefreshMilliseconds = 10;
+// During a flood the controls are refreshed once a frame of a 60 Hz screen, no more often.
+constexpr qint64 kFrameMilliseconds = 16;
 // The notice box lists at most this many texts; older ones leave it.
 constexpr std::size_t kMostNoticesInBox = 8;
 
@@ -102,7 +102,6 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
   connect(&m_testTimer, &QTimer::timeout, this, [this] { m_logic.OnTestTimerProc(); });
   m_refreshTimer.setSingleShot(true);
   m_refreshTimer.setTimerType(Qt::PreciseTimer);
-  m_refreshTimer.setInterval(kRefreshMilliseconds);
   connect(&m_refreshTimer, &QTimer::timeout, this, &CConfigDlg::FlushRefresh);
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
   connect(help, &QShortcut::activated, this, &CConfigDlg::OnAbout);
@@ -152,6 +151,8 @@ QLineEdit* CConfigDlg::AddEdit(int id, bool readOnly) {
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
     edit->setPalette(palette);
+    // Opaque: a new value repaints the field alone, not the group box behind it.
+    edit->setAutoFillBackground(true);
   }
   Register(id, edit);
   return edit;
@@ -460,6 +461,7 @@ QGroupBox* CConfigDlg::BuildGpsGroup() {
   // An indicator, not an input: the parser sets it, clicks do not.
   m_indicator->setAttribute(Qt::WA_TransparentForMouseEvents);
   m_indicator->setFocusPolicy(Qt::NoFocus);
+  m_indicator->setAutoFillBackground(true);  // its blink repaints it alone
   m_indicator->setAccessibleName(UiText(texts::Id::kGpsIndicator));
   Register(kIndicator, m_indicator);
   values->addWidget(m_indicator, 1, 6, 1, 2);
@@ -827,12 +829,16 @@ void CConfigDlg::ScheduleRefresh() {
   if (m_receiveDepth <= 0) {
     FlushRefresh();
   } else if (!m_refreshTimer.isActive()) {
-    m_refreshTimer.start();
+    // The frame's refresh: a frame after the last one, at once when that is long ago.
+    const qint64 since = m_lastRefresh.isValid() ? m_lastRefresh.elapsed() : kFrameMilliseconds;
+    m_refreshTimer.start(
+        static_cast<int>(std::clamp<qint64>(kFrameMilliseconds - since, 0, kFrameMilliseconds)));
   }
 }
 
 void CConfigDlg::FlushRefresh() {
   m_refreshTimer.stop();
+  m_lastRefresh.start();
   for (Binding& binding : m_bindings) {
     if (binding.text != nullptr) ShowText(binding);
   }

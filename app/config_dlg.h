@@ -4,6 +4,7 @@
 // control to its handler in ConfigLogic, and implements DialogSurface for it.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
 #include <map>
@@ -213,6 +214,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QTimer m_testTimer;
   // Refreshes during received chunks reach the screen together, once a frame.
   QTimer m_refreshTimer;
+  QElapsedTimer m_lastRefresh;
   int m_receiveDepth = 0;
   bool m_indicatorOn = false;
   StationPanel* m_station = nullptr;

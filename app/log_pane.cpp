@@ -36,6 +36,9 @@ LogPane::LogPane(QWidget* parent) : QAbstractScrollArea(parent) {
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setBackgroundRole(QPalette::Base);
   viewport()->setAutoFillBackground(true);
+  // Opaque scroll bars: moving them repaints them alone, not the group box behind.
+  verticalScrollBar()->setAutoFillBackground(true);
+  horizontalScrollBar()->setAutoFillBackground(true);
   m_gatherTimer.setSingleShot(true);
   m_gatherTimer.setInterval(kGatherMilliseconds);
   connect(&m_gatherTimer, &QTimer::timeout, this, [this] {
