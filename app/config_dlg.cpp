@@ -813,6 +813,13 @@ void CConfigDlg::ExchangeFlag(Binding& binding, bool saveAndValidate) {
 }
 
 void CConfigDlg::UpdateData(bool saveAndValidate) {
+  if (!saveAndValidate && m_receiveDepth > 0) {
+    // One exchange at the chunk's end serves every refresh asked for during it: the operator
+    // cannot type meanwhile, and a flood asks for many.
+    m_exchangePending = true;
+    return;
+  }
+  if (m_exchangePending) ExchangeToControls();
   for (Binding& binding : m_bindings) {
     if (binding.text != nullptr) {
       ExchangeText(binding, saveAndValidate);
@@ -821,6 +828,23 @@ void CConfigDlg::UpdateData(bool saveAndValidate) {
     }
   }
   if (!saveAndValidate) ScheduleRefresh();
+}
+
+void CConfigDlg::ExchangeToControls() {
+  m_exchangePending = false;
+  for (Binding& binding : m_bindings) {
+    if (binding.text != nullptr) {
+      ExchangeText(binding, false);
+    } else {
+      ExchangeFlag(binding, false);
+    }
+  }
+  ScheduleRefresh();
+}
+
+void CConfigDlg::ReceiveEnded() {
+  if (m_receiveDepth == 1 && m_exchangePending) ExchangeToControls();
+  --m_receiveDepth;
 }
 
 // Inside a received chunk the screen waits for the frame's refresh; anywhere else (a button,

@@ -70,7 +70,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void StartTestTimer(int milliseconds) override;
   void KillTestTimer() override;
   void ReceiveStarted() override { ++m_receiveDepth; }
-  void ReceiveEnded() override { --m_receiveDepth; }
+  void ReceiveEnded() override;
 
   // Brings every control up to its member now (a refresh during a received chunk waits for
   // the next frame).
@@ -182,6 +182,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void TakeText(Binding& binding);
   void ShowText(Binding& binding);
   void ScheduleRefresh();
+  void ExchangeToControls();
   void AddNotice(const QString& text);
   [[nodiscard]] QString NoticeBoxText() const;
   void WatchDeviceNotices();
@@ -216,6 +217,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QTimer m_refreshTimer;
   QElapsedTimer m_lastRefresh;
   int m_receiveDepth = 0;
+  bool m_exchangePending = false;  // a refresh asked for during the chunk
   bool m_indicatorOn = false;
   StationPanel* m_station = nullptr;
   QSocketNotifier* m_noticeNotifier = nullptr;
