@@ -83,14 +83,15 @@ std::string NmeaPayload(std::uint64_t s, int which) {
 bool g_mix = false;
 
 // What frame n carries. Plain: log lines and, every tenth, a status report. Mix: the same,
-// every hundredth a read reply (its notice opens), and after every ninth line the receiver's
-// group, so a block is nine lines and three sentences.
+// every thousandth line a read reply (its notice opens), and after every ninth line the
+// receiver's group, so a block is nine lines and three sentences.
 std::string FramePayload(std::uint64_t n) {
   const std::uint64_t block = g_mix ? n / 12 : n / 10;
   const std::uint64_t slot = g_mix ? n % 12 : n % 10;
   if (g_mix && slot >= 9) return NmeaPayload(block, static_cast<int>(slot - 9));
   if (slot == 0) return "AT+uart:gsm," + std::to_string(20 + block % 9) + ",agps,3,gps,7,sim,1#";
-  if (g_mix && slot == 4 && block % 10 == 0) return "AT+uart:upload," + std::to_string(block) + "#";
+  if (g_mix && slot == 4 && block % 100 == 0)
+    return "AT+uart:upload," + std::to_string(block) + "#";
   return LogPayload(n);
 }
 

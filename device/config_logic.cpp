@@ -174,9 +174,10 @@ void ConfigLogic::SendAtText(const char* text) {
 // GPS
 
 void ConfigLogic::ParseNmea(const char* sentence) {
-  const gps::NmeaOutcome outcome = gps::ParseNmea(
-      sentence, {T(kNoFix), T(kFixNonDifferential), T(kFixDifferential), T(kFixInvalid), T(kFixed)},
-      m_gps, m);
+  // Built once: a receiver sends several sentences a second, a flood thousands.
+  static const gps::NmeaTexts kTexts{T(kNoFix), T(kFixNonDifferential), T(kFixDifferential),
+                                     T(kFixInvalid), T(kFixed)};
+  const gps::NmeaOutcome outcome = gps::ParseNmea(sentence, kTexts, m_gps, m);
   if (outcome.setIndicator) m_surface.SetUpdateIndicator(outcome.indicatorOn);
   if (outcome.refresh) m_surface.UpdateData(false);
 }
