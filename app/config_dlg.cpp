@@ -868,6 +868,7 @@ void CConfigDlg::FlushRefresh() {
   }
   if (m_indicator->isChecked() != m_indicatorOn) m_indicator->setChecked(m_indicatorOn);
   m_satelliteView->SetSatellites(m_state.m_satellites);
+  ShowWaitingNotices();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -980,23 +981,30 @@ void CConfigDlg::MessageBox(const std::string& gbkText, MessageIcon icon,
 // Not modal: Exit and the close box keep working while it is open, and a chatty tracker
 // adds to its list instead of piling boxes on the screen. Closing it empties the list.
 void CConfigDlg::ShowNotice(const std::string& gbkText, const std::string& gbkCaption) {
-  // The fields a notice speaks of show their new values when it opens.
-  FlushRefresh();
-  const QString text = QString::fromStdString(gbk::ToUtf8(gbkText));
-  const QString caption = QString::fromStdString(gbk::ToUtf8(gbkCaption));
+  m_waitingNotices.emplace_back(QString::fromStdString(gbk::ToUtf8(gbkText)),
+                                QString::fromStdString(gbk::ToUtf8(gbkCaption)));
+  // A notice opens with the fields it speaks of showing their new values: during a flood with
+  // the frame's refresh, else now.
+  if (!m_refreshTimer.isActive()) FlushRefresh();
+}
+
+void CConfigDlg::ShowWaitingNotices() {
+  if (m_waitingNotices.empty()) return;
+  std::vector<std::pair<QString, QString>> notices;
+  notices.swap(m_waitingNotices);
   if (messageBoxHook) {
-    messageBoxHook(text, MessageIcon::kNone, caption);
+    for (const auto& [text, caption] : notices) messageBoxHook(text, MessageIcon::kNone, caption);
     return;
   }
   if (m_noticeBox == nullptr) {
-    m_noticeBox = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+    m_noticeBox = new QMessageBox(QMessageBox::NoIcon, QString(), QString(), QMessageBox::Ok, this);
     m_noticeBox->setObjectName(QStringLiteral("noticeBox"));
     m_noticeBox->setWindowModality(Qt::NonModal);
     m_noticeBox->button(QMessageBox::Ok)->setText(UiText(texts::Id::kOk));
     connect(m_noticeBox, &QDialog::finished, this, [this] { m_notices.clear(); });
   }
-  AddNotice(text);
-  m_noticeBox->setWindowTitle(caption);
+  for (const auto& notice : notices) AddNotice(notice.first);
+  m_noticeBox->setWindowTitle(notices.back().second);
   m_noticeBox->setText(NoticeBoxText());
   m_noticeBox->show();
   m_noticeBox->raise();

@@ -183,6 +183,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void ShowText(Binding& binding);
   void ScheduleRefresh();
   void ExchangeToControls();
+  void ShowWaitingNotices();
   void AddNotice(const QString& text);
   [[nodiscard]] QString NoticeBoxText() const;
   void WatchDeviceNotices();
@@ -202,6 +203,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   // texts, oldest first, each with how often it came while the box was open.
   QMessageBox* m_noticeBox = nullptr;
   std::vector<std::pair<QString, int>> m_notices;
+  std::vector<std::pair<QString, QString>> m_waitingNotices;  // text and caption, for the frame
   bool m_writingControl = false;
   QCheckBox* m_showNmea = nullptr;
   QCheckBox* m_dateAndMs = nullptr;
