@@ -25,6 +25,7 @@
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/about_box.h"
 #include "app/control_ids.h"
@@ -40,6 +41,10 @@ namespace {
 
 constexpr int kAboutCommand = 0x10;
 constexpr qsizetype kLogCharacterLimit = 52428800;
+// During a flood the controls are refreshed once a frame of a 60 Hz screen, no more often.
+constexpr qint64 kFrameMilliseconds = 16;
+// The notice box lists at most this many texts; older ones leave it.
+constexpr std::size_t kMostNoticesInBox = 8;
 
 QString ObjectName(int id) {
   return QStringLiteral("idc_%1").arg(id);
@@ -95,6 +100,9 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
   connect(&m_noticeTimer, &QTimer::timeout, this, [this] { m_logic.NoticeTimerProc(); });
   m_testTimer.setSingleShot(true);
   connect(&m_testTimer, &QTimer::timeout, this, [this] { m_logic.OnTestTimerProc(); });
+  m_refreshTimer.setSingleShot(true);
+  m_refreshTimer.setTimerType(Qt::PreciseTimer);
+  connect(&m_refreshTimer, &QTimer::timeout, this, &CConfigDlg::FlushRefresh);
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
   connect(help, &QShortcut::activated, this, &CConfigDlg::OnAbout);
   qApp->installEventFilter(this);
@@ -143,6 +151,8 @@ QLineEdit* CConfigDlg::AddEdit(int id, bool readOnly) {
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
     edit->setPalette(palette);
+    // Opaque: a new value repaints the field alone, not the group box behind it.
+    edit->setAutoFillBackground(true);
   }
   Register(id, edit);
   return edit;
@@ -328,7 +338,10 @@ QGroupBox* CConfigDlg::BuildParamsGroup() {
   ++row;
   auto* domainBox = new QHBoxLayout;
   QCheckBox* domain = AddCheck(kDomain, UiText(texts::Id::kCheckDomain));
-  connect(domain, &QCheckBox::clicked, this, [this] { m_logic.OnDomainCheck(); });
+  // Toggled, not clicked: an assistive tool's toggle action must do what a click does.
+  connect(domain, &QCheckBox::toggled, this, [this] {
+    if (!m_writingControl) m_logic.OnDomainCheck();
+  });
   QLineEdit* addr = AddEdit(kServerAddr, false);
   auto* addrLabel = AddLabel(UiText(texts::Id::kAddrLabelIp), addr);
   Register(kAddrLabel, addrLabel);
@@ -403,7 +416,9 @@ QGroupBox* CConfigDlg::BuildTestGroup() {
   auto* group = new QGroupBox(UiText(texts::Id::kGroupTest), this);
   auto* grid = new QGridLayout(group);
   QCheckBox* start = AddCheck(kStartTest, UiText(texts::Id::kCheckStartTest));
-  connect(start, &QCheckBox::clicked, this, [this] { m_logic.OnStartTest(); });
+  connect(start, &QCheckBox::toggled, this, [this] {
+    if (!m_writingControl) m_logic.OnStartTest();
+  });
   grid->addWidget(start, 0, 0, 1, 2);
   const std::pair<int, texts::Id> results[] = {
       {kGsmOk, texts::Id::kTestGsm}, {kGpsOk, texts::Id::kTestGps}, {kKeyOk, texts::Id::kTestKey}};
@@ -446,6 +461,7 @@ QGroupBox* CConfigDlg::BuildGpsGroup() {
   // An indicator, not an input: the parser sets it, clicks do not.
   m_indicator->setAttribute(Qt::WA_TransparentForMouseEvents);
   m_indicator->setFocusPolicy(Qt::NoFocus);
+  m_indicator->setAutoFillBackground(true);  // its blink repaints it alone
   m_indicator->setAccessibleName(UiText(texts::Id::kGpsIndicator));
   Register(kIndicator, m_indicator);
   values->addWidget(m_indicator, 1, 6, 1, 2);
@@ -736,32 +752,50 @@ void CConfigDlg::WriteControlText(int id, const QString& text) {
   }
 }
 
-void CConfigDlg::ExchangeText(Binding& binding, bool saveAndValidate) {
-  // An edit box nobody changed since the last exchange still shows what we wrote: no need to
-  // read it back or compare it, which keeps a received chunk's two exchanges cheap.
-  const bool untouched = binding.edit != nullptr && binding.cached && !binding.edited;
-  if (saveAndValidate && untouched) {
-    if (*binding.text != binding.shownGbk) *binding.text = binding.shownGbk;
+// Controls to member. A control nobody changed since the last exchange shows (or is about to
+// show) the member as exchanged then: no need to read it back.
+void CConfigDlg::TakeText(Binding& binding) {
+  const bool changedHere = binding.edit != nullptr && binding.edited;
+  if (binding.exchanged && !changedHere) {
+    if (*binding.text != binding.exchangedGbk) *binding.text = binding.exchangedGbk;
     return;
   }
-  if (!saveAndValidate && untouched && *binding.text == binding.shownGbk) return;
   binding.edited = false;
+  const QString now = ReadControlText(binding.id);
+  // Unchanged since we wrote it: keep the exact bytes, even ones GBK-to-Unicode could not
+  // carry back (device garbage in a field must not turn into '?').
+  if (!binding.cached || now != binding.shown) {
+    binding.shownGbk = gbk::FromUtf8(now.toStdString());
+    binding.shown = now;
+    binding.cached = true;
+  }
+  *binding.text = binding.shownGbk;
+  binding.exchangedGbk = binding.shownGbk;
+  binding.exchanged = true;
+}
+
+void CConfigDlg::ExchangeText(Binding& binding, bool saveAndValidate) {
   if (saveAndValidate) {
-    const QString now = ReadControlText(binding.id);
-    // Unchanged since we wrote it: keep the exact bytes, even ones GBK-to-Unicode could not
-    // carry back (device garbage in a field must not turn into '?').
-    if (!binding.cached || now != binding.shown) {
-      binding.shownGbk = gbk::FromUtf8(now.toStdString());
-      binding.shown = now;
-      binding.cached = true;
-    }
-    *binding.text = binding.shownGbk;
+    TakeText(binding);
     return;
   }
-  if (!binding.cached || *binding.text != binding.shownGbk) {
-    binding.shown = binding.translated ? DisplayText(*binding.text)
-                                       : QString::fromStdString(gbk::ToUtf8(*binding.text));
-    binding.shownGbk = *binding.text;
+  const bool memberChanged = !binding.exchanged || *binding.text != binding.exchangedGbk;
+  // What the operator typed since the last exchange stays, unless the member itself changed
+  // meanwhile (a value read on the operator's request).
+  if (!memberChanged) return;
+  binding.edited = false;
+  binding.exchangedGbk = *binding.text;
+  binding.exchanged = true;
+}
+
+// Member to control, at most once a frame: converts and writes only what changed, and never
+// into an edit box the operator is typing in.
+void CConfigDlg::ShowText(Binding& binding) {
+  if (binding.edited || !binding.exchanged) return;
+  if (!binding.cached || binding.exchangedGbk != binding.shownGbk) {
+    binding.shown = binding.translated ? DisplayText(binding.exchangedGbk)
+                                       : QString::fromStdString(gbk::ToUtf8(binding.exchangedGbk));
+    binding.shownGbk = binding.exchangedGbk;
     binding.cached = true;
   }
   if (ReadControlText(binding.id) != binding.shown) WriteControlText(binding.id, binding.shown);
@@ -773,11 +807,19 @@ void CConfigDlg::ExchangeFlag(Binding& binding, bool saveAndValidate) {
   if (saveAndValidate) {
     *binding.flag = check->isChecked();
   } else if (check->isChecked() != *binding.flag) {
+    const QScopedValueRollback<bool> writing(m_writingControl, true);
     check->setChecked(*binding.flag);
   }
 }
 
 void CConfigDlg::UpdateData(bool saveAndValidate) {
+  if (!saveAndValidate && m_receiveDepth > 0) {
+    // One exchange at the chunk's end serves every refresh asked for during it: the operator
+    // cannot type meanwhile, and a flood asks for many.
+    m_exchangePending = true;
+    return;
+  }
+  if (m_exchangePending) ExchangeToControls();
   for (Binding& binding : m_bindings) {
     if (binding.text != nullptr) {
       ExchangeText(binding, saveAndValidate);
@@ -785,7 +827,48 @@ void CConfigDlg::UpdateData(bool saveAndValidate) {
       ExchangeFlag(binding, saveAndValidate);
     }
   }
-  if (!saveAndValidate) m_satelliteView->SetSatellites(m_state.m_satellites);
+  if (!saveAndValidate) ScheduleRefresh();
+}
+
+void CConfigDlg::ExchangeToControls() {
+  m_exchangePending = false;
+  for (Binding& binding : m_bindings) {
+    if (binding.text != nullptr) {
+      ExchangeText(binding, false);
+    } else {
+      ExchangeFlag(binding, false);
+    }
+  }
+  ScheduleRefresh();
+}
+
+void CConfigDlg::ReceiveEnded() {
+  if (m_receiveDepth == 1 && m_exchangePending) ExchangeToControls();
+  --m_receiveDepth;
+}
+
+// Inside a received chunk the screen waits for the frame's refresh; anywhere else (a button,
+// a timer, the scan) it follows at once.
+void CConfigDlg::ScheduleRefresh() {
+  if (m_receiveDepth <= 0) {
+    FlushRefresh();
+  } else if (!m_refreshTimer.isActive()) {
+    // The frame's refresh: a frame after the last one, at once when that is long ago.
+    const qint64 since = m_lastRefresh.isValid() ? m_lastRefresh.elapsed() : kFrameMilliseconds;
+    m_refreshTimer.start(
+        static_cast<int>(std::clamp<qint64>(kFrameMilliseconds - since, 0, kFrameMilliseconds)));
+  }
+}
+
+void CConfigDlg::FlushRefresh() {
+  m_refreshTimer.stop();
+  m_lastRefresh.start();
+  for (Binding& binding : m_bindings) {
+    if (binding.text != nullptr) ShowText(binding);
+  }
+  if (m_indicator->isChecked() != m_indicatorOn) m_indicator->setChecked(m_indicatorOn);
+  m_satelliteView->SetSatellites(m_state.m_satellites);
+  ShowWaitingNotices();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -880,6 +963,7 @@ bool CConfigDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void CConfigDlg::MessageBox(const std::string& gbkText, MessageIcon icon,
                             const std::string& gbkCaption) {
+  FlushRefresh();
   const QString text = QString::fromStdString(gbk::ToUtf8(gbkText));
   const QString caption = QString::fromStdString(gbk::ToUtf8(gbkCaption));
   if (messageBoxHook) {
@@ -895,25 +979,57 @@ void CConfigDlg::MessageBox(const std::string& gbkText, MessageIcon icon,
 }
 
 // Not modal: Exit and the close box keep working while it is open, and a chatty tracker
-// changes its text instead of piling boxes on the screen.
+// adds to its list instead of piling boxes on the screen. Closing it empties the list.
 void CConfigDlg::ShowNotice(const std::string& gbkText, const std::string& gbkCaption) {
-  const QString text = QString::fromStdString(gbk::ToUtf8(gbkText));
-  const QString caption = QString::fromStdString(gbk::ToUtf8(gbkCaption));
+  m_waitingNotices.emplace_back(QString::fromStdString(gbk::ToUtf8(gbkText)),
+                                QString::fromStdString(gbk::ToUtf8(gbkCaption)));
+  // A notice opens with the fields it speaks of showing their new values: during a flood with
+  // the frame's refresh, else now.
+  if (!m_refreshTimer.isActive()) FlushRefresh();
+}
+
+void CConfigDlg::ShowWaitingNotices() {
+  if (m_waitingNotices.empty()) return;
+  std::vector<std::pair<QString, QString>> notices;
+  notices.swap(m_waitingNotices);
   if (messageBoxHook) {
-    messageBoxHook(text, MessageIcon::kNone, caption);
+    for (const auto& [text, caption] : notices) messageBoxHook(text, MessageIcon::kNone, caption);
     return;
   }
   if (m_noticeBox == nullptr) {
-    m_noticeBox = new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+    m_noticeBox = new QMessageBox(QMessageBox::NoIcon, QString(), QString(), QMessageBox::Ok, this);
     m_noticeBox->setObjectName(QStringLiteral("noticeBox"));
     m_noticeBox->setWindowModality(Qt::NonModal);
     m_noticeBox->button(QMessageBox::Ok)->setText(UiText(texts::Id::kOk));
+    connect(m_noticeBox, &QDialog::finished, this, [this] { m_notices.clear(); });
   }
-  m_noticeBox->setWindowTitle(caption);
-  m_noticeBox->setText(text);
+  for (const auto& notice : notices) AddNotice(notice.first);
+  m_noticeBox->setWindowTitle(notices.back().second);
+  m_noticeBox->setText(NoticeBoxText());
   m_noticeBox->show();
   m_noticeBox->raise();
   m_noticeBox->activateWindow();
+}
+
+// Newest last; a text already listed moves to the end with its count raised.
+void CConfigDlg::AddNotice(const QString& text) {
+  int count = 1;
+  const auto same = std::find_if(m_notices.begin(), m_notices.end(),
+                                 [&text](const auto& notice) { return notice.first == text; });
+  if (same != m_notices.end()) {
+    count += same->second;
+    m_notices.erase(same);
+  }
+  m_notices.emplace_back(text, count);
+  if (m_notices.size() > kMostNoticesInBox) m_notices.erase(m_notices.begin());
+}
+
+QString CConfigDlg::NoticeBoxText() const {
+  QStringList lines;
+  for (const auto& [text, count] : m_notices) {
+    lines << (count > 1 ? QStringLiteral("%1 (×%2)").arg(text).arg(count) : text);
+  }
+  return lines.join(QLatin1Char('\n'));
 }
 
 void CConfigDlg::StartNoticeTimer(int milliseconds) {
@@ -955,7 +1071,8 @@ void CConfigDlg::ClearLogPane() {
 }
 
 void CConfigDlg::SetUpdateIndicator(bool on) {
-  m_indicator->setChecked(on);
+  m_indicatorOn = on;
+  ScheduleRefresh();
 }
 
 std::optional<std::string> CConfigDlg::AskLogFileName() {

@@ -4,6 +4,7 @@
 // control to its handler in ConfigLogic, and implements DialogSurface for it.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
 #include <map>
@@ -68,6 +69,12 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void ShowStatusLine(const std::string& gbkText) override;
   void StartTestTimer(int milliseconds) override;
   void KillTestTimer() override;
+  void ReceiveStarted() override { ++m_receiveDepth; }
+  void ReceiveEnded() override;
+
+  // Brings every control up to its member now (a refresh during a received chunk waits for
+  // the next frame).
+  void FlushRefresh();
 
   // The widget of a control id (nullptr if none).
   [[nodiscard]] QWidget* Control(int id) const;
@@ -125,6 +132,10 @@ class CConfigDlg final : public QDialog, public DialogSurface {
     bool translated = false;    // shows system texts: translated for display only
     QLineEdit* edit = nullptr;  // an edit box, watched for changes we did not make
     bool edited = false;
+    // The member as of the last exchange: what the control shows, or will show at the next
+    // frame.
+    std::string exchangedGbk;
+    bool exchanged = false;
   };
 
   void BuildWindow();
@@ -168,6 +179,13 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void WriteControlText(int id, const QString& text);
   void ExchangeText(Binding& binding, bool saveAndValidate);
   void ExchangeFlag(Binding& binding, bool saveAndValidate);
+  void TakeText(Binding& binding);
+  void ShowText(Binding& binding);
+  void ScheduleRefresh();
+  void ExchangeToControls();
+  void ShowWaitingNotices();
+  void AddNotice(const QString& text);
+  [[nodiscard]] QString NoticeBoxText() const;
   void WatchDeviceNotices();
   QComboBox* BuildPortChoice();
   void OnPortChosen(int index);
@@ -181,8 +199,11 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   QRadioButton* m_indicator = nullptr;
   QLabel* m_portProblem = nullptr;
   QComboBox* m_portChoice = nullptr;
-  // The one notice box: a newer notice replaces its text instead of stacking a second box.
+  // The one notice box: a newer notice is added to it instead of stacking a second box. Its
+  // texts, oldest first, each with how often it came while the box was open.
   QMessageBox* m_noticeBox = nullptr;
+  std::vector<std::pair<QString, int>> m_notices;
+  std::vector<std::pair<QString, QString>> m_waitingNotices;  // text and caption, for the frame
   bool m_writingControl = false;
   QCheckBox* m_showNmea = nullptr;
   QCheckBox* m_dateAndMs = nullptr;
@@ -194,6 +215,12 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
   QTimer m_testTimer;
+  // Refreshes during received chunks reach the screen together, once a frame.
+  QTimer m_refreshTimer;
+  QElapsedTimer m_lastRefresh;
+  int m_receiveDepth = 0;
+  bool m_exchangePending = false;  // a refresh asked for during the chunk
+  bool m_indicatorOn = false;
   StationPanel* m_station = nullptr;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
@@ -35,6 +36,9 @@ LogPane::LogPane(QWidget* parent) : QAbstractScrollArea(parent) {
   viewport()->setCursor(Qt::IBeamCursor);
   viewport()->setBackgroundRole(QPalette::Base);
   viewport()->setAutoFillBackground(true);
+  // Opaque scroll bars: moving them repaints them alone, not the group box behind.
+  verticalScrollBar()->setAutoFillBackground(true);
+  horizontalScrollBar()->setAutoFillBackground(true);
   m_gatherTimer.setSingleShot(true);
   m_gatherTimer.setInterval(kGatherMilliseconds);
   connect(&m_gatherTimer, &QTimer::timeout, this, [this] {
@@ -67,6 +71,7 @@ void LogPane::Flush() {
 
 void LogPane::ClearAll() {
   m_store.Clear();
+  m_following = true;
   m_layouts.clear();
   m_widestSeen = 0;
   m_announcedEnd = m_store.EndLine();
@@ -127,15 +132,21 @@ int LogPane::VisibleRows() const {
 
 void LogPane::Refresh() {
   m_pending = false;
-  const bool follow = AtBottom();
+  // Whether the operator left the view at the bottom, not where the scroll bar happens to be:
+  // its range lags behind the lines that came since the last refresh.
+  const bool follow = m_following || verticalScrollBar()->maximum() <= 0;
   const LineId first = m_store.FirstLine();
   const LineId end = m_store.EndLine();
   const auto rows = static_cast<LineId>(VisibleRows());
   LineId top = std::max(m_topLine, first);
   if (follow) top = end - std::min<LineId>(end - first, rows);
-  UpdateScrollBars();
-  verticalScrollBar()->setValue(static_cast<int>(top - first));
+  {
+    const QScopedValueRollback<bool> placing(m_placingView, true);
+    UpdateScrollBars();
+    verticalScrollBar()->setValue(static_cast<int>(top - first));
+  }
   m_topLine = first + static_cast<LineId>(verticalScrollBar()->value());
+  m_following = follow;
   if (m_layouts.size() > kMostCachedLayouts) {
     std::erase_if(m_layouts, [&](const auto& entry) {
       return entry.first < m_topLine || entry.first >= m_topLine + 2 * rows;
@@ -167,6 +178,8 @@ void LogPane::ScrollToLine(LineId line) {
 
 void LogPane::scrollContentsBy(int /*dx*/, int /*dy*/) {
   m_topLine = m_store.FirstLine() + static_cast<LineId>(verticalScrollBar()->value());
+  // The operator (or a search) moved the view: it follows again only from the bottom.
+  if (!m_placingView) m_following = AtBottom();
   viewport()->update();
 }
 
@@ -258,7 +271,10 @@ void LogPane::paintEvent(QPaintEvent* /*event*/) {
     const qreal ascent = layout.lineCount() > 0 ? layout.lineAt(0).ascent() : m_baseline;
     layout.draw(&painter, QPointF(x, row * m_rowHeight + m_baseline - ascent), ranges);
   }
-  if (m_widestSeen != widestBefore) UpdateScrollBars();
+  if (m_widestSeen != widestBefore) {
+    const QScopedValueRollback<bool> placing(m_placingView, true);
+    UpdateScrollBars();
+  }
 }
 
 void LogPane::AddHighlights(LineId /*line*/, const QString& shown,

@@ -126,7 +126,9 @@ class LogPane final : public QAbstractScrollArea {
   bool m_pending = false;
   logstore::LineId m_topLine = 0;
   logstore::LineId m_announcedEnd = 0;
+  // The view stays on the newest line as they come; off once the operator scrolls back.
   bool m_following = true;
+  bool m_placingView = false;  // the pane moves the scroll bar itself
   Position m_anchor;
   Position m_cursor;
   bool m_selecting = false;

@@ -142,7 +142,18 @@ SatelliteView::SatelliteView(QWidget* owner) : QWidget(owner, Qt::Window) {
 void SatelliteView::SetSatellites(const std::vector<gps::SatelliteInView>& satellites) {
   if (satellites == m_satellites) return;
   m_satellites = satellites;
+  // Closed, it only keeps the list: sizing a table nobody sees would cost the window's time.
+  m_shownStale = !isVisible();
+  if (m_shownStale) return;
   m_plot->SetSatellites(satellites);
+  FillTable();
+}
+
+void SatelliteView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!m_shownStale) return;
+  m_shownStale = false;
+  m_plot->SetSatellites(m_satellites);
   FillTable();
 }
 

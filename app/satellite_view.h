@@ -41,11 +41,13 @@ class SatelliteView final : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void FillTable();
 
   std::vector<gps::SatelliteInView> m_satellites;
+  bool m_shownStale = false;  // the list changed while the window was closed
   SkyPlot* m_plot = nullptr;
   QTableWidget* m_table = nullptr;
 };

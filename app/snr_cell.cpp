@@ -20,6 +20,9 @@ SnrCell::SnrCell(int satellite, QWidget* parent) : QLineEdit(parent) {
   setAccessibleName(QStringLiteral("%1").arg(satellite, 2, 10, QLatin1Char('0')));
   setFocusPolicy(Qt::NoFocus);
   setFrame(true);
+  // Opaque: a new value repaints the cell alone, not the group box behind it.
+  setBackgroundRole(QPalette::Window);
+  setAutoFillBackground(true);
   setText(QStringLiteral("0"));
 }
 

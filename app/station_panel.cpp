@@ -70,7 +70,8 @@ void StationPanel::Build() {
   mode_ = new QCheckBox(UiText(texts::Id::kStationMode), this);
   mode_->setObjectName(QStringLiteral("stationMode"));
   mode_->setAccessibleName(mode_->text());
-  connect(mode_, &QCheckBox::clicked, this, [this](bool on) { SetStationMode(on); });
+  // Toggled, not clicked: an assistive tool's toggle action must do what a click does.
+  connect(mode_, &QCheckBox::toggled, this, [this](bool on) { SetStationMode(on); });
   auto* top = new QHBoxLayout;
   top->addWidget(mode_);
   auto* records = new QPushButton(UiText(texts::Id::kStationRecords), this);
@@ -209,7 +210,7 @@ QWidget* StationPanel::BuildCriteria() {
   spin(texts::Id::kStationTestTimeout, 5, 3600, &testTimeout_);
   gpsCheck_ = new QCheckBox(UiText(texts::Id::kStationGpsCheck), row);
   gpsCheck_->setAccessibleName(gpsCheck_->text());
-  connect(gpsCheck_, &QCheckBox::clicked, this, [this] {
+  connect(gpsCheck_, &QCheckBox::toggled, this, [this] {
     Remember();
     ApplySettings();
   });
@@ -231,7 +232,10 @@ void StationPanel::RestoreCriteria() {
   };
   testTimeout_->setValue(
       value("station/testTimeoutSeconds", static_cast<int>(defaults.testTimeout.count() / 1000)));
-  gpsCheck_->setChecked(settings.value(QStringLiteral("station/gpsCheck"), false).toBool());
+  {
+    const QSignalBlocker restoring(gpsCheck_);  // not a change of the operator's to remember
+    gpsCheck_->setChecked(settings.value(QStringLiteral("station/gpsCheck"), false).toBool());
+  }
   gpsWithin_->setValue(
       value("station/gpsFixWithinSeconds", static_cast<int>(defaults.gps.fixWithinSeconds)));
   gpsUsed_->setValue(value("station/gpsMinUsed", defaults.gps.minSatellitesUsed));

@@ -1,14 +1,18 @@
-// The log pane at the port's pace: a writer floods a real pseudo-terminal with device frames,
+// The window at the port's pace: a writer floods a real pseudo-terminal with device frames,
 // the real window (offscreen unless a display is asked for) drains, decodes, displays and
-// records them. Prints, before, at and long past the pane's bound:
-//   - lines/s drained and displayed, CPU seconds per MB on the wire;
-//   - the UI thread's stalls (a 10 ms probe timer's lateness, p99 and max);
-//   - resident memory;
-// then checks that a recording made during the flood holds every line, in order, and measures
-// what `cat` drains from the same kind of pseudo-terminal for the ratio. Start-up to the
-// greeting, click to wire and idle CPU are printed too.
+// records them. Two streams, each in a fresh process:
+//   - mix: log lines, status reports, read replies (with their notices) and a GGA/GSA/GSV
+//     group after every ninth line, as a tracker with its receiver on sends them;
+//   - plain: the same without NMEA.
+// Prints for each, before, at and long past the pane's bound: frames/s drained, the UI
+// thread's stalls (a 10 ms probe timer's lateness, p99 and max) and resident memory; then the
+// whole flood's frames/s, CPU seconds per MB on the wire (the writer's own CPU left out), and
+// checks that a recording made during the flood holds every line, in order. Last, what `cat`
+// drains of the same bytes from the same kind of pseudo-terminal, and the ratios. Start-up to
+// the greeting, click to wire and idle CPU are printed too.
 //
-//   bench_gui_log_flood [lines] [character-bound]   (defaults 2,500,000 and 52,428,800)
+//   bench_gui_log_flood [frames] [character-bound]   (defaults 2,500,000 and 52,428,800)
+//   bench_gui_log_flood [frames] [character-bound] mix|plain   (one stream, no cat)
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -28,6 +32,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,9 +52,51 @@ double ResidentMegabytes() {
   return resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20);
 }
 
-// The payload of line n: a tracker's status line, numbered so order can be checked.
-std::string Payload(std::uint64_t n) {
+// A log line's payload, numbered so order can be checked.
+std::string LogPayload(std::uint64_t n) {
   return "LOG n=" + std::to_string(n) + " gsm,23,agps,3,gps,7,sim,1 bat=4.12V T=31C";
+}
+
+std::string WithNmeaChecksum(const std::string& body) {
+  unsigned sum = 0;
+  for (const char c : body) sum ^= static_cast<unsigned char>(c);
+  char tail[4];
+  std::snprintf(tail, sizeof tail, "*%02X", sum & 0xFFU);
+  return "$" + body + tail;
+}
+
+// The receiver's group for second s: position, fix, satellites (their signals wander).
+std::string NmeaPayload(std::uint64_t s, int which) {
+  const auto at = [s](int base) { return std::to_string(base + static_cast<int>(s % 7)); };
+  char time[16];
+  std::snprintf(time, sizeof time, "%02d%02d%02d.00", static_cast<int>(s / 3600 % 24),
+                static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
+  if (which == 0) {
+    return WithNmeaChecksum(std::string("GPGGA,") + time + ",3130.52" + at(10) + ",N,12126.88" +
+                            at(40) + ",E,1,04,1.1,12." + at(0) + ",M,8.4,M,,");
+  }
+  if (which == 1) return WithNmeaChecksum("GPGSA,A,3,04,05,09,12,,,,,,,,,2.5,1.3,2.1");
+  return WithNmeaChecksum("GPGSV,1,1,04,04,45,120," + at(40) + ",05,30,210," + at(30) +
+                          ",09,60,045," + at(20) + ",12,22,180," + at(10));
+}
+
+bool g_mix = false;
+
+// What frame n carries. Plain: log lines and, every tenth, a status report. Mix: the same,
+// every thousandth line a read reply (its notice opens), and after every ninth line the
+// receiver's group, so a block is nine lines and three sentences.
+std::string FramePayload(std::uint64_t n) {
+  const std::uint64_t block = g_mix ? n / 12 : n / 10;
+  const std::uint64_t slot = g_mix ? n % 12 : n % 10;
+  if (g_mix && slot >= 9) return NmeaPayload(block, static_cast<int>(slot - 9));
+  if (slot == 0) return "AT+uart:gsm," + std::to_string(20 + block % 9) + ",agps,3,gps,7,sim,1#";
+  if (g_mix && slot == 4 && block % 100 == 0)
+    return "AT+uart:upload," + std::to_string(block) + "#";
+  return LogPayload(n);
+}
+
+bool IsNmea(std::uint64_t n) {
+  return g_mix && n % 12 >= 9;
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -83,10 +130,11 @@ class StallProbe {
     double max = 0;
     std::size_t ticks = 0;
   };
-  // Since the last call.
-  Lateness Take() {
+  // Since the last call; the samples are added to `all` too.
+  Lateness Take(std::vector<double>* all) {
     std::vector<double> late;
     late.swap(m_late);
+    all->insert(all->end(), late.begin(), late.end());
     if (late.empty()) return {};
     return {Percentile(late, 0.99), Percentile(late, 1.0), late.size()};
   }
@@ -105,22 +153,21 @@ struct Phase {
   double cpu = 0;
 };
 
-// What `cat` drains from a raw pseudo-terminal (the master's settings are the terminal's): the
-// same payloads as text lines.
-void MeasureCat(std::uint64_t lines) {
+// What `cat` drains of the same wire bytes from a raw pseudo-terminal (the master's settings
+// are the terminal's). Returns frames/s and CPU s/MB.
+std::pair<double, double> MeasureCat(std::uint64_t frames) {
   std::string slave;
   const int master = OpenRawMaster(&slave);
-  if (master < 0) return;
+  if (master < 0) return {};
   const double cpuBefore = CpuSeconds(RUSAGE_CHILDREN);
   std::FILE* cat = popen(("exec cat <" + slave + " >/dev/null 2>&1").c_str(), "w");
-  if (cat == nullptr) return;
+  if (cat == nullptr) return {};
   std::string block;
   std::uint64_t bytes = 0;
   const auto start = Clock::now();
-  for (std::uint64_t n = 0; n < lines; ++n) {
-    block += Payload(n);
-    block += "\r\n";
-    if (block.size() >= 1 << 16 || n + 1 == lines) {
+  for (std::uint64_t n = 0; n < frames; ++n) {
+    block += linktest::DeviceFrameBytes(FramePayload(n));
+    if (block.size() >= 1 << 16 || n + 1 == frames) {
       WriteAll(master, block.data(), block.size());
       bytes += block.size();
       block.clear();
@@ -133,21 +180,23 @@ void MeasureCat(std::uint64_t lines) {
   close(master);
   pclose(cat);
   const double cpu = CpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
-  std::printf("cat on the pty:            %9.0f lines/s, %.4f CPU s/MB (%llu lines)\n",
-              static_cast<double>(lines) / seconds, cpu / (static_cast<double>(bytes) / 1e6),
-              static_cast<unsigned long long>(lines));
+  return {static_cast<double>(frames) / seconds, cpu / (static_cast<double>(bytes) / 1e6)};
 }
 
 // Every line of the recording, in order: sequence numbers and payload counters both run on.
 // The protocol ends a frame early where a payload byte equals the running checksum at the end
 // of a read; such a line is its own payload cut short, and is counted apart.
-bool CheckRecording(const std::filesystem::path& path, std::uint64_t expected) {
+bool CheckRecording(const std::filesystem::path& path, std::uint64_t frames) {
   std::ifstream file(path, std::ios::binary);
   std::string line;
   std::uint64_t n = 0;
   std::uint64_t cut = 0;
+  std::uint64_t expected = 0;
+  for (std::uint64_t i = 0; i < frames; ++i) expected += IsNmea(i) ? 0 : 1;
+  std::uint64_t seen = 0;
   while (std::getline(file, line)) {
-    const std::string want = Payload(n);
+    while (IsNmea(n)) ++n;  // sentences stay out of the file
+    const std::string want = FramePayload(n);
     const std::size_t tab = line.rfind('\t');
     const bool numbered = line.rfind(" " + std::to_string(n) + "\t", 0) == 0;
     const std::string got =
@@ -159,11 +208,68 @@ bool CheckRecording(const std::filesystem::path& path, std::uint64_t expected) {
     }
     cut += got.size() < want.size();
     ++n;
+    ++seen;
   }
   std::printf("recording: %llu of %llu lines, in order: %s (%llu cut short by the protocol)\n",
-              static_cast<unsigned long long>(n), static_cast<unsigned long long>(expected),
-              n == expected ? "yes" : "NO", static_cast<unsigned long long>(cut));
-  return n == expected;
+              static_cast<unsigned long long>(seen), static_cast<unsigned long long>(expected),
+              seen == expected ? "yes" : "NO", static_cast<unsigned long long>(cut));
+  return seen == expected;
+}
+
+// One stream in a fresh process each, then cat on the same bytes, and the comparison.
+int CompareStreams(const char* self, std::uint64_t frames, qsizetype bound) {
+  struct Figures {
+    double framesPerSecond = 0, cpuPerMb = 0, p99 = 0, rss = 0;
+    bool complete = false;
+  };
+  std::map<std::string, Figures> figures;
+  for (const char* mode : {"plain", "mix"}) {
+    std::printf("\n=== %s stream ===\n", mode);
+    std::fflush(stdout);
+    const std::string command =
+        std::string(self) + " " + std::to_string(frames) + " " + std::to_string(bound) + " " + mode;
+    std::FILE* child = popen(command.c_str(), "r");
+    if (child == nullptr) return 1;
+    char line[512];
+    while (std::fgets(line, sizeof line, child) != nullptr) {
+      std::fputs(line, stdout);
+      Figures f;
+      int complete = 0;
+      if (std::sscanf(line,
+                      "summary: %lf frames/s, %lf CPU s/MB, UI p99 %lf ms, RSS at the bound %lf "
+                      "MB, complete %d",
+                      &f.framesPerSecond, &f.cpuPerMb, &f.p99, &f.rss, &complete) == 5) {
+        f.complete = complete == 1;
+        figures[mode] = f;
+      }
+    }
+    pclose(child);
+  }
+  std::printf("\n=== side by side ===\n%-8s %12s %10s %10s %14s\n", "stream", "frames/s",
+              "CPU s/MB", "UI p99 ms", "RSS bound MB");
+  for (const char* mode : {"plain", "mix"}) {
+    const Figures& f = figures[mode];
+    std::printf("%-8s %12.0f %10.4f %10.1f %14.1f\n", mode, f.framesPerSecond, f.cpuPerMb, f.p99,
+                f.rss);
+  }
+  for (const char* mode : {"plain", "mix"}) {
+    g_mix = std::string(mode) == "mix";
+    const auto [catRate, catCpu] = MeasureCat(std::min<std::uint64_t>(frames, 2'000'000));
+    std::printf("%-8s %12.0f %10.4f   (cat on the same pty and bytes, %s)\n", "cat", catRate,
+                catCpu, mode);
+  }
+  const Figures& plain = figures["plain"];
+  const Figures& mix = figures["mix"];
+  if (plain.framesPerSecond <= 0 || plain.cpuPerMb <= 0) return 1;
+  const double rate = mix.framesPerSecond / plain.framesPerSecond;
+  const double cpu = mix.cpuPerMb / plain.cpuPerMb;
+  const bool met = rate >= 0.9 && cpu <= 1.2 && mix.p99 < 16 && plain.p99 < 16 && mix.rss < 120 &&
+                   plain.rss < 120;
+  std::printf(
+      "mix/plain: %.2f of the frames/s (target >= 0.90), %.2f of the CPU per MB "
+      "(target <= 1.20); UI p99 < 16 ms, RSS at the bound < 120 MB: %s\n",
+      rate, cpu, met ? "all met" : "NOT all met");
+  return mix.complete && plain.complete ? 0 : 1;
 }
 
 }  // namespace
@@ -171,6 +277,8 @@ bool CheckRecording(const std::filesystem::path& path, std::uint64_t expected) {
 int main(int argc, char** argv) {
   const std::uint64_t totalLines = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 2'500'000;
   const qsizetype bound = argc > 2 ? std::strtoll(argv[2], nullptr, 10) : 52'428'800;
+  if (argc <= 3) return CompareStreams(argv[0], totalLines, bound);
+  g_mix = std::string(argv[3]) == "mix";
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   char folderName[] = "/tmp/tc-bench-flood-XXXXXX";
@@ -191,9 +299,8 @@ int main(int argc, char** argv) {
        .useUdev = false});
   const std::filesystem::path recording = folder / "recording.txt";
   dialog.saveFileHook = [&] { return std::optional<QString>(QString::fromStdString(recording)); };
-  dialog.messageBoxHook = [](const QString& text, MessageIcon, const QString&) {
-    std::printf("box: %s\n", qPrintable(text));
-  };
+  std::uint64_t notices = 0;
+  dialog.messageBoxHook = [&notices](const QString&, MessageIcon, const QString&) { ++notices; };
   dialog.show();
   dialog.OnInitDialog();
   dialog.Log()->SetCharacterLimit(bound);  // after the window's own setting
@@ -236,30 +343,40 @@ int main(int argc, char** argv) {
 
   qobject_cast<QAbstractButton*>(dialog.Control(1052))->click();  // record the flood
 
+  // The writer's and the drainer's CPU are the peer's, not the window's: left out.
   std::atomic<std::uint64_t> bytesWritten{0};
+  std::atomic<std::uint64_t> wireBytes{0};
+  std::atomic<double> peerCpu{0};
   std::thread writer([&] {
     std::string block;
     for (std::uint64_t n = 0; n < totalLines; ++n) {
-      block += linktest::DeviceFrameBytes(Payload(n));
+      block += linktest::DeviceFrameBytes(FramePayload(n));
       if (block.size() >= 1 << 16 || n + 1 == totalLines) {
-        if (!WriteAll(master, block.data(), block.size())) return;
+        if (!WriteAll(master, block.data(), block.size())) break;
         bytesWritten += block.size();
+        wireBytes += block.size();
         block.clear();
       }
     }
+    peerCpu = peerCpu + CpuSeconds(RUSAGE_THREAD);
   });
   std::thread drainer([&] {  // the console's own writes must not fill the pty
     char buf[4096];
     while (true) {
       pollfd pfd{master, POLLIN, 0};
-      if (poll(&pfd, 1, 200) > 0 && read(master, buf, sizeof buf) <= 0) return;
-      if (bytesWritten.load() == UINT64_MAX) return;
+      if (poll(&pfd, 1, 200) > 0 && read(master, buf, sizeof buf) <= 0) break;
+      if (bytesWritten.load() == UINT64_MAX) break;
     }
+    peerCpu = peerCpu + CpuSeconds(RUSAGE_THREAD);
   });
 
   StallProbe probe;
+  std::vector<double> allLate;
+  double rssAtBound = 0;
+  const auto floodStart = Clock::now();
+  const double floodCpu = CpuSeconds(RUSAGE_SELF);
   auto decoded = [&] { return static_cast<std::uint64_t>(dialog.Logic().Decoder().frameSequence); };
-  const std::uint64_t lineBytes = Payload(100000).size() + 13;
+  const std::uint64_t lineBytes = LogPayload(100000).size() + 13;
   std::printf("%-26s %10s %10s %9s %9s %8s %6s %9s\n", "phase", "lines", "lines/s", "CPU s/MB",
               "p99 ms", "max ms", "ticks", "RSS MB");
   Phase phase{"below the bound (0-50%)", Clock::now(), 0, CpuSeconds(RUSAGE_SELF)};
@@ -271,7 +388,7 @@ int main(int argc, char** argv) {
     const std::uint64_t lines = decoded() - phase.lines;
     const double seconds = std::chrono::duration<double>(now - phase.start).count();
     const double cpu = CpuSeconds(RUSAGE_SELF) - phase.cpu;
-    const StallProbe::Lateness late = probe.Take();
+    const StallProbe::Lateness late = probe.Take(&allLate);
     std::printf("%-26s %10llu %10.0f %9.3f %9.1f %8.1f %6zu %9.1f\n", phase.name,
                 static_cast<unsigned long long>(lines), static_cast<double>(lines) / seconds,
                 cpu / (static_cast<double>(lines * lineBytes) / 1e6), late.p99, late.max,
@@ -289,13 +406,18 @@ int main(int argc, char** argv) {
       stage = 1;
     } else if (stage == 1 && trimsSeen > 0) {
       report("at the bound (3 trims)");
+      rssAtBound = std::max(rssAtBound, ResidentMegabytes());
       stage = 2;
     } else if (stage == 2 && trimsSeen >= 3) {
       report("long past the bound");
+      rssAtBound = std::max(rssAtBound, ResidentMegabytes());
       stage = 3;
     }
   }
   report("");
+  const double floodSeconds = std::chrono::duration<double>(Clock::now() - floodStart).count();
+  const double windowCpuBeforePeer = CpuSeconds(RUSAGE_SELF) - floodCpu;
+  if (trimsSeen > 0) rssAtBound = std::max(rssAtBound, ResidentMegabytes());
   const double totalSeconds = std::chrono::duration<double>(Clock::now() - launched).count();
   std::printf("flood: %llu lines in %.1f s after start, %llu trims of the pane, peak RSS ",
               static_cast<unsigned long long>(totalLines), totalSeconds - startup,
@@ -310,10 +432,16 @@ int main(int argc, char** argv) {
   bytesWritten = UINT64_MAX;
   writer.join();
   drainer.join();
+  const double windowCpu = windowCpuBeforePeer - peerCpu.load();
   const bool complete = CheckRecording(recording, totalLines);
   close(master);
   std::filesystem::remove_all(folder);
-
-  MeasureCat(std::min<std::uint64_t>(totalLines, 2'000'000));
+  std::printf("notices: %llu\n", static_cast<unsigned long long>(notices));
+  std::printf(
+      "summary: %.0f frames/s, %.4f CPU s/MB, UI p99 %.1f ms, RSS at the bound %.1f MB, "
+      "complete %d\n",
+      static_cast<double>(totalLines) / floodSeconds,
+      windowCpu / (static_cast<double>(wireBytes.load()) / 1e6),
+      allLate.empty() ? 0.0 : Percentile(allLate, 0.99), rssAtBound, complete ? 1 : 0);
   return complete ? 0 : 1;
 }

@@ -87,6 +87,7 @@ void ConfigLogic::OnClearCommand() {
 
 void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
   m_surface.UpdateData(true);
+  m_surface.ReceiveStarted();
   std::string fileText;
   std::string paneText;
   if (slot.byteCount > 0) {
@@ -108,6 +109,7 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
     });
   }
   m_surface.UpdateData(false);
+  m_surface.ReceiveEnded();
   if (m.m_pauseCaption == T(kPauseDisplay)) m_surface.AppendToLogPane(paneText);
   WriteLogFile(fileText);
 }
@@ -172,9 +174,10 @@ void ConfigLogic::SendAtText(const char* text) {
 // GPS
 
 void ConfigLogic::ParseNmea(const char* sentence) {
-  const gps::NmeaOutcome outcome = gps::ParseNmea(
-      sentence, {T(kNoFix), T(kFixNonDifferential), T(kFixDifferential), T(kFixInvalid), T(kFixed)},
-      m_gps, m);
+  // Built once: a receiver sends several sentences a second, a flood thousands.
+  static const gps::NmeaTexts kTexts{T(kNoFix), T(kFixNonDifferential), T(kFixDifferential),
+                                     T(kFixInvalid), T(kFixed)};
+  const gps::NmeaOutcome outcome = gps::ParseNmea(sentence, kTexts, m_gps, m);
   if (outcome.setIndicator) m_surface.SetUpdateIndicator(outcome.indicatorOn);
   if (outcome.refresh) m_surface.UpdateData(false);
 }

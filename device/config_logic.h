@@ -7,6 +7,7 @@
 // Everything here runs on the UI thread of `ui`.
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -192,9 +193,10 @@ class ConfigLogic final : public PortOwner {
   char m_noticeText[100] = {};
   int m_logFile = -1;
   std::string m_logFilePath;
-  // Notices: a box is open (further down the stack); a notice came meanwhile.
+  // Notices not shown yet, oldest first (bounded: a flood of replies must not grow it without
+  // end), and whether a box is open further down the stack.
+  std::deque<std::string> m_pendingNotices;
   bool m_noticeShowing = false;
-  bool m_noticeQueued = false;
   // Changes whenever a port is connected or closed, so a wait can tell it was overtaken.
   std::uint64_t m_connection = 0;
   bool m_deviceAnswered = false;

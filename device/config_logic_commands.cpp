@@ -129,8 +129,9 @@ void ConfigLogic::OnDomainCheck() {
 }
 
 // Ticking arms the test; it runs now only when a tracker is there, otherwise the connection
-// scan starts it. Silent either way.
+// scan starts it. Silent either way. Unticking stops a running test's time-out.
 void ConfigLogic::OnStartTest() {
   m_surface.UpdateData(true);
+  if (!m.m_testEnabled) m_surface.KillTestTimer();
   if (m.m_testEnabled && m.m_linkState == T(kLinkConnected)) StartFactoryTest();
 }

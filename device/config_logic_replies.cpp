@@ -14,6 +14,7 @@ namespace {
 constexpr int kFieldSlots = 10;
 constexpr int kSlotSize = 100;  // 99 bytes and a terminating zero
 constexpr int kNoticeTimerMilliseconds = 5;
+constexpr std::size_t kMostPendingNotices = 32;
 constexpr std::string_view kConfirmed = "ok";
 
 // One reply split into fields. Bytes past a field's 99th and fields past the tenth are
@@ -203,25 +204,23 @@ void ConfigLogic::ShowNoticeLater(const char* text) {
   }
   std::memset(m_noticeText, 0, sizeof m_noticeText);
   if (text != nullptr) std::strncpy(m_noticeText, text, sizeof m_noticeText - 1);
-  // A restart replaces a pending notice: only the latest text is shown.
+  // Every reply of a burst keeps its notice; past the bound the oldest waiting one goes.
+  if (m_pendingNotices.size() == kMostPendingNotices) m_pendingNotices.pop_front();
+  m_pendingNotices.emplace_back(m_noticeText);
   m_surface.StartNoticeTimer(kNoticeTimerMilliseconds);
 }
 
-// One notice box at a time: a notice that comes while the box is open (its event loop runs
-// the timer) waits, and only the latest waiting one follows when the box is closed.
+// Every waiting notice in order. A box that blocks (its event loop runs the timer) is not
+// stacked on: notices coming meanwhile wait and follow once it is closed.
 void ConfigLogic::NoticeTimerProc() {
   m_surface.KillNoticeTimer();
-  if (m_noticeShowing) {
-    m_noticeQueued = true;
-    return;
-  }
+  if (m_noticeShowing) return;
   m_noticeShowing = true;
-  do {
-    m_noticeQueued = false;
-    // A copy: a notice arriving while the box is open must not change its text.
-    const std::string text = m_noticeText;
+  while (!m_pendingNotices.empty() && !m_ui.QuitRequested()) {
+    const std::string text = std::move(m_pendingNotices.front());
+    m_pendingNotices.pop_front();
     m_surface.ShowNotice(text, T(kAppTitle));
-  } while (m_noticeQueued && !m_ui.QuitRequested());
+  }
   m_noticeShowing = false;
 }
 

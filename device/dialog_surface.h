@@ -19,7 +19,7 @@ class DialogSurface {
                           const std::string& gbkCaption) = 0;
 
   // A reply's success notice (caption: the window title). The window keeps one notice box and
-  // puts a newer text into it, so it may return while the box is still open; by default it is
+  // adds a newer text to it, so it may return while the box is still open; by default it is
   // a modal box like any other.
   virtual void ShowNotice(const std::string& gbkText, const std::string& gbkCaption) {
     MessageBox(gbkText, MessageIcon::kNone, gbkCaption);
@@ -58,6 +58,12 @@ class DialogSurface {
 
   // Station mode: a notice goes to a status line instead of a box.
   virtual void ShowStatusLine(const std::string& /*gbkText*/) {}
+
+  // A received chunk's exchanges come between these two calls. A refresh there may reach the
+  // screen a little later (within a frame), so a flooding device does not repaint the window
+  // for every chunk; the members change at once either way.
+  virtual void ReceiveStarted() {}
+  virtual void ReceiveEnded() {}
 
   // The factory test's time-out, a one-shot timer; when it fires the surface calls
   // ConfigLogic::OnTestTimerProc. Without one the result waits for the device alone.

@@ -617,10 +617,13 @@ int HexDigit(char c) {
   return -1;
 }
 
-// "$...*hh" with hh the XOR of the characters between: the part before '*', or nothing.
+// "$...*hh" with hh the XOR of the characters between: the part before '*', or nothing when
+// the sum is wrong. The checksum is optional in NMEA and some receivers leave it out: a
+// sentence without '*' is taken whole.
 std::string_view CheckedBody(std::string_view sentence) {
   const std::size_t star = sentence.find('*');
-  if (star == std::string_view::npos || sentence.size() != star + 3) return {};
+  if (star == std::string_view::npos) return sentence;
+  if (sentence.size() != star + 3) return {};
   const int high = HexDigit(sentence[star + 1]);
   const int low = HexDigit(sentence[star + 2]);
   if (high < 0 || low < 0) return {};

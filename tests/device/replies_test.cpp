@@ -187,19 +187,32 @@ TEST(ReplyParser, ALateIncompleteTestResultStaysFailed) {
   EXPECT_EQ(h.state.m_testResult, T(kPass));
 }
 
-TEST(ReplyNotice, OnlyTheLatestTextShowsAndItIsCutTo99Bytes) {
+// Replies in a burst (one timer run for all of them) each keep their notice, in order; a text
+// is cut to 99 bytes, and past 32 waiting notices the oldest go.
+TEST(ReplyNotice, EveryNoticeOfABurstShowsInOrderCutTo99Bytes) {
   ConsoleHarness h;
   h.logic.ParseReply("imei,123456789012345#\r\n");
   h.logic.ParseReply("ver,V1#\r\n");
   EXPECT_EQ(h.state.m_imei, "123456789012345") << "the first reply's values still arrive";
   h.logic.NoticeTimerProc();
-  EXPECT_EQ(h.surface.BoxTexts(), std::vector<std::string>{U("版本号读取成功!")});
+  EXPECT_EQ(h.surface.BoxTexts(),
+            (std::vector<std::string>{U("imei读取成功!"), U("版本号读取成功!")}));
 
+  h.surface.boxes.clear();
   h.logic.ShowNoticeLater(std::string(150, 'n').c_str());
   EXPECT_EQ(std::string(h.logic.NoticeText()), std::string(99, 'n'));
   h.logic.ShowNoticeLater("short");
   h.logic.NoticeTimerProc();
-  EXPECT_EQ(h.surface.boxes.back().text, "short") << "nothing of the longer text remains";
+  EXPECT_EQ(h.surface.BoxTexts(), (std::vector<std::string>{std::string(99, 'n'), "short"}));
+
+  for (const int count : {32, 33}) {
+    h.surface.boxes.clear();
+    for (int i = 0; i < count; ++i) h.logic.ShowNoticeLater(std::to_string(i).c_str());
+    h.logic.NoticeTimerProc();
+    ASSERT_EQ(h.surface.boxes.size(), 32U);
+    EXPECT_EQ(h.surface.boxes.front().text, std::to_string(count - 32));
+    EXPECT_EQ(h.surface.boxes.back().text, std::to_string(count - 1));
+  }
 }
 
 // A notice that comes while the box is open (its own event loop runs the timer) opens only

@@ -80,6 +80,15 @@ std::string EightyFieldSatelliteSentence() {
 }
 
 const PanelCase kPanelCases[] = {
+    // "raw:" feeds the sentence as it stands, without a checksum added.
+    {"position without a checksum is shown",
+     {"raw:$GPGGA,084512.00,3130.5210,N,12126.8843,E,2,07,1.1,12.5,M,8.4,M,,"},
+     {"m_gpsTime: \"08:45:12\"", "m_latitude: \"31.508683\"", "m_satsUsed: \"07\"",
+      "refreshes: 1"}},
+    {"satellites without checksums are shown",
+     {"raw:$GPGGA,,,,,,1,02", "raw:$GPGSA,A,3,04,05",
+      "raw:$GPGSV,1,1,02,04,10,100,45,05,20,200,40"},
+     {"g_snrTable: 4=45 5=40"}},
     {"position sentence with every data field empty",
      {"$GPGGA,,,,,,,,,,,,,,"},
      {"m_gpsTime: \"\"", "m_latitude: \" 0.000000\"", "m_longitude: \"  0.000000\"",
@@ -216,7 +225,13 @@ TEST(NmeaParser, EdgeCasesShowTheDescribedState) {
   for (const PanelCase& row : kPanelCases) {
     SCOPED_TRACE(row.what);
     PanelRun run;
-    for (const std::string& sentence : row.sentences) run.Feed(sentence);
+    for (const std::string& sentence : row.sentences) {
+      if (sentence.starts_with("raw:")) {
+        run.FeedRaw(sentence.c_str() + 4);
+      } else {
+        run.Feed(sentence);
+      }
+    }
     ExpectView(run, row.expected);
   }
 }
@@ -232,7 +247,8 @@ struct IgnoredCase {
 const IgnoredCase kIgnoredCases[] = {
     {"wrong checksum", "$GPGGA,084512.00,3130.5210,N,12126.8843,E,1,03,1.1,12.5,M,8.4,M,,*6F",
      true},
-    {"no checksum", "$GPGGA,084512.00,3130.5210,N,12126.8843,E,1,03,1.1,12.5,M,8.4,M,,", true},
+    {"checksum one off", "$GPGSV,1,1,00*78", true},
+    {"star without its checksum", "$GPGSV,1,1,00*", true},
     {"checksum of one digit", "$GPGSV,1,1,00*7", true},
     {"text after the checksum", "$GPGSV,1,1,00*79x", true},
     {"unknown talker", "$GXGGA,084512.00,0130.5210,N,00126.8843,E,1,03,1.1,12.5,M,8.4,M,,"},

@@ -212,7 +212,9 @@ void TestE2eWindow::showsAMultiConstellationReceiver() {
       },
       kPatienceMs));
   QVERIFY(c.dialog->Logic().FirstFixInfo().have);
-  QCOMPARE(c.Shown(1116), QString::number(c.dialog->Logic().FirstFixInfo().seconds, 'f', 1));
+  QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1116),
+                            QString::number(c.dialog->Logic().FirstFixInfo().seconds, 'f', 1),
+                            kPatienceMs);
   // GPS satellite 4 is used and strong in every second of the log.
   QVERIFY(QTest::qWaitFor(
       [&] { return c.dialog->State().m_snr[3] != "0" && !c.dialog->State().m_snr[3].empty(); },

@@ -49,6 +49,8 @@ class TestLogPane : public QObject {
   void cancelledOrFailedSaveDoesNotRecord();
   void viewAndSelectionStayWhileLinesComeAndGo();
   void burstsRepaintLaterButAreThereAtOnce();
+  void followsTheTailThroughBurstsAndTrimsUnlessScrolledBack_data();
+  void followsTheTailThroughBurstsAndTrimsUnlessScrolledBack();
   void textIsReadableThroughAccessibility();
   void extrasShowInThePaneAndReachTheFileOnlyWhenAsked_data();
   void extrasShowInThePaneAndReachTheFileOnlyWhenAsked();
@@ -172,6 +174,58 @@ void TestLogPane::burstsRepaintLaterButAreThereAtOnce() {
   Button(c, 1011)->click();
   QCOMPARE(pane->LineCount(), 0);
   QCOMPARE(bar->maximum(), 0);
+}
+
+void TestLogPane::followsTheTailThroughBurstsAndTrimsUnlessScrolledBack_data() {
+  QTest::addColumn<bool>("scrolledBack");
+  QTest::newRow("at the bottom: the newest line stays in view") << false;
+  QTest::newRow("scrolled back: the view stays on its line") << true;
+}
+
+// A burst far past the bound (lines ever wider, two batches between repaints, so the pane
+// trims and re-measures all along), then a few slow device lines.
+void TestLogPane::followsTheTailThroughBurstsAndTrimsUnlessScrolledBack() {
+  QFETCH(bool, scrolledBack);
+  ConsoleUnderTest c;
+  c.dialog->resize(900, 700);
+  c.dialog->show();
+  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  LogPane* pane = c.dialog->Log();
+  pane->SetCharacterLimit(300000);
+  QScrollBar* bar = pane->verticalScrollBar();
+  const auto burst = [&](int lines) {
+    std::string batch;
+    for (int n = 0; n < lines; ++n) {
+      batch += " " + std::to_string(n) + "\t00:00:00\tburst " + std::string(n / 1000 % 150, 'x');
+      batch += "\r\n";
+      if (n % 500 == 499) {
+        pane->AppendBatch(batch);
+        batch.clear();
+        if (n % 1000 == 999) QCoreApplication::processEvents();
+      }
+    }
+  };
+  burst(2000);
+  pane->Flush();
+  if (scrolledBack) bar->setValue(bar->maximum() / 2);
+  const logstore::LineId top = pane->TopLine();
+  const QString topText = pane->LineText(top);
+  burst(scrolledBack ? 1000 : 200000);
+  QVERIFY(scrolledBack || pane->Store().FirstLine() > top);  // trimmed past the old view
+  for (int i = 0; i < 20; ++i) {
+    Deliver(*c.dialog, "slow " + std::to_string(i));
+    QTest::qWait(15);
+  }
+  pane->Flush();
+  if (scrolledBack) {
+    QCOMPARE(pane->TopLine(), top);
+    QCOMPARE(pane->LineText(pane->TopLine()), topText);
+    QVERIFY(bar->value() < bar->maximum());
+  } else {
+    QCOMPARE(bar->value(), bar->maximum());
+    QCOMPARE(pane->TopLine() + static_cast<quint64>(pane->VisibleRows()), pane->Store().EndLine());
+    QVERIFY(pane->LineText(pane->Store().EndLine() - 1).endsWith(QStringLiteral("\tslow 19")));
+  }
 }
 
 void TestLogPane::textIsReadableThroughAccessibility() {

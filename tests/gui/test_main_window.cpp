@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -67,6 +68,10 @@ class TestMainWindow : public QObject {
   void signalCellBarFollowsTheValue();
   void enterAndEscapeAreFiltered();
   void dataExchangeCarriesGbkBothWays();
+  void typedTextSurvivesRefreshesTheOperatorDidNotCause_data();
+  void typedTextSurvivesRefreshesTheOperatorDidNotCause();
+  void accessibleActionsDoWhatAClickDoes();
+  void noticesOfABurstAreAllInTheOneBox();
   void exitAsksOnlyWhileRecording();
   void tabReachesEveryFieldInReadingOrder();
   void altKeysPressTheirButtons_data();
@@ -274,10 +279,12 @@ void TestMainWindow::dataExchangeCarriesGbkBothWays() {
   QCOMPARE(c.Shown(1054), QStringLiteral("[x]"));
   QCOMPARE(c.Shown(1012), QStringLiteral("开始显示"));
 
-  // A refresh overwrites typing not yet taken into the member.
-  QTest::keyClicks(c.dialog->Control(1035), QStringLiteral("999"));
+  // A refresh writes a member that changed into its box.
+  s.m_imei = "123";
   c.dialog->UpdateData(false);
-  QCOMPARE(c.Shown(1035), QString());
+  QCOMPARE(c.Shown(1035), QStringLiteral("123"));
+  s.m_imei.clear();
+  c.dialog->UpdateData(false);
 
   // Bytes that are no GBK survive a round trip.
   const std::string garbage = std::string("AB\xFF\x80", 4) + "C";
@@ -294,6 +301,143 @@ void TestMainWindow::dataExchangeCarriesGbkBothWays() {
   QCOMPARE(s.m_sendText, std::string());
   QCOMPARE(c.Shown(1041), QStringLiteral("中心138001380005"));
   QVERIFY(c.boxes.empty());
+}
+
+void TestMainWindow::typedTextSurvivesRefreshesTheOperatorDidNotCause_data() {
+  QTest::addColumn<QByteArray>("device");  // a device line; empty: the test's time-out
+  QTest::addColumn<bool>("typeFirst");     // typed before the refresh, or while it waits
+  QTest::addColumn<int>("refreshed");      // the control the refresh fills
+  QTest::addColumn<QString>("shows");
+  QTest::addColumn<QString>("imeiBox");
+  QTest::newRow("the test's time-out") << QByteArray() << true << 1058 << "FAIL"
+                                       << "8612";
+  QTest::newRow("a status report")
+      << QByteArray("AT+uart:gsm,20,agps,3,gps,5,sim,1#") << true << 1030 << "20"
+      << "8612";
+  QTest::newRow("a position")
+      << QByteArray("$GPGGA,084512.00,3130.5210,N,12126.8843,E,2,07,1.1,12.5,M,8.4,M,,*6E") << true
+      << 1093 << "08:45:12"
+      << "8612";
+  QTest::newRow("typed while the screen's refresh waits")
+      << QByteArray("AT+uart:gsm,21,agps,3,gps,5,sim,1#") << false << 1030 << "21"
+      << "8612";
+  QTest::newRow("a read the operator asked for overwrites")
+      << QByteArray("AT+uart:imei,861234567890123#") << true << 1035 << "861234567890123"
+      << "861234567890123";
+}
+
+void TestMainWindow::typedTextSurvivesRefreshesTheOperatorDidNotCause() {
+  QFETCH(QByteArray, device);
+  QFETCH(bool, typeFirst);
+  QFETCH(int, refreshed);
+  QFETCH(QString, shows);
+  QFETCH(QString, imeiBox);
+  ConsoleUnderTest c(300);
+  c.dialog->show();
+  DialogState& s = c.dialog->State();
+  s.m_linkState = T(kLinkConnected);
+  s.m_testResult = T(kTesting);
+  c.dialog->UpdateData(false);
+  const auto type = [&] { QTest::keyClicks(c.dialog->Control(1035), QStringLiteral("8612")); };
+  if (typeFirst) type();
+  if (device.isEmpty()) {
+    c.dialog->Logic().StartFactoryTest(300);
+  } else {
+    Deliver(*c.dialog, device.toStdString());
+  }
+  if (!typeFirst) type();
+  QTRY_COMPARE_WITH_TIMEOUT(c.Shown(refreshed), shows, 5000);
+  QCOMPARE(c.Shown(1035), imeiBox);
+  c.dialog->UpdateData(true);  // the next exchange takes what the box shows
+  QCOMPARE(s.m_imei, imeiBox.toStdString());
+}
+
+// The actions a screen reader offers (AT-SPI's Toggle and Press) do what a click does: the
+// test is armed and sent, unticking stops its time-out, a read goes out, the domain switches.
+void TestMainWindow::accessibleActionsDoWhatAClickDoes() {
+  ConsoleUnderTest c(400);
+  c.dialog->show();
+  DialogState& s = c.dialog->State();
+  s.m_linkState = T(kLinkConnected);
+  s.m_testResult = T(kTesting);
+  c.dialog->UpdateData(false);
+  const auto act = [&](int id, const QString& action) {
+    QAccessibleActionInterface* actions =
+        QAccessible::queryAccessibleInterface(c.dialog->Control(id))->actionInterface();
+    QVERIFY2(actions->actionNames().contains(action), qPrintable(QString::number(id)));
+    actions->doAction(action);
+  };
+  const auto sent = [&](const QString& frame) {
+    return c.dialog->Log()->PlainText().count(QStringLiteral("\t") + frame + QStringLiteral("\n"));
+  };
+  const QString toggle = QAccessibleActionInterface::toggleAction();
+  act(1099, toggle);
+  QCOMPARE(c.Shown(1099), QStringLiteral("[x]"));
+  QVERIFY(s.m_testEnabled);
+  QCOMPARE(sent(QStringLiteral("AT+uart:factory_test#")), 1);
+
+  act(1099, toggle);  // unticked before the time-out: the result stays open
+  QVERIFY(!s.m_testEnabled);
+  QTest::qWait(700);
+  QCOMPARE(c.Shown(1058), QStringLiteral("正在测试.."));
+
+  act(1099, toggle);
+  QCOMPARE(sent(QStringLiteral("AT+uart:factory_test#")), 2);
+  QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1058), QStringLiteral("FAIL"), 5000);
+
+  act(1056, QAccessibleActionInterface::pressAction());
+  QTRY_COMPARE_WITH_TIMEOUT(sent(QStringLiteral("AT+uart:ver,?#")), 1, 5000);
+  act(1049, toggle);
+  QCOMPARE(c.Shown(1051), QStringLiteral("URL:"));
+  QVERIFY(s.m_useDomain);
+  QVERIFY(c.boxes.empty());
+}
+
+// Replies in a burst, each with its notice: all of them in the one box, newest last, a repeat
+// counted instead of listed twice, at most eight; closing the box starts the list afresh.
+void TestMainWindow::noticesOfABurstAreAllInTheOneBox() {
+  ConsoleUnderTest c;
+  c.dialog->messageBoxHook = nullptr;
+  c.dialog->show();
+  const struct {
+    const char* reply;
+    const char* notice;
+  } replies[] = {
+      {"monitor,ok", "监听号码设置成功!"},          {"upload,30", "上报时间间隔读取成功!"},
+      {"imei,861234567890123", "imei读取成功!"},    {"ver,V1", "版本号读取成功!"},
+      {"language,1,zone,8", "语言和时区读取成功!"}, {"upload,ok", "上报时间间隔设置成功!"},
+      {"sos1,ok,sos2,ok,sos3,ok", "SOS设置成功!"},  {"monitor,138", "监听号码读取成功!"},
+      {"sos1,1,sos2,2,sos3,3", "SOS读取成功!"},
+  };
+  const auto deliver = [&](int from, int to) {
+    for (int i = from; i < to; ++i)
+      Deliver(*c.dialog, std::string("AT+uart:") + replies[i].reply + "#");
+  };
+  const auto listed = [&](std::initializer_list<int> rows, int repeated = -1) {
+    QStringList lines;
+    for (const int i : rows) {
+      lines << QString::fromUtf8(replies[i].notice) +
+                   (i == repeated ? QStringLiteral(" (×2)") : QString());
+    }
+    return lines.join(QLatin1Char('\n'));
+  };
+  QMessageBox* box = nullptr;
+  const auto shown = [&] {
+    box = c.dialog->findChild<QMessageBox*>(QStringLiteral("noticeBox"));
+    return box != nullptr && box->isVisible() ? box->text() : QString();
+  };
+  deliver(0, 5);
+  QTRY_COMPARE_WITH_TIMEOUT(shown(), listed({0, 1, 2, 3, 4}), 5000);
+  deliver(0, 1);
+  QTRY_COMPARE_WITH_TIMEOUT(shown(), listed({1, 2, 3, 4, 0}, 0), 5000);
+  deliver(5, 8);
+  QTRY_COMPARE_WITH_TIMEOUT(shown(), listed({1, 2, 3, 4, 0, 5, 6, 7}, 0), 5000);
+  deliver(8, 9);
+  QTRY_COMPARE_WITH_TIMEOUT(shown(), listed({2, 3, 4, 0, 5, 6, 7, 8}, 0), 5000);
+  QCOMPARE(c.dialog->findChildren<QMessageBox*>().size(), 1);
+  box->button(QMessageBox::Ok)->click();
+  deliver(3, 4);
+  QTRY_COMPARE_WITH_TIMEOUT(shown(), listed({3}), 5000);
 }
 
 void TestMainWindow::exitAsksOnlyWhileRecording() {
