@@ -146,6 +146,7 @@ class ServerConnection {
     return StoreStatus::Fail(RedactUrl(url_) + ": " + what + (reason.empty() ? "" : ": " + reason));
   }
   [[nodiscard]] const std::string& Url() const { return url_; }
+  [[nodiscard]] bool Broken() const { return conn_ != nullptr && PQstatus(conn_) != CONNECTION_OK; }
 
  private:
   std::string url_;
@@ -164,6 +165,22 @@ class ServerReader final : public FigureReader {
 
   StoreStatus Select(const std::string& sql, const std::vector<Param>& params,
                      std::vector<Row>* rows) override {
+    // A connection the server dropped (a restart) shows only when used: one fresh try.
+    StoreStatus status = SelectOnce(sql, params, rows);
+    if (!status.ok && connection_.Broken()) status = SelectOnce(sql, params, rows);
+    return status;
+  }
+
+  StoreStatus ChangeMark(std::string* mark) override {
+    mark->clear();
+    return StoreStatus::Ok();
+  }
+
+  [[nodiscard]] std::string Describe() const override { return RedactUrl(connection_.Url()); }
+
+ private:
+  StoreStatus SelectOnce(const std::string& sql, const std::vector<Param>& params,
+                         std::vector<Row>* rows) {
     rows->clear();
     StoreStatus status;
     PGconn* conn = connection_.Get(&status);
@@ -200,14 +217,6 @@ class ServerReader final : public FigureReader {
     return StoreStatus::Ok();
   }
 
-  StoreStatus ChangeMark(std::string* mark) override {
-    mark->clear();
-    return StoreStatus::Ok();
-  }
-
-  [[nodiscard]] std::string Describe() const override { return RedactUrl(connection_.Url()); }
-
- private:
   ServerConnection connection_;
 };
 

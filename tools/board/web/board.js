@@ -86,13 +86,13 @@
     const rows = units.map((u) => {
       const row = document.createElement('tr');
       if (u.imei) row.dataset.imei = u.imei;
-      const cells = [localTime(u.startedUtc, table.id !== 'last-units'), u.station, u.imei,
-        u.firmware, u.passed ? 'PASS' : 'FAIL', u.step ? u.step + ': ' + u.reason : ''];
+      const cells = [localTime(u.startedUtc, table.id !== 'last-units'), u.passed ? 'PASS' : 'FAIL',
+        u.imei, u.station, u.step ? u.step + ': ' + u.reason : '', u.firmware];
       cells.forEach((text, i) => {
         const cell = document.createElement('td');
         cell.textContent = text;
-        if (i === 4) cell.className = u.passed ? 'pass' : 'fail';
-        if (i === 3 || i === 5) cell.title = text;
+        if (i === 1) cell.className = u.passed ? 'pass' : 'fail';
+        if (i >= 3) cell.title = text;
         row.appendChild(cell);
       });
       return row;
@@ -312,7 +312,9 @@
     document.querySelectorAll('[data-days]').forEach((b) => {
       b.addEventListener('click', () => loadPareto(Number(b.dataset.days)));
     });
-    setInterval(() => { $('clock').textContent = localTime(new Date()); }, 1000);
+    const tick = () => { $('clock').textContent = localTime(new Date()); };
+    tick();
+    setInterval(tick, 1000);
     getJson('/api/config').then((config) => {
       if (!lang) lang = config.lang;
       applyTexts();
