@@ -145,7 +145,7 @@ ParsedBoardOptions ParseBoardOptions(const std::vector<std::string>& arguments) 
 }
 
 std::string BoardHelpText() {
-  return "Usage: tracker-board --records URL [options]\n"
+  return "usage: tracker-board --records URL [options]\n"
          "The line's live board over HTTP, read-only, from the records of the stations.\n\n"
          "  --records URL          sqlite:PATH or postgresql://... (a read-only role will do)\n"
          "  --listen HOST:PORT     where to serve (default 127.0.0.1:8080)\n"
