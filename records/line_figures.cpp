@@ -52,14 +52,15 @@ constexpr const char* kHourly =
     "SELECT SUBSTR(started_utc, 1, 13), station, COUNT(*), SUM(passed) FROM unit_record"
     " WHERE started_utc >= ?1 AND started_utc < ?2 GROUP BY SUBSTR(started_utc, 1, 13), station";
 
-// One row per identified record in the window, numbered from each unit's first and last test.
+// One row per identified record in the window, in each unit's order of tests: the first has no
+// test before it, the last none after it. One ordering serves both, so the store sorts once.
 constexpr const char* kYields =
-    "SELECT COALESCE(SUM(CASE WHEN first_n = 1 THEN 1 ELSE 0 END), 0),"
-    " COALESCE(SUM(CASE WHEN first_n = 1 THEN passed ELSE 0 END), 0),"
-    " COALESCE(SUM(CASE WHEN last_n = 1 THEN passed ELSE 0 END), 0)"
+    "SELECT COALESCE(SUM(CASE WHEN before IS NULL THEN 1 ELSE 0 END), 0),"
+    " COALESCE(SUM(CASE WHEN before IS NULL THEN passed ELSE 0 END), 0),"
+    " COALESCE(SUM(CASE WHEN after IS NULL THEN passed ELSE 0 END), 0)"
     " FROM (SELECT passed,"
-    " ROW_NUMBER() OVER (PARTITION BY imei ORDER BY started_utc, record_id) AS first_n,"
-    " ROW_NUMBER() OVER (PARTITION BY imei ORDER BY started_utc DESC, record_id DESC) AS last_n"
+    " LAG(passed) OVER (PARTITION BY imei ORDER BY started_utc, record_id) AS before,"
+    " LEAD(passed) OVER (PARTITION BY imei ORDER BY started_utc, record_id) AS after"
     " FROM unit_record WHERE started_utc >= ?1 AND started_utc < ?2 AND imei <> '') AS tests";
 constexpr const char* kRecordCounts =
     "SELECT COUNT(*), COALESCE(SUM(CASE WHEN imei = '' THEN 1 ELSE 0 END), 0) FROM unit_record"

@@ -22,11 +22,15 @@ using namespace std::chrono_literals;
 // hour move on without any record.
 constexpr int kWatchMs = 1000;
 constexpr auto kRefreshEvery = 30s;
+// The day's figures at most this often, and while the store is away, tried again this often.
+constexpr auto kFiguresGap = 1s;
+constexpr auto kRetryGap = 1500ms;
 // A comment line keeps a quiet stream open through proxies and tells a dead browser apart.
 constexpr auto kStreamKeepAlive = 15s;
 constexpr int kWorkers = 160;
 constexpr int kMaxStreams = 128;
 constexpr int kHistoryRows = 200;
+constexpr int kLastUnits = 15;
 constexpr std::size_t kMaxImeiBytes = 64;
 constexpr int kMaxParetoDays = 366;
 
@@ -71,6 +75,7 @@ BoardServer::BoardServer(BoardOptions options, std::string chartJs)
 BoardServer::~BoardServer() {
   Stop();
   if (refresher_.joinable()) refresher_.join();
+  if (watcher_.joinable()) watcher_.join();
 }
 
 bool BoardServer::Bind(std::string* error) {
@@ -83,10 +88,16 @@ bool BoardServer::Bind(std::string* error) {
 }
 
 void BoardServer::Serve() {
-  refresher_ = std::thread([this] { KeepCurrent(); });
+  {
+    std::lock_guard lock(mutex_);
+    fullDue_ = true;
+  }
+  refresher_ = std::thread([this] { KeepFiguresCurrent(); });
+  watcher_ = std::thread([this] { WatchUnits(); });
   http_->listen_after_bind();
   Stop();
   refresher_.join();
+  watcher_.join();
 }
 
 void BoardServer::Stop() {
@@ -95,6 +106,7 @@ void BoardServer::Stop() {
     stopping_ = true;
   }
   changed_.notify_all();
+  fullWanted_.notify_all();
   http_->stop();
 }
 
@@ -234,41 +246,78 @@ std::string BoardServer::OnDemand(const std::string& what, const std::string& va
   return JsonText(out);
 }
 
-void BoardServer::KeepCurrent() {
+// Every change wakes this thread: the new units go out at once (a small read), and the day's
+// figures, which take long on a big store, are asked of the other thread.
+void BoardServer::WatchUnits() {
   auto watch = records::OpenChangeWatch(options_.records);
-  auto lastRead = std::chrono::steady_clock::now();
-  bool due = true;
-  while (true) {
-    {
-      std::lock_guard lock(mutex_);
-      if (stopping_) return;
-    }
-    if (due) {
-      Refresh();
-      lastRead = std::chrono::steady_clock::now();
-    }
+  std::unique_ptr<records::FigureReader> reader;
+  auto lastFull = std::chrono::steady_clock::now();
+  while (!Stopping()) {
     bool changed = false;
     const bool watching = watch->Wait(kWatchMs, &changed).ok;
-    // While the store is away the figures are tried every second, so a return shows at once.
-    std::lock_guard lock(mutex_);
-    due = changed || !storeOk_ || !watching ||
-          std::chrono::steady_clock::now() - lastRead >= kRefreshEvery;
+    const bool stale = std::chrono::steady_clock::now() - lastFull >= kRefreshEvery;
+    if (!changed && watching && !stale) continue;
+    records::StoreStatus status;
+    if (!reader) reader = records::OpenFigureReader(options_.records, &status);
+    std::vector<records::UnitSummary> units;
+    if (reader) status = reader->LastUnits(kLastUnits, &units);
+    if (!status.ok) reader.reset();
+    std::unique_lock lock(mutex_);
+    if (status.ok && !current_.is_null()) {
+      current_["lastUnits"] = UnitsJson(units);
+      PublishLocked();
+      lock.unlock();
+      changed_.notify_all();
+      lock.lock();
+    }
+    fullDue_ = true;
+    lastFull = std::chrono::steady_clock::now();
+    fullWanted_.notify_all();
   }
 }
 
-void BoardServer::Refresh() {
-  auto& reader = refreshReader_;
-  records::StoreStatus status;
-  if (!reader) reader = records::OpenFigureReader(options_.records, &status);
-  nlohmann::json figures;
-  if (reader) status = ReadFigures(*reader, options_, std::time(nullptr), &figures);
-  if (status.ok) {
-    lastGood_ = figures;
-  } else {
-    reader.reset();
-    figures = lastGood_.is_null() ? nlohmann::json::object() : lastGood_;
+void BoardServer::KeepFiguresCurrent() {
+  std::unique_ptr<records::FigureReader> reader;
+  while (true) {
+    {
+      std::unique_lock lock(mutex_);
+      fullWanted_.wait(lock, [this] { return stopping_ || fullDue_; });
+      if (stopping_) return;
+      fullDue_ = false;
+    }
+    records::StoreStatus status;
+    if (!reader) reader = records::OpenFigureReader(options_.records, &status);
+    nlohmann::json figures;
+    if (reader) status = ReadFigures(*reader, options_, std::time(nullptr), &figures);
+    if (!status.ok) reader.reset();
+    {
+      std::lock_guard lock(mutex_);
+      if (status.ok) {
+        // The units the watching thread read may be newer than these.
+        if (current_.contains("lastUnits")) figures["lastUnits"] = current_["lastUnits"];
+        current_ = std::move(figures);
+      } else if (current_.is_null()) {
+        current_ = nlohmann::json::object();
+      }
+      current_["store"] = {{"ok", status.ok}, {"error", status.message}};
+      storeOk_ = status.ok;
+      // Tried again after a pause while the store is away, so its return shows at once.
+      if (!status.ok) fullDue_ = true;
+      PublishLocked();
+    }
+    changed_.notify_all();
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, status.ok ? kFiguresGap : kRetryGap, [this] { return stopping_; });
   }
-  figures["store"] = {{"ok", status.ok}, {"error", status.message}};
+}
+
+bool BoardServer::Stopping() {
+  std::lock_guard lock(mutex_);
+  return stopping_;
+}
+
+void BoardServer::PublishLocked() {
+  nlohmann::json& figures = current_;
   figures["config"] = {{"lang", options_.lang},
                        {"threshold", options_.yieldThresholdPercent},
                        {"fixWithinSeconds", options_.gps.fixWithinSeconds},
@@ -284,14 +333,9 @@ void BoardServer::Refresh() {
                                                                     {"config", "config"}}) {
     if (figures.contains(key)) parts[name] = JsonText(figures[key]);
   }
-  {
-    std::lock_guard lock(mutex_);
-    figures["version"] = ++version_;
-    parts["figures"] = JsonText(figures);
-    storeOk_ = status.ok;
-    parts_ = std::move(parts);
-  }
-  changed_.notify_all();
+  figures["version"] = ++version_;
+  parts["figures"] = JsonText(figures);
+  parts_ = std::move(parts);
 }
 
 }  // namespace board

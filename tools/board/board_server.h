@@ -36,8 +36,11 @@ class BoardServer {
 
  private:
   void Routes();
-  void KeepCurrent();
-  void Refresh();
+  void WatchUnits();
+  void KeepFiguresCurrent();
+  bool Stopping();
+  // Makes current_ what every request and stream gets from now on; mutex_ held.
+  void PublishLocked();
   bool Authorized(const std::string& given) const;
   std::string Part(const std::string& name);
   std::string OnDemand(const std::string& what, const std::string& value, int* httpStatus);
@@ -45,18 +48,18 @@ class BoardServer {
   BoardOptions options_;
   std::string chartJs_;
   std::unique_ptr<httplib::Server> http_;
-  std::thread refresher_;
+  std::thread refresher_;  // the day's figures
+  std::thread watcher_;    // the store's changes and the last units
 
-  std::mutex mutex_;  // guards the figures below and stopping_
-  std::condition_variable changed_;
+  std::mutex mutex_;                    // guards the figures below and stopping_
+  std::condition_variable changed_;     // a new version, or stopping
+  std::condition_variable fullWanted_;  // fullDue_ set, or stopping
+  nlohmann::json current_;              // what was last published
+  bool fullDue_ = false;
   std::map<std::string, std::string> parts_;  // "figures" and each figure, as JSON text
   std::uint64_t version_ = 0;
   bool storeOk_ = false;
   bool stopping_ = false;
-
-  // The refreshing thread's own.
-  std::unique_ptr<records::FigureReader> refreshReader_;
-  nlohmann::json lastGood_;
 
   std::mutex queryMutex_;  // one on-demand question at a time on its own reader
   std::unique_ptr<records::FigureReader> queryReader_;
