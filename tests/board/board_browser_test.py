@@ -224,7 +224,7 @@ class Board:
 
     def stop(self):
         self.process.terminate()
-        self.process.wait(timeout=10)
+        check(self.process.wait(timeout=10) == 0, "the board did not stop cleanly on SIGTERM")
 
     def get(self, path, method="GET", auth=False, headers=None):
         url = "http://127.0.0.1:%d%s" % (self.port, path)
