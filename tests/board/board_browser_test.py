@@ -5,7 +5,7 @@ shows within 2 s, a firmware string with markup stays text, both screen sizes sh
 without overlap, a lost board server is said and caught up with; then the HTTP side (token, 404,
 GET only) and the command line's refusals.
 
-usage: board_browser_test.py TRACKER_BOARD BOARD_SEED
+usage: board_browser_test.py TRACKER_BOARD BOARD_SEED TRACKER_SIM TRACKER_JIG
 """
 
 import datetime
@@ -24,7 +24,7 @@ import urllib.error
 import urllib.request
 
 SKIP = 77
-BOARD, SEED = sys.argv[1], sys.argv[2]
+BOARD, SEED, SIM, JIG = sys.argv[1:5]
 TOKEN = "line-7-wall-screen"
 XSS = '<img src=x onerror="window.pwned=1">'
 XSS_STATION = "<script>window.pwned=2</script>"
@@ -372,6 +372,43 @@ def check_live(browser, seed, n, where):
     return fresh
 
 
+def check_jig(browser, url, folder, where):
+    """A real station: tracker-jig tests a tracker-sim unit and stores its record."""
+    env = dict(os.environ, XDG_RUNTIME_DIR=folder + "/run", XDG_DATA_HOME=folder + "/data")
+    ports = folder + "/run/tracker-console/ports"
+    os.makedirs(ports, exist_ok=True)
+    profile = folder + "/profile.txt"
+    with open(profile, "w") as f:
+        f.write("format = 1\naddress = 198.51.100.9\nport = 9100\ndomain = 0\n"
+                "sos1 = 110\nsos2 = 119\nsos3 = 120\n")
+    imei = "864444444444%03d" % (len(where) % 1000)
+    sim = subprocess.Popen([SIM, "--ports-folder", ports, "--imei", imei, "--no-nmea",
+                            "--status-interval", "0", "--log-interval", "0"], env=env,
+                           stdout=subprocess.DEVNULL)
+    try:
+        check(wait_for(lambda: os.listdir(ports), 20, 0.1), where + ": tracker-sim never plugged")
+        jig = subprocess.Popen([JIG, "--all", "--profile", profile, "--test-timeout", "4",
+                                "--records", url, "--station", "jig", "--json"], env=env,
+                               stdout=subprocess.PIPE, text=True)
+        stored = None
+        for line in jig.stdout:
+            event = json.loads(line)
+            if event.get("event") == "record" and event.get("stored"):
+                stored = time.monotonic()
+        jig.wait(timeout=60)
+        check(stored is not None, where + ": tracker-jig stored no record")
+        first_imei = ("return (document.querySelector('#last-units tbody td:nth-child(3)') || {})"
+                      ".textContent")
+        shown = wait_for(lambda: browser.execute_script(first_imei) == imei, 10, 0.02)
+        check(shown, where + ": the jig's record never showed")
+        if stored is not None:
+            took = time.monotonic() - stored
+            check(took <= 2.0, where + ": the jig's record showed after %.2f s" % took)
+    finally:
+        sim.terminate()
+        sim.wait(timeout=10)
+
+
 def check_http(board, where):
     token = "--token" in board.args
     rows = [
@@ -458,6 +495,7 @@ def main():
                 check_layout(browser, width, height, where)
             n += 1
             check_live(browser, seed, n, where)
+            check_jig(browser, url, folder, where)
             check_http(board, where)
             if where == "SQLite":
                 # The board server goes away: said on screen; back, it catches up at once.
