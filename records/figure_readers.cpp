@@ -130,6 +130,9 @@ class ServerConnection {
       Drop();
       return nullptr;
     }
+    // The server's notices (its own shutdown among them) reach the caller as statuses.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     // Read-only and bounded, whatever the role may do.
     PQclear(PQexec(conn_,
                    "SET default_transaction_read_only = on; SET statement_timeout = 10000;"

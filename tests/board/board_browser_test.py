@@ -491,6 +491,14 @@ def main():
             browser.get("http://127.0.0.1:%d/%s" % (board.port, query))
             check_figures(browser, expected, where)
             check_escaping(browser, where)
+            # Both languages, the charts drawn again in each.
+            for title, heading in (("Line board", "Units tested today"), ("产线看板", "今日测试台数")):
+                browser.execute_script("document.getElementById('lang-toggle').click()")
+                check(browser.title == title, where + ": title %r" % browser.title)
+                check(browser.execute_script("return document.querySelector("
+                                             "'[data-figure=units] h2').textContent") == heading,
+                      where + ": heading in " + title)
+                check(chart_data(browser, "hourly-chart") is not None, where + ": charts gone")
             for width, height in ((1920, 1080), (1366, 768)):
                 check_layout(browser, width, height, where)
             n += 1
