@@ -445,6 +445,38 @@ def check_http(board, where):
                   "%s: %s: no Content-Security-Policy" % (where, what))
 
 
+def check_threshold(url):
+    """The warning at, just below and just above the last hour's yield."""
+    board = Board(url, free_port())
+    hour_percent = json.loads(board.get("/api/last-hour")[1])["firstPassPercent"]
+    board.stop()
+    for delta, below in ((-0.1, False), (0.0, False), (0.1, True)):
+        threshold = "%.1f" % (hour_percent + delta)
+        board = Board(url, free_port(), "--yield-threshold", threshold)
+        status, body, _ = board.get("/api/last-hour")
+        check(status == 200 and json.loads(body)["below"] == below,
+              "threshold %s against %.1f %%: %s" % (threshold, hour_percent, body))
+        board.stop()
+
+
+def check_missing_store(folder):
+    """A file that is not there yet: said, and read once a station made it."""
+    path = folder + "/later.sqlite"
+    board = Board("sqlite:" + path, free_port())
+    figures = json.loads(board.get("/api/figures")[1])
+    check(not figures["store"]["ok"] and path in figures["store"]["error"],
+          "a missing file is not said: %s" % figures["store"])
+    check(not os.path.exists(path), "the board made the file it only reads")
+    seed = Seed("sqlite:" + path)
+    seed.store([record(1, datetime.datetime.now(datetime.timezone.utc), "s", "861", True, 1.0,
+                       5, 40)])
+    seed.close()
+    ok = wait_for(lambda: json.loads(board.get("/api/figures")[1])["store"]["ok"], 10, 0.1)
+    check(ok, "the file made later is never read")
+    check(json.loads(board.get("/api/yields")[1]).get("units") == 1, "the later file's unit")
+    board.stop()
+
+
 def check_refusals():
     rows = [
         ("no store", ["--listen", "127.0.0.1:1"]),
@@ -540,6 +572,8 @@ def main():
             seed.close()
             board.stop()
         check_refusals()
+        check_threshold(stores[0][1])
+        check_missing_store(folder)
     finally:
         browser.quit()
         if server:
