@@ -523,6 +523,15 @@ def main():
             browser.get("http://127.0.0.1:%d/%s" % (board.port, query))
             check_figures(browser, expected, where)
             check_escaping(browser, where)
+            # Seven days hold the same failures as today: every record is from today.
+            browser.execute_script("document.querySelector('[data-days=\"7\"]').click()")
+            chosen = wait_for(lambda: browser.execute_script(
+                "return document.querySelector('[data-days=\"7\"]').classList"
+                ".contains('chosen')"), 5)
+            pareto = chart_data(browser, "pareto-chart")
+            check(chosen and list(zip(pareto["labels"], pareto["sets"][0][1])) == expected["pareto"],
+                  where + ": the 7 days' Pareto")
+            browser.execute_script("document.querySelector('[data-days=\"1\"]').click()")
             # Both languages, the charts drawn again in each.
             for title, heading in (("Line board", "Units tested today"), ("产线看板", "今日测试台数")):
                 browser.execute_script("document.getElementById('lang-toggle').click()")

@@ -33,6 +33,7 @@ constexpr int kHistoryRows = 200;
 constexpr int kLastUnits = 15;
 constexpr std::size_t kMaxImeiBytes = 64;
 constexpr int kMaxParetoDays = 366;
+constexpr auto kParetoAge = 60s;
 
 constexpr const char* kContentSecurity =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
@@ -223,6 +224,12 @@ std::string BoardServer::OnDemand(const std::string& what, const std::string& va
     return JsonText({{"error", "imei wants 1.." + std::to_string(kMaxImeiBytes) + " bytes"}});
   }
   std::lock_guard lock(queryMutex_);
+  // A period's Pareto is read once a minute at most, however many boards show it.
+  const auto now = std::chrono::steady_clock::now();
+  if (const auto cached = paretoCache_.find(days);
+      what == "pareto" && cached != paretoCache_.end() && now - cached->second.first < kParetoAge) {
+    return cached->second.second;
+  }
   records::StoreStatus status;
   if (!queryReader_) queryReader_ = records::OpenFigureReader(options_.records, &status);
   nlohmann::json out;
@@ -233,6 +240,7 @@ std::string BoardServer::OnDemand(const std::string& what, const std::string& va
     out = ParetoJson(pareto);
     out["fromUtc"] = window.fromUtc;
     out["toUtc"] = window.toUtc;
+    if (status.ok) paretoCache_[days] = {now, JsonText(out)};
   } else if (queryReader_) {
     std::vector<records::UnitSummary> units;
     status = queryReader_->UnitHistory(value, kHistoryRows, &units);

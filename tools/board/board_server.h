@@ -3,6 +3,7 @@
 // GET only. One thread keeps the figures current (woken by the store's change watch); every
 // request is answered from that copy, so fifty open boards cost the store one reader.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -63,6 +64,8 @@ class BoardServer {
 
   std::mutex queryMutex_;  // one on-demand question at a time on its own reader
   std::unique_ptr<records::FigureReader> queryReader_;
+  // days -> when read, the answer
+  std::map<int, std::pair<std::chrono::steady_clock::time_point, std::string>> paretoCache_;
 };
 
 }  // namespace board

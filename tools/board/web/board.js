@@ -42,7 +42,7 @@
   let lang = query.get('lang');
   let figures = null;
   let paretoDays = 1;
-  let paretoShown = null;
+  let paretoAsked = 0;
   let source = null;
   const charts = {};
 
@@ -147,7 +147,6 @@
   }
 
   function showPareto(p) {
-    paretoShown = p;
     const labels = p.reasons.map((r) => r.step + ': ' + r.reason);
     const counts = p.reasons.map((r) => r.count);
     const sum = counts.reduce((a, b) => a + b, 0);
@@ -232,7 +231,9 @@
     if (f.generatedUtc) $('updated').textContent = t('updated') + ' ' + localTime(f.generatedUtc);
     if (!f.today) return;
     showHourly(f);
-    if (paretoDays === 1) showPareto(f.pareto); else loadPareto(paretoDays);
+    // A longer period changes slowly: asked again once a minute, not on every record.
+    if (paretoDays === 1) showPareto(f.pareto);
+    else if (Date.now() - paretoAsked > 60000) loadPareto(paretoDays);
     f.gps.forEach(showHistogram);
     fillUnits($('last-units'), f.lastUnits);
   }
@@ -267,6 +268,7 @@
 
   async function loadPareto(days) {
     paretoDays = days;
+    paretoAsked = Date.now();
     try {
       showPareto(days === 1 && figures ? figures.pareto : await getJson('/api/pareto?days=' + days));
     } catch (e) {
