@@ -6,7 +6,6 @@ namespace board {
 
 namespace {
 
-constexpr int kLastUnits = 15;  // as many as the board's table shows
 constexpr std::size_t kParetoReasons = 10;
 
 const char* MeasureName(records::GpsMeasure measure) {

@@ -11,6 +11,9 @@
 
 namespace board {
 
+// As many last units as the board's table shows.
+inline constexpr int kLastUnits = 15;
+
 // "2026-12-06T23:41:07.000Z" for a time.
 std::string IsoUtc(std::time_t time);
 // The local days ending with today's, [local midnight days-1 days ago, next local midnight).

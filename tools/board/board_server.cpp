@@ -30,7 +30,6 @@ constexpr auto kStreamKeepAlive = 15s;
 constexpr int kWorkers = 160;
 constexpr int kMaxStreams = 128;
 constexpr int kHistoryRows = 200;
-constexpr int kLastUnits = 15;
 constexpr std::size_t kMaxImeiBytes = 64;
 constexpr int kMaxParetoDays = 366;
 constexpr auto kParetoAge = 60s;
@@ -61,8 +60,6 @@ void Json(httplib::Response& res, int status, const std::string& text) {
 void Error(httplib::Response& res, int status, const std::string& message) {
   Json(res, status, JsonText({{"error", message}}));
 }
-
-std::atomic<int> openStreams{0};
 
 }  // namespace
 
@@ -178,10 +175,10 @@ void BoardServer::Routes() {
   });
 
   http.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
-    if (openStreams.load() >= kMaxStreams) return Error(res, 503, "too many boards open");
+    if (openStreams_.load() >= kMaxStreams) return Error(res, 503, "too many boards open");
     res.set_header("Cache-Control", "no-store");
     res.set_header("X-Accel-Buffering", "no");  // a reverse proxy passes each event at once
-    ++openStreams;
+    ++openStreams_;
     res.set_chunked_content_provider(
         "text/event-stream",
         [this, sent = std::uint64_t{0}](std::size_t, httplib::DataSink& sink) mutable {
@@ -199,7 +196,7 @@ void BoardServer::Routes() {
           lock.unlock();
           return sink.write(chunk.data(), chunk.size());
         },
-        [](bool) { --openStreams; });
+        [this](bool) { --openStreams_; });
   });
 }
 

@@ -3,6 +3,7 @@
 // GET only. One thread keeps the figures current (woken by the store's change watch); every
 // request is answered from that copy, so fifty open boards cost the store one reader.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -51,6 +52,7 @@ class BoardServer {
   std::unique_ptr<httplib::Server> http_;
   std::thread refresher_;  // the day's figures
   std::thread watcher_;    // the store's changes and the last units
+  std::atomic<int> openStreams_{0};
 
   std::mutex mutex_;                    // guards the figures below and stopping_
   std::condition_variable changed_;     // a new version, or stopping
