@@ -482,6 +482,8 @@ def check_refusals():
         ("no store", ["--listen", "127.0.0.1:1"]),
         ("beyond loopback without a token", ["--records", "sqlite:/x", "--listen", "0.0.0.0:8080"]),
         ("an IPv6 wildcard without a token", ["--records", "sqlite:/x", "--listen", "[::]:8080"]),
+        ("the address just past loopback", ["--records", "sqlite:/x", "--listen", "128.0.0.1:80"]),
+        ("the address just before loopback", ["--records", "sqlite:/x", "--listen", "126.255.255.255:80"]),
         ("a token too short", ["--records", "sqlite:/x", "--token", "1234567"]),
         ("port 0", ["--records", "sqlite:/x", "--listen", "127.0.0.1:0"]),
         ("port 65536", ["--records", "sqlite:/x", "--listen", "127.0.0.1:65536"]),
