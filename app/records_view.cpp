@@ -15,6 +15,7 @@
 #include <QTimeZone>
 #include <QVBoxLayout>
 
+#include "app/records_charts.h"
 #include "app/ui_text.h"
 #include "records/csv_export.h"
 
@@ -41,7 +42,7 @@ std::string UtcBoundOfLocalDay(const QDate& date) {
   return local.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toStdString();
 }
 
-RecordsView::RecordsView(records::RecordStore& store, QWidget* parent)
+RecordsView::RecordsView(records::RecordStore& store, QWidget* parent, const std::string& storeUrl)
     : QDialog(parent), store_(store) {
   setWindowTitle(UiText(texts::Id::kRecordsTitle));
   auto* root = new QVBoxLayout(this);
@@ -90,6 +91,8 @@ RecordsView::RecordsView(records::RecordStore& store, QWidget* parent)
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->horizontalHeader()->setStretchLastSection(true);
   root->addWidget(table_, 1);
+  charts_ = new RecordsCharts(storeUrl, this);
+  root->addWidget(charts_, 2);
 
   connect(refresh, &QPushButton::clicked, this, &RecordsView::Refresh);
   connect(imei_, &QLineEdit::returnPressed, this, &RecordsView::Refresh);
@@ -99,11 +102,12 @@ RecordsView::RecordsView(records::RecordStore& store, QWidget* parent)
                                                       UiText(texts::Id::kRecordsCsvFilter));
     if (!path.isEmpty()) ExportTo(path);
   });
-  resize(1000, 600);
+  resize(1100, 720);
   Refresh();
 }
 
 void RecordsView::Refresh() {
+  charts_->Refresh();
   const QDate today = QDate::currentDate();
   records::DayCounts counts;
   const auto status =

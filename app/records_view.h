@@ -3,6 +3,7 @@
 // verdict), and a date range exported as CSV.
 
 #include <QDialog>
+#include <string>
 
 #include "records/record_store.h"
 
@@ -11,11 +12,13 @@ class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QTableWidget;
+class RecordsCharts;
 
 class RecordsView final : public QDialog {
   Q_OBJECT
  public:
-  RecordsView(records::RecordStore& store, QWidget* parent);
+  // `storeUrl`: where the charts read the same store (empty: the station's own).
+  RecordsView(records::RecordStore& store, QWidget* parent, const std::string& storeUrl = {});
 
   void Refresh();
   // Writes the records of the chosen dates (local days, both included) to `path`.
@@ -27,6 +30,7 @@ class RecordsView final : public QDialog {
   [[nodiscard]] QComboBox* VerdictFilter() const { return verdict_; }
   [[nodiscard]] QDateEdit* From() const { return from_; }
   [[nodiscard]] QDateEdit* To() const { return to_; }
+  [[nodiscard]] RecordsCharts* Charts() const { return charts_; }
 
   std::function<void(const QString& text)> messageHook;
 
@@ -40,6 +44,7 @@ class RecordsView final : public QDialog {
   QTableWidget* table_ = nullptr;
   QDateEdit* from_ = nullptr;
   QDateEdit* to_ = nullptr;
+  RecordsCharts* charts_ = nullptr;
 };
 
 // Local midnight of `date` as an ISO 8601 UTC bound, the form records keep their times in.

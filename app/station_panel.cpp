@@ -79,7 +79,7 @@ void StationPanel::Build() {
   records->setObjectName(QStringLiteral("stationRecords"));
   connect(records, &QPushButton::clicked, this, [this] {
     if (records::RecordStore* store = Store()) {
-      RecordsView view(*store, this);
+      RecordsView view(*store, this, storeUrl_);
       view.exec();
     }
   });

@@ -211,6 +211,7 @@ StoreStatus PgStore::Migrate() {
   for (const auto& migration : Migrations()) {
     if (!ok || migration.version <= current) continue;
     for (const auto step : migration.steps) ok = ok && Exec(std::string(step).c_str());
+    for (const auto step : migration.serverSteps) ok = ok && Exec(std::string(step).c_str());
     const std::string mark =
         "INSERT INTO schema_version (version) VALUES (" + std::to_string(migration.version) + ")";
     ok = ok && Exec("DELETE FROM schema_version") && Exec(mark.c_str());

@@ -50,6 +50,21 @@ const std::vector<Migration> kMigrations = {
          " actual TEXT NOT NULL,"
          " PRIMARY KEY (record_id, seq))",
      }},
+    // Version 2: the figures read a window of start times: these indexes answer them from the
+    // index alone. On a server, every stored record notifies the boards that listen.
+    {2,
+     {
+         "CREATE INDEX unit_record_window ON unit_record"
+         " (started_utc, station, passed, imei, record_id)",
+         "CREATE INDEX unit_record_gps ON unit_record"
+         " (started_utc, ttff_seconds, satellites_used, best_signal_dbhz)",
+     },
+     {
+         "CREATE FUNCTION unit_record_notify() RETURNS trigger LANGUAGE plpgsql AS"
+         " $$BEGIN PERFORM pg_notify('unit_record_stored', NEW.station); RETURN NULL; END$$",
+         "CREATE TRIGGER unit_record_stored AFTER INSERT ON unit_record"
+         " FOR EACH ROW EXECUTE FUNCTION unit_record_notify()",
+     }},
 };
 
 }  // namespace

@@ -9,8 +9,9 @@
 namespace records {
 
 struct Migration {
-  int version;                          // the version this migration reaches
-  std::vector<std::string_view> steps;  // statements, run in order in one transaction
+  int version;                                     // the version this migration reaches
+  std::vector<std::string_view> steps;             // statements, run in order in one transaction
+  std::vector<std::string_view> serverSteps = {};  // then these, on PostgreSQL only
 };
 
 // Every migration, oldest first; the last one's version is the current schema.

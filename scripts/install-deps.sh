@@ -10,7 +10,7 @@ packages=(
   libpq-dev postgresql
   fonts-noto-cjk xvfb xauth
   dpkg-dev file desktop-file-utils appstream ccache locales
-  nlohmann-json3-dev libssl-dev libcpp-httplib-dev libjs-chart.js qt6-charts-dev
+  nlohmann-json3-dev libssl-dev libcpp-httplib-dev libjs-chart.js qt6-charts-dev libqt6opengl6-dev
   chromium chromium-driver python3-selenium
 )
 

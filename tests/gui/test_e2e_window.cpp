@@ -3,7 +3,11 @@
 // satellite view, station mode runs a unit to its verdict and record, and the test result
 // reads FAIL once its time-out ends.
 
+#include <QAbstractBarSeries>
 #include <QAbstractButton>
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QChart>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -15,6 +19,7 @@
 #include <fstream>
 
 #include "app/log_pane.h"
+#include "app/records_charts.h"
 #include "app/records_view.h"
 #include "app/satellite_view.h"
 #include "app/station_panel.h"
@@ -323,14 +328,43 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
         u.started.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toStdString();
     r.imei = u.imei;
     r.passed = u.passed;
+    if (u.passed) r.ttffSeconds = 30;
+    if (!u.passed) r.reasons = {{"gps", "a fix within 120 s", "no fix"}};
     QVERIFY(store->Append(r).ok);
   }
-  RecordsView view(*store, nullptr);
+  RecordsView view(*store, nullptr, "sqlite:" + dir.filePath("r.sqlite").toStdString());
   QString told;
   view.messageHook = [&](const QString& text) { told = text; };
   QVERIFY2(view.Counts()->text().contains(QStringLiteral("PASS 2    FAIL 1")),
            qPrintable(view.Counts()->text()));
   QCOMPARE(view.Table()->rowCount(), 4);
+  // The charts, read back from their series: today's three tests of two units, one of them
+  // failed once on its GPS; the passes fixed after 30 s.
+  QVERIFY2(view.Charts()->Yields()->text().contains(QStringLiteral("2 台 · 直通率 50.0 %")),
+           qPrintable(view.Charts()->Yields()->text()));
+  const auto setsOf = [&](RecordsCharts::Figure figure) {
+    QList<QList<qreal>> values;
+    for (QAbstractSeries* series : view.Charts()->Chart(figure)->series()) {
+      for (QBarSet* set : static_cast<QAbstractBarSeries*>(series)->barSets()) {
+        QList<qreal> row;
+        for (int i = 0; i < set->count(); ++i) row << set->at(i);
+        values << row;
+      }
+    }
+    return values;
+  };
+  qreal hourly = 0;
+  for (const auto& set : setsOf(RecordsCharts::Figure::kHourly)) {
+    for (qreal v : set) hourly += v;
+  }
+  QCOMPARE(hourly, 3.0);
+  QCOMPARE(setsOf(RecordsCharts::Figure::kPareto), (QList<QList<qreal>>{{1}}));
+  auto* paretoAxis = qobject_cast<QBarCategoryAxis*>(
+      view.Charts()->Chart(RecordsCharts::Figure::kPareto)->axes(Qt::Horizontal).value(0));
+  QVERIFY(paretoAxis);
+  QCOMPARE(paretoAxis->categories(), QStringList{QStringLiteral("gps: a fix within 120 s")});
+  QCOMPARE(setsOf(RecordsCharts::Figure::kTtff),
+           (QList<QList<qreal>>{{0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0}}));
   view.ImeiFilter()->setText(QStringLiteral("111"));
   view.Refresh();
   QCOMPARE(view.Table()->rowCount(), 2);

@@ -18,9 +18,9 @@ dpkg -x "$deb" "$scratch/root"
 usr=$scratch/root/usr
 
 fail=0
-for program in tracker-console tracker-sim tracker-jig; do
+for program in tracker-console tracker-sim tracker-jig tracker-board; do
   if [[ ! -x $usr/bin/$program ]]; then
-    [[ $program == tracker-jig ]] && continue  # packaged once it is built
+    [[ $program == tracker-jig || $program == tracker-board ]] && continue  # once built
     echo "missing: /usr/bin/$program"; fail=1; continue
   fi
   [[ -f $usr/share/man/man1/$program.1.gz ]] || { echo "no manual page for $program"; fail=1; }
@@ -31,6 +31,13 @@ for program in tracker-console tracker-sim tracker-jig; do
   env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$usr/bin/$program" --help |
     grep -q "^usage: $program" || { echo "$program --help failed"; fail=1; }
 done
+
+if [[ -x $usr/bin/tracker-board ]]; then
+  unit=$usr/lib/systemd/system/tracker-board.service
+  [[ -f $unit ]] || { echo "no service for tracker-board"; fail=1; }
+  grep -q libjs-chart.js "$scratch/depends" || { echo "Depends lacks libjs-chart.js"; fail=1; }
+  [[ ! -e $scratch/root/etc/systemd ]] || { echo "the board's service is enabled"; fail=1; }
+fi
 
 desktop-file-validate "$usr/share/applications/tracker-console.desktop" || fail=1
 appstreamcli validate --no-net "$usr"/share/metainfo/*.metainfo.xml >/dev/null || fail=1
