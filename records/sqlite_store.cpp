@@ -196,6 +196,14 @@ StoreStatus SqliteStore::Open() {
 }
 
 StoreStatus SqliteStore::Migrate() {
+  // A current file opens without its write lock, so a station starts while another holds it.
+  {
+    Statement version;
+    if (version.Prepare(db_, "SELECT MAX(version) FROM schema_version") &&
+        version.Step() == SQLITE_ROW && version.ColInt(0) == CurrentSchemaVersion()) {
+      return StoreStatus::Ok();
+    }
+  }
   if (!Exec("BEGIN IMMEDIATE")) return Fail("cannot start the schema upgrade");
   Statement version;
   int current = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,10 +11,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "records/record_store.h"
 #include "tests/support/console_harness.h"
 #include "tests/support/pg_server.h"
 #include "tools/jig/jig_events.h"
@@ -269,6 +272,94 @@ TEST_F(JigTest, TwoJigsShareOneServerAndItsOutagesLoseNothing) {
   jig.Signal(SIGTERM);
   EXPECT_EQ(jig.Wait(), 0);
   EXPECT_EQ(server.Value("SELECT COUNT(*) FROM unit_record"), "8");
+}
+
+// A real fault on a real store per row: what the jig says, its exit status, and, once the fault
+// is put right and `tracker-jig records resend` has run, the unit's record in the store once.
+TEST_F(JigTest, StoreFaultsLoseNoRecordAndTheExitStatusSaysSo) {
+  PgServer server{{"de_DE.UTF-8", false}};
+  ASSERT_TRUE(server.ok()) << server.error();
+  const std::string file = "sqlite:" + root_ + "/line.sqlite";
+  sqlite3* holder = nullptr;
+  const auto sql = [&](const std::string& text) {
+    EXPECT_EQ(server.Value(text + "; SELECT 1"), "1") << text;
+  };
+  const struct Row {
+    const char* what;
+    std::string url;
+    Lines extra;
+    std::function<void()> inject, clear;
+    int status;
+    std::string kept, told;
+    std::string count;  // how to count the unit's records in the store afterwards
+  } rows[] = {
+      {"SQLite write lock held past the busy time-out",
+       file,
+       {},
+       [&] {
+         sqlite3_open((root_ + "/line.sqlite").c_str(), &holder);
+         sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+       },
+       [&] { sqlite3_close(holder); },
+       0,
+       "spool",
+       "database is locked",
+       ""},
+      {"CHECK constraint",
+       server.Url(),
+       {},
+       [&] { sql("ALTER TABLE unit_record ADD CONSTRAINT no_8611 CHECK (imei NOT LIKE '8611%')"); },
+       [&] { sql("ALTER TABLE unit_record DROP CONSTRAINT no_8611"); },
+       4,
+       "quarantine",
+       "refused (data)",
+       "SELECT COUNT(*) FROM unit_record"},
+      {"decimal-comma locale, GBK station name",
+       server.Url(),
+       {"--station", "\xB9\xA4\xCE\xBB 1"},
+       [] { setenv("LC_ALL", "de_DE.UTF-8", 1); },
+       [] { unsetenv("LC_ALL"); },
+       0,
+       "store",
+       "",
+       "SELECT COUNT(*) FROM unit_record WHERE station = '工位 1'"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    records::StoreStatus status;
+    ASSERT_TRUE(records::OpenStore(row.url, &status)) << status.message;  // the schema is there
+    Plug({"--imei", "861111111111111"});
+    row.inject();
+    Lines arguments = {"--records", row.url};
+    arguments.insert(arguments.end(), row.extra.begin(), row.extra.end());
+    Jig jig(Args(arguments));
+    EXPECT_EQ(jig.Wait(), row.status);
+    row.clear();
+    Lines records;
+    for (const std::string& line : jig.lines) {
+      if (line.find("\"event\":\"record\"") != std::string::npos) records.push_back(line);
+    }
+    ASSERT_EQ(records.size(), 1u) << jig.lines.size();
+    EXPECT_NE(records[0].find("\"kept\":\"" + row.kept + "\""), std::string::npos) << records[0];
+    EXPECT_NE(records[0].find(row.told), std::string::npos) << records[0];
+    Jig list({"records", "list"});
+    EXPECT_EQ(list.Wait(), row.kept == "store" ? 0 : 4);
+    Jig resend({"records", "resend", "--all", "--records", row.url});
+    EXPECT_EQ(resend.Wait(), 0) << resend.lines.back();
+    if (!row.count.empty()) {
+      EXPECT_EQ(server.Value(row.count), "1");
+      sql("DELETE FROM unit_record");
+    }
+    sims_.clear();
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open((root_ + "/line.sqlite").c_str(), &db);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM unit_record", -1, &st, nullptr);
+  EXPECT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(st, 0), 1);  // the locked row's record, once
+  sqlite3_finalize(st);
+  sqlite3_close(db);
 }
 
 }  // namespace
