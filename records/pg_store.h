@@ -42,7 +42,7 @@ class PgStore final : public RecordStore {
   [[nodiscard]] std::string Describe() const override;
   // The server's cluster and database ("postgresql:<system identifier>/<database>") once
   // connected; before that, the URL without its password.
-  [[nodiscard]] std::string Identity() const;
+  [[nodiscard]] std::string Identity() const override;
 
  private:
   struct Connection;
