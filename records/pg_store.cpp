@@ -424,7 +424,7 @@ StoreStatus PgStore::Append(const UnitRecord& record) {
   return status;
 }
 
-void PgStore::ReadChildren(UnitRecord* record) {
+bool PgStore::ReadChildren(UnitRecord* record, std::string* state) {
   Params p;
   p.Text(record->recordId);
   Result mismatches(connection_->Run(kSelectMismatches, p));
@@ -436,6 +436,8 @@ void PgStore::ReadChildren(UnitRecord* record) {
   for (int row = 0; reasons.Ok() && row < reasons.Rows(); ++row) {
     record->reasons.push_back({reasons.Text(row, 0), reasons.Text(row, 1), reasons.Text(row, 2)});
   }
+  *state = !mismatches.Ok() ? mismatches.State() : reasons.State();
+  return mismatches.Ok() && reasons.Ok();
 }
 
 StoreStatus PgStore::Query(const RecordFilter& filter, std::vector<UnitRecord>* out) {
@@ -475,7 +477,13 @@ StoreStatus PgStore::Query(const RecordFilter& filter, std::vector<UnitRecord>* 
     r.profileHash = rows.Text(row, 20);
     r.passed = rows.Text(row, 21) != "0";
     r.consoleVersion = rows.Text(row, 22);
-    ReadChildren(&r);
+    // A record without its reasons is not given as whole: the server went away mid-read.
+    if (std::string state; !ReadChildren(&r, &state)) {
+      StoreStatus status = Refused("cannot read record " + r.recordId + " whole", state);
+      out->clear();
+      DropIfBroken();
+      return status;
+    }
     out->push_back(std::move(r));
   }
   return StoreStatus::Ok();

@@ -53,7 +53,7 @@ class PgStore final : public RecordStore {
   void ReadIdentity();
   ServerOutcome SendOnce(const UnitRecord& record, StoreStatus* status);
   bool InsertChildren(const UnitRecord& record, std::string* state);
-  void ReadChildren(UnitRecord* record);
+  bool ReadChildren(UnitRecord* record, std::string* state);
   void DropIfBroken();
 
   std::string url_;

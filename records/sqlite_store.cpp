@@ -166,7 +166,7 @@ class SqliteStore final : public RecordStore {
   StoreStatus Migrate();
   StoreStatus PrepareAll();
   StoreStatus InsertAll(const UnitRecord& record);
-  void ReadChildren(UnitRecord* record);
+  bool ReadChildren(UnitRecord* record);
 
   std::string path_;
   sqlite3* db_ = nullptr;
@@ -298,11 +298,12 @@ StoreStatus SqliteStore::Append(const UnitRecord& record) {
   return status;
 }
 
-void SqliteStore::ReadChildren(UnitRecord* record) {
+bool SqliteStore::ReadChildren(UnitRecord* record) {
   for (auto* st : {&selectMismatches_, &selectReasons_}) {
     st->Reset();
     st->Text(1, record->recordId);
-    while (st->Step() == SQLITE_ROW) {
+    int rc;
+    while ((rc = st->Step()) == SQLITE_ROW) {
       if (st == &selectMismatches_) {
         record->mismatches.push_back({st->ColText(0), st->ColText(1), st->ColText(2)});
       } else {
@@ -310,7 +311,9 @@ void SqliteStore::ReadChildren(UnitRecord* record) {
       }
     }
     st->Reset();
+    if (rc != SQLITE_DONE) return false;
   }
+  return true;
 }
 
 StoreStatus SqliteStore::Query(const RecordFilter& filter, std::vector<UnitRecord>* out) {
@@ -345,7 +348,13 @@ StoreStatus SqliteStore::Query(const RecordFilter& filter, std::vector<UnitRecor
   }
   s.Reset();
   if (rc != SQLITE_DONE) return Fail("cannot read the records");
-  for (auto& record : *out) ReadChildren(&record);
+  for (auto& record : *out) {
+    if (!ReadChildren(&record)) {
+      const std::string id = record.recordId;
+      out->clear();
+      return Fail("cannot read record " + id + " whole");
+    }
+  }
   return StoreStatus::Ok();
 }
 

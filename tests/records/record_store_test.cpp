@@ -132,6 +132,17 @@ TEST_F(LineStore, BothStoresKeepEachRecordOnceAndGiveItBackWhole) {
     const std::string csv((std::istreambuf_iterator<char>(file)), {});
     EXPECT_EQ(csv.rfind(records::CsvHeader() + oldest, 0), 0u) << csv;
     EXPECT_FALSE(records::ExportCsv(*store, {}, folder + "/no/such/out.csv").ok);
+    ASSERT_TRUE(records::ExportCsv(*store, {}, folder + "/bom.csv", nullptr, true).ok);
+    std::ifstream bom(folder + "/bom.csv", std::ios::binary);
+    const std::string marked((std::istreambuf_iterator<char>(bom)), {});
+    EXPECT_EQ(marked, "\xEF\xBB\xBF" + csv);
+    if (!url.empty()) {
+      // The reasons cannot be read: the export fails, and leaves no file.
+      ASSERT_EQ(server.Value("ALTER TABLE unit_reason RENAME TO unit_reason_away; SELECT 1"), "1");
+      EXPECT_FALSE(records::ExportCsv(*store, {}, folder + "/torn.csv").ok);
+      EXPECT_FALSE(std::filesystem::exists(folder + "/torn.csv"));
+      EXPECT_EQ(server.Value("ALTER TABLE unit_reason_away RENAME TO unit_reason; SELECT 1"), "1");
+    }
 
     // Opened again: the schema as it was, every record still there.
     store = records::OpenStore(url, &status);
@@ -436,6 +447,15 @@ TEST(RecordStore, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
                {"two\r\nlines", "\"two\r\nlines\""},
                {"站 1", "站 1"}};
   for (const auto& c : cases) EXPECT_EQ(records::CsvField(c.in), c.out);
+  // Cells a spreadsheet would run, from a device's or an operator's text, stay text.
+  const Case formulas[] = {
+      {"=SUM(A1)", ",'=SUM(A1),"}, {"+1", ",'+1,"},       {"-2", ",'-2,"}, {"@x", ",'@x,"},
+      {"\tx", ",'\tx,"},           {"\rx", ",\"'\rx\","}, {"a=b", ",a=b,"}};
+  for (const auto& c : formulas) {
+    UnitRecord r = MakeRecord(1);
+    r.station = c.in;
+    EXPECT_NE(records::CsvRow(r).find(c.out), std::string::npos) << records::CsvRow(r);
+  }
 }
 
 // A child writes records and reports each one after Append returned; it is killed at an
