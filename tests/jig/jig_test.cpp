@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,6 +18,7 @@
 #include <set>
 
 #include "records/record_store.h"
+#include "records/store_text.h"
 #include "tests/support/console_harness.h"
 #include "tests/support/pg_server.h"
 #include "tools/jig/jig_events.h"
@@ -137,6 +139,48 @@ class JigTest : public ::testing::Test {
   std::string profile;
   std::vector<std::unique_ptr<SimProcess>> sims_;
 };
+
+// Every kind of line reads back as written, in a decimal-comma locale too; a device's bytes that
+// are not UTF-8 arrive escaped, and every byte comes back from the escape.
+TEST(JigEvents, EveryKindReadsBackAsWritten) {
+  using Kind = jig::UnitEvent::Kind;
+  std::setlocale(LC_ALL, "de_DE.UTF-8");
+  for (const Kind kind :
+       {Kind::kStep, Kind::kVerdict, Kind::kRecord, Kind::kNotice, Kind::kSummary}) {
+    jig::UnitEvent e;
+    e.kind = kind;
+    e.time = "2026-12-06T23:41:07.123Z";
+    e.unit = "COM65 (ttyACM0)";
+    e.device = "/dev/ttyACM0";
+    e.elapsedSeconds = 12.25;
+    e.step = "test";
+    e.detail = "say \"\xFF\xFE\" \x01";
+    e.problem = true;
+    e.record.recordId = "0123456789abcdef0123456789abcdef";
+    e.record.firmware = "V1.\xFF";
+    e.record.ttffSeconds = 0.1;
+    e.record.reasons = {{"test", "gps ok", "gps fail"}};
+    e.recordId = e.record.recordId;
+    e.stored = true;
+    e.store = "postgresql://jig@db/r";
+    e.kept = "spool";
+    e.units = 3, e.passed = 1, e.failed = 2;
+    const std::string line = jig::ToJsonLine(e);
+    EXPECT_EQ(line.find("12,25"), std::string::npos) << line;
+    EXPECT_TRUE(records::IsUtf8(line)) << line;
+    jig::UnitEvent back;
+    std::string error;
+    ASSERT_TRUE(jig::FromJsonLine(line, &back, &error)) << error << ": " << line;
+    EXPECT_EQ(jig::ToJsonLine(back), line);
+    if (kind == Kind::kNotice) {
+      EXPECT_EQ(records::StoreTextBytes(back.detail), e.detail);
+    }
+    if (kind == Kind::kVerdict) {
+      EXPECT_EQ(records::StoreTextBytes(back.record.firmware), "V1.\xFF");
+    }
+  }
+  std::setlocale(LC_ALL, "C");
+}
 
 TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
   const std::string badProfile = root_ + "/bad.txt";
