@@ -462,6 +462,7 @@ TEST(RecordStore, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
 // arbitrary moment. Every reported record must be there, in a consistent file.
 TEST(RecordStore, KillNineLosesNoReportedRecord) {
   TempDir dir;
+  setenv("XDG_DATA_HOME", dir.path.c_str(), 1);  // the spool beside it
   const std::string path = dir.path + "/k.sqlite";
   int pipeFds[2];
   ASSERT_EQ(pipe(pipeFds), 0);
