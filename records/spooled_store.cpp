@@ -118,6 +118,7 @@ class SpooledStore final : public RecordStore {
                        const StoreStatus& why);
   Delivery Deliver(const UnitRecord& record, StoreStatus* status);
   void FollowIdentity();
+  void Rekey(const std::string& from, const std::string& to);
   // Sends the waiting records in order; false when some still wait (`status` says why).
   // Refused ones are set aside on the way; `aside` tells of them.
   bool Drain(std::int64_t* sent, StoreStatus* status, std::string* aside);
@@ -179,18 +180,24 @@ StoreStatus SpooledStore::SetAside(const std::string& recordId, const std::strin
           why.fault, RecordPlace::kQuarantine};
 }
 
-void SpooledStore::FollowIdentity() {
-  // Records kept before the store was first reached are keyed by the URL; once the server has
-  // said who it is, they join its own.
-  const std::string identity = store_->Identity();
-  if (identity == target_) return;
+void SpooledStore::Rekey(const std::string& from, const std::string& to) {
   for (const char* sql : {"UPDATE OR REPLACE spool SET target = ?1 WHERE target = ?2",
                           "UPDATE OR REPLACE quarantine SET target = ?1 WHERE target = ?2"}) {
     Statement move(spool_, sql);
-    move.Bind(1, identity).Bind(2, target_);
-    if (move.Step() != SQLITE_DONE) return;
+    move.Bind(1, to).Bind(2, from);
+    move.Step();
   }
-  target_ = identity;
+}
+
+void SpooledStore::FollowIdentity() {
+  // Records kept while the store had not yet said who it is are keyed by its URL (here or in an
+  // earlier run); once it has, they join its own.
+  const std::string identity = store_->Identity();
+  if (identity != target_) {
+    Rekey(target_, identity);
+    target_ = identity;
+  }
+  if (const std::string named = store_->Describe(); named != target_) Rekey(named, target_);
 }
 
 SpooledStore::Delivery SpooledStore::Deliver(const UnitRecord& record, StoreStatus* status) {

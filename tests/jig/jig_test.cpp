@@ -321,7 +321,7 @@ TEST_F(JigTest, TwoJigsShareOneServerAndItsOutagesLoseNothing) {
 // A real fault on a real store per row: what the jig says, its exit status, and, once the fault
 // is put right and `tracker-jig records resend` has run, the unit's record in the store once.
 TEST_F(JigTest, StoreFaultsLoseNoRecordAndTheExitStatusSaysSo) {
-  PgServer server{{"de_DE.UTF-8", false}};
+  PgServer server{{"de_DE.UTF-8", true}};
   ASSERT_TRUE(server.ok()) << server.error();
   const std::string file = "sqlite:" + root_ + "/line.sqlite";
   sqlite3* holder = nullptr;
@@ -357,6 +357,15 @@ TEST_F(JigTest, StoreFaultsLoseNoRecordAndTheExitStatusSaysSo) {
        4,
        "quarantine",
        "refused (data)",
+       "SELECT COUNT(*) FROM unit_record"},
+      {"server hung: accepts and never answers",
+       server.TcpUrl("jig"),
+       {},
+       [&] { kill(server.Pid(), SIGSTOP); },
+       [&] { kill(server.Pid(), SIGCONT); },
+       0,
+       "spool",
+       "cannot reach the server",
        "SELECT COUNT(*) FROM unit_record"},
       {"decimal-comma locale, GBK station name",
        server.Url(),

@@ -207,6 +207,16 @@ TEST_F(LineStore, SpoolHoldsRecordsWhileTheServerIsAwayAndSendsThemInOrderOnce) 
             expected);
   EXPECT_TRUE(store->Flush().ok);
   EXPECT_EQ(store->Flush().message, "");  // nothing waits any more
+
+  // The spool knows the server, not the URL's text: another spelling of it sends what waits.
+  ASSERT_TRUE(server.Stop());
+  EXPECT_EQ(store->Append(MakeRecord(6)).place, records::RecordPlace::kSpool);
+  ASSERT_TRUE(server.Start());
+  auto other =
+      records::OpenSpooledStore(server.Url() + "&application_name=other", Spool(folder), &status);
+  ASSERT_TRUE(other) << status.message;
+  EXPECT_NE(status.message.find("1 waiting record sent"), std::string::npos) << status.message;
+  EXPECT_EQ(server.Value("SELECT COUNT(*) FROM unit_record"), "6");
 }
 
 // One real fault on a real store per row. Records 1 and 2 are written under the fault, then it is
