@@ -148,7 +148,7 @@ json ParseJsonText(std::string_view text) {
   return json::parse(text.begin(), text.end(), nullptr, false);
 }
 
-bool RecordFromJson(const json& v, UnitRecord* r, std::string* error) {
+bool RecordFromJsonValue(const json& v, UnitRecord* r, std::string* error) {
   *r = UnitRecord{};
   const json* passed = v.is_object() ? Member(v, "passed") : nullptr;
   const bool ok =
@@ -183,7 +183,7 @@ bool RecordFromJson(std::string_view text, UnitRecord* record, std::string* erro
     if (error != nullptr) *error = "not JSON";
     return false;
   }
-  return RecordFromJson(value, record, error);
+  return RecordFromJsonValue(value, record, error);
 }
 
 }  // namespace records

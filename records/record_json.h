@@ -22,7 +22,8 @@ nlohmann::ordered_json ParseJsonText(std::string_view text);
 
 // False, with `error` set, when the value is not a record (record_id missing, a member of the
 // wrong type). Unknown members are ignored, so newer writers stay readable.
-bool RecordFromJson(const nlohmann::ordered_json& value, UnitRecord* record, std::string* error);
+bool RecordFromJsonValue(const nlohmann::ordered_json& value, UnitRecord* record,
+                         std::string* error);
 bool RecordFromJson(std::string_view text, UnitRecord* record, std::string* error);
 
 }  // namespace records

@@ -131,7 +131,7 @@ bool FromJsonLine(std::string_view line, UnitEvent* e, std::string* error) {
   if (e->kind != UnitEvent::Kind::kVerdict) return true;
   const auto record = value.find("record");
   error->clear();
-  if (record == value.end() || !records::RecordFromJson(*record, &e->record, error)) {
+  if (record == value.end() || !records::RecordFromJsonValue(*record, &e->record, error)) {
     if (error->empty()) *error = "a verdict without its record";
     return false;
   }
