@@ -154,6 +154,23 @@ std::string UnquotedReason(std::string reason) {
   return reason;
 }
 
+// `text` with the URL's passwords, should the server or libpq quote them, starred out.
+std::string WithoutPasswords(std::string text, const std::string& url) {
+  PQconninfoOption* options = PQconninfoParse(url.c_str(), nullptr);
+  for (const PQconninfoOption* o = options; o != nullptr && o->keyword != nullptr; ++o) {
+    const std::string key = o->keyword;
+    if (o->val == nullptr || *o->val == '\0' || (key != "password" && key != "sslpassword")) {
+      continue;
+    }
+    const std::string secret = o->val;
+    for (std::size_t at; (at = text.find(secret)) != std::string::npos;) {
+      text.replace(at, secret.size(), "***");
+    }
+  }
+  PQconninfoFree(options);
+  return text;
+}
+
 std::string PercentEncoded(const std::string& text, bool inPath) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -243,6 +260,7 @@ std::string PgStore::Identity() const {
 StoreStatus PgStore::Fail(const std::string& what, StoreFault fault) const {
   std::string reason = connection_ ? PQerrorMessage(connection_->conn) : "";
   while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+  reason = WithoutPasswords(reason, url_);
   return StoreStatus::Fail(Describe() + ": " + what + (reason.empty() ? "" : ": " + reason), fault);
 }
 

@@ -210,7 +210,7 @@ void LineRunner::Recorded() {
     event.elapsedSeconds = verdict.elapsedSeconds;
     event.recordId = verdict.record.recordId;
     event.stored = status.ok;
-    event.store = store_->Describe();
+    event.store = writer_->StoreName();
     event.detail = status.message;
     event.kept = PlaceName(status.place);
     if (!status.ok) ++recordsNotStored_;

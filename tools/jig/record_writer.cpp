@@ -7,6 +7,7 @@ namespace jig {
 
 RecordWriter::RecordWriter(records::RecordStore& store, std::chrono::milliseconds offerEvery)
     : store_(store),
+      storeName_(store.Describe()),
       offerEvery_(offerEvery),
       wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       thread_([this] { Loop(); }) {}

@@ -42,6 +42,8 @@ class RecordWriter {
   [[nodiscard]] int fd() const { return wakeFd_; }
   // Records submitted whose result has not been taken yet.
   [[nodiscard]] int Pending() const { return pending_; }
+  // The store's name, read before the thread started.
+  [[nodiscard]] const std::string& StoreName() const { return storeName_; }
 
  private:
   void Loop();
@@ -49,6 +51,7 @@ class RecordWriter {
   void Hand(Result result);
 
   records::RecordStore& store_;
+  const std::string storeName_;
   const std::chrono::milliseconds offerEvery_;
   int wakeFd_ = -1;
   int pending_ = 0;  // owner's thread only
