@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/records_charts.h"
+#include "app/store_worker.h"
 #include "app/ui_text.h"
 #include "records/csv_export.h"
 
@@ -42,8 +43,8 @@ std::string UtcBoundOfLocalDay(const QDate& date) {
   return local.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toStdString();
 }
 
-RecordsView::RecordsView(records::RecordStore& store, QWidget* parent, const std::string& storeUrl)
-    : QDialog(parent), store_(store) {
+RecordsView::RecordsView(StoreWorker& worker, QWidget* parent, const std::string& storeUrl)
+    : QDialog(parent), worker_(worker) {
   setWindowTitle(UiText(texts::Id::kRecordsTitle));
   auto* root = new QVBoxLayout(this);
   counts_ = new QLabel(this);
@@ -109,19 +110,33 @@ RecordsView::RecordsView(records::RecordStore& store, QWidget* parent, const std
 void RecordsView::Refresh() {
   charts_->Refresh();
   const QDate today = QDate::currentDate();
-  records::DayCounts counts;
-  const auto status =
-      store_.Count(UtcBoundOfLocalDay(today), UtcBoundOfLocalDay(today.addDays(1)), &counts);
-  counts_->setText(
-      status.ok ? UiText(texts::Id::kRecordsToday) +
-                      QStringLiteral("PASS %1    FAIL %2").arg(counts.passed).arg(counts.failed)
-                : U(status.message));
+  const std::string from = UtcBoundOfLocalDay(today);
+  const std::string to = UtcBoundOfLocalDay(today.addDays(1));
   records::RecordFilter filter;
   filter.imei = imei_->text().trimmed().toStdString();
   if (verdict_->currentIndex() > 0) filter.passed = verdict_->currentIndex() == 1;
   filter.limit = kLastUnits;
-  std::vector<records::UnitRecord> found;
-  if (auto queried = store_.Query(filter, &found); !queried.ok) Tell(U(queried.message));
+  worker_.Post(this, [this, from, to, filter](records::RecordStore* store,
+                                              const records::StoreStatus& opened) {
+    records::DayCounts counts;
+    std::vector<records::UnitRecord> found;
+    records::StoreStatus counted = opened, queried = opened;
+    if (store != nullptr) {
+      counted = store->Count(from, to, &counts);
+      queried = store->Query(filter, &found);
+    }
+    return [this, counted, counts, queried, found] { Show(counted, counts, queried, found); };
+  });
+}
+
+void RecordsView::Show(const records::StoreStatus& counted, const records::DayCounts& counts,
+                       const records::StoreStatus& queried,
+                       const std::vector<records::UnitRecord>& found) {
+  counts_->setText(
+      counted.ok ? UiText(texts::Id::kRecordsToday) +
+                       QStringLiteral("PASS %1    FAIL %2").arg(counts.passed).arg(counts.failed)
+                 : U(counted.message));
+  if (!queried.ok) Tell(U(queried.message));
   table_->setRowCount(static_cast<int>(found.size()));
   for (int row = 0; row < static_cast<int>(found.size()); ++row) {
     const auto& r = found[static_cast<std::size_t>(row)];
@@ -139,16 +154,21 @@ void RecordsView::Refresh() {
   }
 }
 
-bool RecordsView::ExportTo(const QString& path) {
+void RecordsView::ExportTo(const QString& path) {
   records::RecordFilter filter;
   filter.fromUtc = UtcBoundOfLocalDay(std::min(from_->date(), to_->date()));
   filter.toUtc = UtcBoundOfLocalDay(std::max(from_->date(), to_->date()).addDays(1));
-  std::size_t written = 0;
-  const auto status =
-      records::ExportCsv(store_, filter, QFile::encodeName(path).toStdString(), &written);
-  Tell(status.ok ? UiText(texts::Id::kRecordsExported) + QString::number(written)
-                 : UiText(texts::Id::kRecordsExportFailed) + U(status.message));
-  return status.ok;
+  const std::string file = QFile::encodeName(path).toStdString();
+  worker_.Post(
+      this, [this, filter, file](records::RecordStore* store, const records::StoreStatus& opened) {
+        std::size_t written = 0;
+        const records::StoreStatus status =
+            store != nullptr ? records::ExportCsv(*store, filter, file, &written) : opened;
+        return [this, status, written] {
+          Tell(status.ok ? UiText(texts::Id::kRecordsExported) + QString::number(written)
+                         : UiText(texts::Id::kRecordsExportFailed) + U(status.message));
+        };
+      });
 }
 
 void RecordsView::Tell(const QString& text) {

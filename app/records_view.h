@@ -7,6 +7,8 @@
 
 #include "records/record_store.h"
 
+class StoreWorker;
+
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -17,12 +19,14 @@ class RecordsCharts;
 class RecordsView final : public QDialog {
   Q_OBJECT
  public:
-  // `storeUrl`: where the charts read the same store (empty: the station's own).
-  RecordsView(records::RecordStore& store, QWidget* parent, const std::string& storeUrl = {});
+  // The store is read on `worker`'s thread; the view fills in as the answers come. `storeUrl`:
+  // where the charts read the same store (empty: the station's own).
+  RecordsView(StoreWorker& worker, QWidget* parent, const std::string& storeUrl = {});
 
   void Refresh();
-  // Writes the records of the chosen dates (local days, both included) to `path`.
-  bool ExportTo(const QString& path);
+  // Writes the records of the chosen dates (local days, both included) to `path`; the operator
+  // is told how it went once it is done.
+  void ExportTo(const QString& path);
 
   [[nodiscard]] QLabel* Counts() const { return counts_; }
   [[nodiscard]] QTableWidget* Table() const { return table_; }
@@ -36,8 +40,10 @@ class RecordsView final : public QDialog {
 
  private:
   void Tell(const QString& text);
+  void Show(const records::StoreStatus& counted, const records::DayCounts& counts,
+            const records::StoreStatus& queried, const std::vector<records::UnitRecord>& found);
 
-  records::RecordStore& store_;
+  StoreWorker& worker_;
   QLabel* counts_ = nullptr;
   QLineEdit* imei_ = nullptr;
   QComboBox* verdict_ = nullptr;

@@ -38,7 +38,8 @@ StationPanel::StationPanel(ConfigLogic& logic, DialogState& state, DialogSurface
       logic_(logic),
       state_(state),
       surface_(surface),
-      storeUrl_(std::move(storeUrl)) {
+      storeUrl_(std::move(storeUrl)),
+      records_(std::make_unique<StoreWorker>(storeUrl_)) {
   Build();
   RestoreCriteria();
   QSettings settings = Settings();
@@ -62,7 +63,8 @@ StationPanel::StationPanel(ConfigLogic& logic, DialogState& state, DialogSurface
 
 StationPanel::~StationPanel() {
   tick_.stop();
-  station_.reset();  // leaves the logic without observer before the store goes
+  station_.reset();  // leaves the logic without observer
+  records_.reset();  // writes what is still queued
 }
 
 void StationPanel::Build() {
@@ -78,10 +80,8 @@ void StationPanel::Build() {
   records->setAutoDefault(false);
   records->setObjectName(QStringLiteral("stationRecords"));
   connect(records, &QPushButton::clicked, this, [this] {
-    if (records::RecordStore* store = Store()) {
-      RecordsView view(*store, this, storeUrl_);
-      view.exec();
-    }
+    RecordsView view(*records_, this, storeUrl_);
+    view.exec();
   });
   top->addStretch(1);
   top->addWidget(records);
@@ -154,25 +154,27 @@ void StationPanel::Build() {
   ShowVerdict(UiText(texts::Id::kStationWaiting), {});
 }
 
-records::RecordStore* StationPanel::Store() {
-  if (store_) return store_.get();
-  records::StoreStatus status;
-  store_ = records::OpenStore(storeUrl_, &status);
-  if (!store_) Tell(UiText(texts::Id::kStationStoreFailed) + U(status.message));
-  return store_.get();
-}
-
 bool StationPanel::StationMode() const {
   return station_ && station_->Enabled();
 }
 
 bool StationPanel::SetStationMode(bool on) {
-  if (on && !Store()) {
-    mode_->setChecked(false);
-    return false;
+  if (on) {
+    // The store opens on its thread; one that cannot turns station mode off again.
+    records_->Post(this, [this](records::RecordStore* store, const records::StoreStatus& opened) {
+      return std::function<void()>([this, ok = store != nullptr, opened] {
+        if (!ok) {
+          Tell(UiText(texts::Id::kStationStoreFailed) + U(opened.message));
+          SetStationMode(false);
+        } else if (!opened.message.empty()) {
+          ShowStatusLine(U(opened.message));
+        }
+      });
+    });
   }
   if (on && !station_) {
-    station_ = std::make_unique<station::ConsoleStation>(logic_, state_, store_.get(), this);
+    // The records are written here, on the store's thread, not by the engine on this one.
+    station_ = std::make_unique<station::ConsoleStation>(logic_, state_, nullptr, this);
   }
   mode_->setChecked(on);
   body_->setVisible(on);
@@ -331,6 +333,20 @@ void StationPanel::OnProgress(const station::Progress& progress) {
 }
 
 void StationPanel::OnVerdict(const records::UnitRecord& record, const records::StoreStatus& saved) {
+  if (!saved.ok) {
+    ShowRecorded(record, saved);
+    return;
+  }
+  // The verdict shows once its record is kept.
+  records_->Post(
+      this, [this, record](records::RecordStore* store, const records::StoreStatus& opened) {
+        const records::StoreStatus status = store != nullptr ? store->Append(record) : opened;
+        return std::function<void()>([this, record, status] { ShowRecorded(record, status); });
+      });
+}
+
+void StationPanel::ShowRecorded(const records::UnitRecord& record,
+                                const records::StoreStatus& saved) {
   ShowVerdict(record.passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"),
               record.passed ? QStringLiteral("#2e7d32") : QStringLiteral("#c62828"));
   QStringList lines;

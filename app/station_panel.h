@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/store_worker.h"
 #include "device/config_logic.h"
 #include "records/record_store.h"
 #include "station/console_station.h"
@@ -29,7 +30,8 @@ class StationPanel final : public QGroupBox, public station::StationListener {
                std::string storeUrl = {});
   ~StationPanel() override;
 
-  // Turns station mode on or off; on fails (and says why) when the record store cannot open.
+  // Turns station mode on or off. The record store opens on its own thread; when it cannot,
+  // the operator is told why and station mode goes off again.
   bool SetStationMode(bool on);
   [[nodiscard]] bool StationMode() const;
   // Picks the station's profile file; false (with the reason shown) when it is refused.
@@ -41,7 +43,7 @@ class StationPanel final : public QGroupBox, public station::StationListener {
   [[nodiscard]] QLabel* Verdict() const { return verdict_; }
   [[nodiscard]] QListWidget* ProgressList() const { return progress_; }
   [[nodiscard]] QLabel* StatusLine() const { return status_; }
-  [[nodiscard]] records::RecordStore* Store();
+  [[nodiscard]] StoreWorker& Records() { return *records_; }
   [[nodiscard]] station::ConsoleStation& Station() { return *station_; }
 
   // Tests replace the modal parts: the message instead of a box, the file dialog's answer.
@@ -51,6 +53,8 @@ class StationPanel final : public QGroupBox, public station::StationListener {
   // station::StationListener
   void OnProgress(const station::Progress& progress) override;
   void OnVerdict(const records::UnitRecord& record, const records::StoreStatus& saved) override;
+  // The verdict as shown once its record is kept (or could not be).
+  void ShowRecorded(const records::UnitRecord& record, const records::StoreStatus& saved);
 
  private:
   void Build();
@@ -66,7 +70,7 @@ class StationPanel final : public QGroupBox, public station::StationListener {
   DialogState& state_;
   DialogSurface& surface_;
   std::string storeUrl_;
-  std::unique_ptr<records::RecordStore> store_;
+  std::unique_ptr<StoreWorker> records_;
   std::unique_ptr<station::ConsoleStation> station_;
   station::Profile profile_;
   QString profilePath_;

@@ -3,7 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
+
+#include "records/store_text.h"
 
 namespace records {
 
@@ -14,12 +15,13 @@ std::string FlagText(std::optional<bool> flag) {
   return *flag ? "ok" : "fail";
 }
 
-template <typename Number>
-std::string NumberText(std::optional<Number> value) {
-  if (!value) return "";
-  std::ostringstream out;
-  out << *value;
-  return out.str();
+// Numbers as every locale reads them back the same.
+std::string CountText(std::optional<int> value) {
+  return value ? std::to_string(*value) : "";
+}
+
+std::string RealText(std::optional<double> value) {
+  return value ? NumberText(*value) : "";
 }
 
 std::string JoinMismatches(const std::vector<Mismatch>& mismatches) {
@@ -36,6 +38,15 @@ std::string JoinReasons(const std::vector<FailReason>& reasons) {
   for (const auto& r : reasons) {
     if (!text.empty()) text += "; ";
     text += r.step + ": expected \"" + r.expected + "\", came \"" + r.actual + "\"";
+  }
+  return text;
+}
+
+// A cell a spreadsheet would run as a formula (or whose leading TAB or CR it would eat) is
+// kept as text by a leading apostrophe.
+std::string Inert(const std::string& text) {
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+    return "'" + text;
   }
   return text;
 }
@@ -90,41 +101,43 @@ std::string CsvHeader() {
 }
 
 std::string CsvRow(const UnitRecord& r) {
-  return Line({r.recordId,
-               r.startedUtc,
-               r.endedUtc,
-               r.station,
-               r.operatorName,
-               r.port,
-               r.usbIdentity,
-               r.imei,
-               r.firmware,
-               r.gsmSignal,
-               r.gpsCount,
-               r.agpsCount,
-               r.sim,
+  return Line({Inert(r.recordId),
+               Inert(r.startedUtc),
+               Inert(r.endedUtc),
+               Inert(r.station),
+               Inert(r.operatorName),
+               Inert(r.port),
+               Inert(r.usbIdentity),
+               Inert(r.imei),
+               Inert(r.firmware),
+               Inert(r.gsmSignal),
+               Inert(r.gpsCount),
+               Inert(r.agpsCount),
+               Inert(r.sim),
                FlagText(r.testGsm),
                FlagText(r.testGps),
                FlagText(r.testKey),
-               NumberText(r.ttffSeconds),
-               NumberText(r.satellitesUsed),
-               NumberText(r.bestSignalDbHz),
-               r.profileName,
-               r.profileHash,
-               JoinMismatches(r.mismatches),
+               RealText(r.ttffSeconds),
+               CountText(r.satellitesUsed),
+               CountText(r.bestSignalDbHz),
+               Inert(r.profileName),
+               Inert(r.profileHash),
+               Inert(JoinMismatches(r.mismatches)),
                r.passed ? "PASS" : "FAIL",
-               JoinReasons(r.reasons),
+               Inert(JoinReasons(r.reasons)),
                r.consoleVersion});
 }
 
 StoreStatus ExportCsv(RecordStore& store, const RecordFilter& filter, const std::string& path,
-                      std::size_t* written) {
+                      std::size_t* written, bool byteOrderMark) {
   std::vector<UnitRecord> found;
   if (auto status = store.Query(filter, &found); !status.ok) return status;
   const std::string partial = path + ".part";
   std::FILE* file = std::fopen(partial.c_str(), "wb");
   if (!file) return StoreStatus::Fail(path + ": " + std::strerror(errno));
-  bool ok = std::fputs(CsvHeader().c_str(), file) >= 0;
+  // A spreadsheet reads a file without the mark in the machine's 8-bit code page.
+  bool ok = !byteOrderMark || std::fputs("\xEF\xBB\xBF", file) >= 0;
+  ok = ok && std::fputs(CsvHeader().c_str(), file) >= 0;
   // Oldest first reads naturally in a spreadsheet.
   for (auto it = found.rbegin(); ok && it != found.rend(); ++it) {
     const std::string row = CsvRow(*it);

@@ -14,8 +14,11 @@ std::string CsvHeader();
 std::string CsvRow(const UnitRecord& record);
 
 // Writes the records matching `filter` to `path`, whole or not at all (written beside it, then
-// renamed over it). The message names the file.
+// renamed over it): a store that cannot give every record whole fails the export. The message
+// names the file. Text cells that start with =, +, -, @, TAB or CR get a leading apostrophe, so
+// a spreadsheet shows them instead of running them; `byteOrderMark` starts the file with
+// UTF-8's mark, which spreadsheets need to read it as UTF-8.
 StoreStatus ExportCsv(RecordStore& store, const RecordFilter& filter, const std::string& path,
-                      std::size_t* written = nullptr);
+                      std::size_t* written = nullptr, bool byteOrderMark = false);
 
 }  // namespace records

@@ -4,9 +4,9 @@
 
 #include <array>
 #include <optional>
-#include <regex>
 
 #include "records/schema.h"
+#include "records/store_text.h"
 
 namespace records {
 
@@ -14,8 +14,13 @@ namespace {
 
 // Any fixed number shared by every station of a line: the key of the schema-upgrade lock.
 constexpr const char* kMigrationLockKey = "7301125011";
-// A server that does not answer within this time counts as unreachable.
-constexpr const char* kConnectTimeoutSeconds = "5";
+// Nothing waits on the server for long: a server that does not answer within the connect
+// time-out counts as unreachable, a lock (the schema upgrade's too) or a statement that takes
+// longer is cancelled (busy: the record waits and is sent again), and a connection whose sent
+// data stays unacknowledged is dropped. The URL may say otherwise: what it says wins.
+constexpr const char* kConnectTimeoutSeconds = "3";
+constexpr const char* kServerTimeouts = "-c statement_timeout=5000 -c lock_timeout=2000";
+constexpr const char* kTcpUserTimeoutMs = "4000";
 
 constexpr const char* kInsertRecord =
     "INSERT INTO unit_record (record_id, started_utc, ended_utc, station,"
@@ -48,7 +53,7 @@ constexpr const char* kCount =
 // Parameters as text (NULL for an absent value); the server converts them to the column types.
 class Params {
  public:
-  void Text(std::string value) { values_.emplace_back(std::move(value)); }
+  void Text(const std::string& value) { values_.emplace_back(StoreText(value)); }
   void Null() { values_.emplace_back(std::nullopt); }
   void Int(std::int64_t value) { Text(std::to_string(value)); }
   template <typename T>
@@ -57,9 +62,7 @@ class Params {
     if constexpr (std::is_same_v<T, bool>) {
       Int(*value ? 1 : 0);
     } else if constexpr (std::is_same_v<T, double>) {
-      char text[32];
-      std::snprintf(text, sizeof text, "%.17g", *value);
-      Text(text);
+      Text(NumberText(*value));
     } else {
       Int(*value);
     }
@@ -102,7 +105,11 @@ class Result {
   }
   [[nodiscard]] std::optional<double> Real(int row, int column) const {
     if (IsNull(row, column)) return std::nullopt;
-    return std::strtod(PQgetvalue(result_, row, column), nullptr);
+    return ParseNumber(PQgetvalue(result_, row, column));
+  }
+  [[nodiscard]] std::string State() const {
+    const char* state = PQresultErrorField(result_, PG_DIAG_SQLSTATE);
+    return state != nullptr ? state : "";
   }
   [[nodiscard]] bool Changed() const { return std::string(PQcmdTuples(result_)) != "0"; }
 
@@ -112,6 +119,73 @@ class Result {
 
 bool StartsWith(const std::string& text, std::string_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A failed statement's fault, by its SQLSTATE class; a connection that broke is unreachable.
+StoreFault FaultOfState(const std::string& state, bool connected) {
+  if (!connected || StartsWith(state, "08")) return StoreFault::kUnreachable;
+  if (state == "55P03" || state == "57014" || state == "40001" || state == "40P01" ||
+      StartsWith(state, "53") || state == "57P03") {
+    return StoreFault::kBusy;  // lock or statement time-out, deadlock, no room, starting up
+  }
+  if (StartsWith(state, "28")) return StoreFault::kAuthentication;
+  if (state == "42501") return StoreFault::kPermission;
+  if (StartsWith(state, "23") || StartsWith(state, "22")) return StoreFault::kData;
+  if (state == "42P01" || state == "42703") return StoreFault::kSchemaNewer;
+  return StoreFault::kOther;
+}
+
+// A failed connection: refused credentials, or no server to talk to.
+StoreFault FaultOfConnection(const PGconn* conn) {
+  if (conn != nullptr && (PQconnectionNeedsPassword(conn) || PQconnectionUsedPassword(conn))) {
+    return StoreFault::kAuthentication;
+  }
+  return StoreFault::kUnreachable;
+}
+
+// libpq's reason for not reading a URL quotes the offending token, which may be the password:
+// keep only the words before the quote.
+std::string UnquotedReason(std::string reason) {
+  reason = reason.substr(0, reason.find('"'));
+  while (!reason.empty() &&
+         (reason.back() == '\n' || reason.back() == ' ' || reason.back() == ':')) {
+    reason.pop_back();
+  }
+  return reason;
+}
+
+// `text` with the URL's passwords, should the server or libpq quote them, starred out.
+std::string WithoutPasswords(std::string text, const std::string& url) {
+  PQconninfoOption* options = PQconninfoParse(url.c_str(), nullptr);
+  for (const PQconninfoOption* o = options; o != nullptr && o->keyword != nullptr; ++o) {
+    const std::string key = o->keyword;
+    if (o->val == nullptr || *o->val == '\0' || (key != "password" && key != "sslpassword")) {
+      continue;
+    }
+    const std::string secret = o->val;
+    for (std::size_t at; (at = text.find(secret)) != std::string::npos;) {
+      text.replace(at, secret.size(), "***");
+    }
+  }
+  PQconninfoFree(options);
+  return text;
+}
+
+std::string PercentEncoded(const std::string& text, bool inPath) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~' ||
+        (!inPath && c == '/')) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -131,10 +205,32 @@ bool IsPostgresUrl(const std::string& url) {
 }
 
 std::string RedactUrl(const std::string& url) {
-  static const std::regex userPassword(R"(^(postgres(ql)?://[^:/@?]*):[^@/?]*@)");
-  static const std::regex passwordParameter(R"(([?&]password=)[^&]*)");
-  std::string redacted = std::regex_replace(url, userPassword, "$1:***@");
-  return std::regex_replace(redacted, passwordParameter, "$1***");
+  char* problem = nullptr;
+  PQconninfoOption* options = PQconninfoParse(url.c_str(), &problem);
+  PQfreemem(problem);
+  if (options == nullptr) return "postgresql://(a URL libpq cannot read)";
+  std::string user, host, port, dbname, query;
+  for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+    if (option->val == nullptr || *option->val == '\0') continue;
+    const std::string key = option->keyword;
+    const std::string value = option->val;
+    if (key == "password" || key == "sslpassword") continue;
+    // A socket folder or a list of hosts reads best as a parameter.
+    const bool plainHost = value.find_first_of("/,") == std::string::npos;
+    if (key == "user") {
+      user = PercentEncoded(value, true) + "@";
+    } else if (key == "host" && plainHost) {
+      host = value;
+    } else if (key == "port" && plainHost) {
+      port = ":" + value;
+    } else if (key == "dbname") {
+      dbname = PercentEncoded(value, true);
+    } else {
+      query += (query.empty() ? "?" : "&") + key + "=" + PercentEncoded(value, false);
+    }
+  }
+  PQconninfoFree(options);
+  return "postgresql://" + user + host + port + "/" + dbname + query;
 }
 
 bool CheckPostgresUrl(const std::string& url, std::string* error) {
@@ -144,9 +240,8 @@ bool CheckPostgresUrl(const std::string& url, std::string* error) {
     PQconninfoFree(options);
     return true;
   }
-  std::string reason = problem != nullptr ? problem : "out of memory";
+  const std::string reason = UnquotedReason(problem != nullptr ? problem : "out of memory");
   PQfreemem(problem);
-  while (!reason.empty() && reason.back() == '\n') reason.pop_back();
   *error = "\"" + RedactUrl(url) + "\": not a PostgreSQL URL: " + reason;
   return false;
 }
@@ -158,14 +253,28 @@ std::string PgStore::Describe() const {
   return RedactUrl(url_);
 }
 
-StoreStatus PgStore::Fail(const std::string& what) const {
-  std::string reason = connection_ ? PQerrorMessage(connection_->conn) : "";
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
-  return StoreStatus::Fail(Describe() + ": " + what + (reason.empty() ? "" : ": " + reason));
+std::string PgStore::Identity() const {
+  return identity_.empty() ? Describe() : identity_;
 }
 
-bool PgStore::Exec(const char* sql) {
-  return Result(PQexec(connection_->conn, sql)).Ok();
+StoreStatus PgStore::Fail(const std::string& what, StoreFault fault) const {
+  std::string reason = connection_ ? PQerrorMessage(connection_->conn) : "";
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+  reason = WithoutPasswords(reason, url_);
+  return StoreStatus::Fail(Describe() + ": " + what + (reason.empty() ? "" : ": " + reason), fault);
+}
+
+StoreStatus PgStore::Refused(const std::string& what, const std::string& state) const {
+  const bool connected = connection_ && PQstatus(connection_->conn) == CONNECTION_OK;
+  StoreStatus status = Fail(what, FaultOfState(state, connected));
+  if (!state.empty()) status.message += " (SQLSTATE " + state + ")";
+  return status;
+}
+
+bool PgStore::Exec(const char* sql, std::string* state) {
+  Result result(PQexec(connection_->conn, sql));
+  if (state != nullptr) *state = result.State();
+  return result.Ok();
 }
 
 void PgStore::DropIfBroken() {
@@ -175,13 +284,21 @@ void PgStore::DropIfBroken() {
 StoreStatus PgStore::Connect() {
   DropIfBroken();
   if (connection_) return StoreStatus::Ok();
-  // The URL comes last, so what it says overrides the time-out given here.
-  const std::array<const char*, 3> keys = {"connect_timeout", "dbname", nullptr};
-  const std::array<const char*, 3> values = {kConnectTimeoutSeconds, url_.c_str(), nullptr};
+  // The URL comes last, so what it says overrides the time-outs given here.
+  const std::array<const char*, 9> keys = {
+      "connect_timeout",  "options",         "tcp_user_timeout",
+      "keepalives",       "keepalives_idle", "keepalives_interval",
+      "keepalives_count", "dbname",          nullptr};
+  const std::array<const char*, 9> values = {
+      kConnectTimeoutSeconds, kServerTimeouts, kTcpUserTimeoutMs, "1", "5", "2", "2",
+      url_.c_str(),           nullptr};
   connection_ = std::make_unique<Connection>();
   connection_->conn = PQconnectdbParams(keys.data(), values.data(), 1);
   if (connection_->conn == nullptr || PQstatus(connection_->conn) != CONNECTION_OK) {
-    StoreStatus status = Fail("cannot reach the server");
+    const StoreFault fault = FaultOfConnection(connection_->conn);
+    StoreStatus status = Fail(fault == StoreFault::kAuthentication ? "the server refused the login"
+                                                                   : "cannot reach the server",
+                              fault);
     connection_.reset();
     return status;
   }
@@ -189,42 +306,63 @@ StoreStatus PgStore::Connect() {
   if (migrated_) return StoreStatus::Ok();
   StoreStatus status = Migrate();
   migrated_ = status.ok;
+  if (status.ok) ReadIdentity();
+  if (!status.ok) connection_.reset();  // the next try migrates again
   return status;
 }
 
+void PgStore::ReadIdentity() {
+  // Several URLs may name one server: its cluster's identifier and the database tell it.
+  Result identity(PQexec(connection_->conn,
+                         "SELECT (SELECT system_identifier FROM pg_control_system())::text"
+                         " || '/' || current_database()"));
+  if (identity.Ok() && identity.Rows() == 1 && !identity.IsNull(0, 0)) {
+    identity_ = "postgresql:" + identity.Text(0, 0);
+  }
+}
+
 StoreStatus PgStore::Migrate() {
-  if (!Exec("BEGIN")) return Fail("cannot start the schema upgrade");
+  if (!Exec("BEGIN")) return Refused("cannot start the schema upgrade", "");
+  // lock_timeout bounds the wait for a station that holds the lock (or hangs holding it).
   const std::string lock = std::string("SELECT pg_advisory_xact_lock(") + kMigrationLockKey + ")";
-  bool ok = Exec(lock.c_str()) && Exec(std::string(kCreateVersionTable).c_str());
+  std::string state;
+  bool ok = Exec(lock.c_str(), &state);
+  // A station whose user may only write records cannot create tables, nor needs to.
+  Result exists(PQexec(connection_->conn, "SELECT to_regclass('schema_version') IS NOT NULL"));
+  const bool hasVersions = exists.Ok() && exists.Rows() == 1 && exists.Text(0, 0) == "t";
+  ok = ok && (hasVersions || Exec(std::string(kCreateVersionTable).c_str(), &state));
   int current = 0;
   if (ok) {
     Result version(
         PQexec(connection_->conn, "SELECT COALESCE(MAX(version), 0) FROM schema_version"));
     ok = version.Ok() && version.Rows() == 1;
+    state = version.State();
     if (ok) current = std::stoi(version.Text(0, 0));
   }
   if (ok && current > CurrentSchemaVersion()) {
     Exec("ROLLBACK");
     return StoreStatus::Fail(Describe() + ": written by a newer console (schema version " +
-                             std::to_string(current) + ")");
+                                 std::to_string(current) + ")",
+                             StoreFault::kSchemaNewer);
   }
   for (const auto& migration : Migrations()) {
     if (!ok || migration.version <= current) continue;
-    for (const auto step : migration.steps) ok = ok && Exec(std::string(step).c_str());
-    for (const auto step : migration.serverSteps) ok = ok && Exec(std::string(step).c_str());
+    for (const auto step : migration.steps) ok = ok && Exec(std::string(step).c_str(), &state);
+    for (const auto step : migration.serverSteps) ok = ok && Exec(std::string(step).c_str(), &state);
     const std::string mark =
         "INSERT INTO schema_version (version) VALUES (" + std::to_string(migration.version) + ")";
-    ok = ok && Exec("DELETE FROM schema_version") && Exec(mark.c_str());
+    ok = ok && Exec("DELETE FROM schema_version", &state) && Exec(mark.c_str(), &state);
   }
   if (!ok) {
-    StoreStatus status = Fail("cannot upgrade the schema");
+    StoreStatus status = Refused("cannot upgrade the schema", state);
     Exec("ROLLBACK");
     return status;
   }
-  return Exec("COMMIT") ? StoreStatus::Ok() : Fail("cannot commit the schema upgrade");
+  return Exec("COMMIT", &state) ? StoreStatus::Ok()
+                                : Refused("cannot commit the schema upgrade", state);
 }
 
-bool PgStore::InsertChildren(const UnitRecord& r) {
+bool PgStore::InsertChildren(const UnitRecord& r, std::string* state) {
   auto child = [&](const char* sql, int seq, const std::string& a, const std::string& b,
                    const std::string& c) {
     Params p;
@@ -233,7 +371,9 @@ bool PgStore::InsertChildren(const UnitRecord& r) {
     p.Text(a);
     p.Text(b);
     p.Text(c);
-    return Result(connection_->Run(sql, p)).Ok();
+    Result result(connection_->Run(sql, p));
+    *state = result.State();
+    return result.Ok();
   };
   int seq = 0;
   for (const auto& m : r.mismatches) {
@@ -248,7 +388,7 @@ bool PgStore::InsertChildren(const UnitRecord& r) {
 
 ServerOutcome PgStore::Send(const UnitRecord& r, StoreStatus* status) {
   if (r.recordId.empty()) {
-    *status = StoreStatus::Fail(Describe() + ": a record without an id");
+    *status = StoreStatus::Fail(Describe() + ": a record without an id", StoreFault::kData);
     return ServerOutcome::kRefused;
   }
   // A connection the server dropped (a restart) shows only when used: one fresh try.
@@ -260,7 +400,9 @@ ServerOutcome PgStore::Send(const UnitRecord& r, StoreStatus* status) {
 
 ServerOutcome PgStore::SendOnce(const UnitRecord& r, StoreStatus* status) {
   *status = Connect();
-  if (!status->ok) return connection_ ? ServerOutcome::kRefused : ServerOutcome::kUnreachable;
+  if (!status->ok) {
+    return Passes(status->fault) ? ServerOutcome::kUnreachable : ServerOutcome::kRefused;
+  }
   Params p;
   for (const auto* text :
        {&r.recordId, &r.startedUtc, &r.endedUtc, &r.station, &r.operatorName, &r.port,
@@ -277,29 +419,31 @@ ServerOutcome PgStore::SendOnce(const UnitRecord& r, StoreStatus* status) {
   p.Text(r.profileHash);
   p.Int(r.passed ? 1 : 0);
   p.Text(r.consoleVersion);
-  bool ok = Exec("BEGIN");
+  std::string state;
+  bool ok = Exec("BEGIN", &state);
   if (ok) {
     Result inserted(connection_->Run(kInsertRecord, p));
+    state = inserted.State();
     // Already stored (a spool delivering twice): keep the first, add nothing.
-    ok = inserted.Ok() && (!inserted.Changed() || InsertChildren(r));
+    ok = inserted.Ok() && (!inserted.Changed() || InsertChildren(r, &state));
   }
-  if (ok && Exec("COMMIT")) return ServerOutcome::kStored;
-  *status = Fail("cannot write the record");
+  if (ok && Exec("COMMIT", &state)) return ServerOutcome::kStored;
+  *status = Refused("cannot write the record", state);
   if (PQstatus(connection_->conn) != CONNECTION_OK) {
     connection_.reset();
     return ServerOutcome::kUnreachable;
   }
   Exec("ROLLBACK");
-  return ServerOutcome::kRefused;
+  return Passes(status->fault) ? ServerOutcome::kUnreachable : ServerOutcome::kRefused;
 }
 
 StoreStatus PgStore::Append(const UnitRecord& record) {
   StoreStatus status;
-  Send(record, &status);
+  if (Send(record, &status) == ServerOutcome::kStored) return StoreStatus::Ok();
   return status;
 }
 
-void PgStore::ReadChildren(UnitRecord* record) {
+bool PgStore::ReadChildren(UnitRecord* record, std::string* state) {
   Params p;
   p.Text(record->recordId);
   Result mismatches(connection_->Run(kSelectMismatches, p));
@@ -311,6 +455,8 @@ void PgStore::ReadChildren(UnitRecord* record) {
   for (int row = 0; reasons.Ok() && row < reasons.Rows(); ++row) {
     record->reasons.push_back({reasons.Text(row, 0), reasons.Text(row, 1), reasons.Text(row, 2)});
   }
+  *state = !mismatches.Ok() ? mismatches.State() : reasons.State();
+  return mismatches.Ok() && reasons.Ok();
 }
 
 StoreStatus PgStore::Query(const RecordFilter& filter, std::vector<UnitRecord>* out) {
@@ -328,7 +474,7 @@ StoreStatus PgStore::Query(const RecordFilter& filter, std::vector<UnitRecord>* 
   }
   Result rows(connection_->Run(kSelectRecords, p));
   if (!rows.Ok()) {
-    StoreStatus status = Fail("cannot read the records");
+    StoreStatus status = Refused("cannot read the records", rows.State());
     DropIfBroken();
     return status;
   }
@@ -350,7 +496,13 @@ StoreStatus PgStore::Query(const RecordFilter& filter, std::vector<UnitRecord>* 
     r.profileHash = rows.Text(row, 20);
     r.passed = rows.Text(row, 21) != "0";
     r.consoleVersion = rows.Text(row, 22);
-    ReadChildren(&r);
+    // A record without its reasons is not given as whole: the server went away mid-read.
+    if (std::string state; !ReadChildren(&r, &state)) {
+      StoreStatus status = Refused("cannot read record " + r.recordId + " whole", state);
+      out->clear();
+      DropIfBroken();
+      return status;
+    }
     out->push_back(std::move(r));
   }
   return StoreStatus::Ok();
@@ -363,7 +515,7 @@ StoreStatus PgStore::Count(const std::string& fromUtc, const std::string& toUtc,
   p.Text(toUtc);
   Result counts(connection_->Run(kCount, p));
   if (!counts.Ok() || counts.Rows() != 1) {
-    StoreStatus status = Fail("cannot count the records");
+    StoreStatus status = Refused("cannot count the records", counts.State());
     DropIfBroken();
     return status;
   }

@@ -20,7 +20,8 @@ bool CheckPostgresUrl(const std::string& url, std::string* error);
 // The URL without its password, fit to show and log.
 std::string RedactUrl(const std::string& url);
 
-// How a write to the server ended.
+// How a write to the server ended: stored, to be tried again (unreachable or busy), or refused
+// for a reason a person must see to.
 enum class ServerOutcome { kStored, kUnreachable, kRefused };
 
 class PgStore final : public RecordStore {
@@ -39,20 +40,26 @@ class PgStore final : public RecordStore {
   StoreStatus Query(const RecordFilter& filter, std::vector<UnitRecord>* out) override;
   StoreStatus Count(const std::string& fromUtc, const std::string& toUtc, DayCounts* out) override;
   [[nodiscard]] std::string Describe() const override;
+  // The server's cluster and database ("postgresql:<system identifier>/<database>") once
+  // connected; before that, the URL without its password.
+  [[nodiscard]] std::string Identity() const override;
 
  private:
   struct Connection;
-  StoreStatus Fail(const std::string& what) const;
-  bool Exec(const char* sql);
+  StoreStatus Fail(const std::string& what, StoreFault fault) const;
+  StoreStatus Refused(const std::string& what, const std::string& state) const;
+  bool Exec(const char* sql, std::string* state = nullptr);
   StoreStatus Migrate();
+  void ReadIdentity();
   ServerOutcome SendOnce(const UnitRecord& record, StoreStatus* status);
-  bool InsertChildren(const UnitRecord& record);
-  void ReadChildren(UnitRecord* record);
+  bool InsertChildren(const UnitRecord& record, std::string* state);
+  bool ReadChildren(UnitRecord* record, std::string* state);
   void DropIfBroken();
 
   std::string url_;
   std::unique_ptr<Connection> connection_;
   bool migrated_ = false;
+  std::string identity_;
 };
 
 // A store on the server alone: fails when the server cannot be reached.

@@ -1,83 +1,61 @@
 #include "records/record_json.h"
 
 #include <cmath>
+#include <nlohmann/json.hpp>
 #include <optional>
+
+#include "records/store_text.h"
 
 namespace records {
 
 namespace {
 
-using Type = JsonValue::Type;
+using json = nlohmann::ordered_json;
 
 template <typename T>
-void AddOptional(JsonObject& object, std::string_view key, const std::optional<T>& value) {
-  if (value.has_value()) {
-    object.Add(key, *value);
-  } else {
-    object.AddNull(key);
+json Optional(const std::optional<T>& value) {
+  if (!value.has_value()) return nullptr;
+  if constexpr (std::is_same_v<T, double>) {
+    if (!std::isfinite(*value)) return nullptr;
   }
+  return *value;
 }
 
-std::string Triple(const char* a, const std::string& va, const char* b, const std::string& vb,
-                   const char* c, const std::string& vc) {
-  return JsonObject().Add(a, va).Add(b, vb).Add(c, vc).Text();
+json Triple(const char* a, const std::string& va, const char* b, const std::string& vb,
+            const char* c, const std::string& vc) {
+  return json::object({{a, StoreText(va)}, {b, StoreText(vb)}, {c, StoreText(vc)}});
 }
 
-template <typename Item, typename Fields>
-std::string ArrayOf(const std::vector<Item>& items, Fields fields) {
-  std::string out = "[";
-  for (const Item& item : items) {
-    if (out.size() > 1) out += ',';
-    out += fields(item);
-  }
-  return out + "]";
+const json* Member(const json& value, const char* key) {
+  const auto found = value.find(key);
+  return found == value.end() ? nullptr : &*found;
 }
 
-// Reads the string members `keys` of each object in an array into `make`'s items.
-template <typename Item, typename Make>
-bool TriplesFrom(const JsonValue& array, std::vector<Item>* out, Make make) {
-  if (array.type != Type::kArray) return false;
-  out->clear();
-  for (const JsonValue& item : array.items) {
-    if (item.type != Type::kObject) return false;
-    out->push_back(make(item));
-  }
+bool ReadText(const json& value, const char* key, std::string* out) {
+  const json* member = Member(value, key);
+  if (member == nullptr || member->is_null()) return true;
+  if (!member->is_string()) return false;
+  *out = member->get_ref<const std::string&>();
   return true;
 }
 
-Mismatch MakeMismatch(const JsonValue& item) {
-  return {item.String("field"), item.String("expected"), item.String("actual")};
-}
-
-FailReason MakeReason(const JsonValue& item) {
-  return {item.String("step"), item.String("expected"), item.String("actual")};
-}
-
-bool ReadText(const JsonValue& value, const char* key, std::string* out) {
-  const JsonValue* member = value.Find(key);
-  if (member == nullptr || member->type == Type::kNull) return true;
-  if (member->type != Type::kString) return false;
-  *out = member->text;
+bool ReadFlag(const json& value, const char* key, std::optional<bool>* out) {
+  const json* member = Member(value, key);
+  if (member == nullptr || member->is_null()) return true;
+  if (!member->is_boolean()) return false;
+  *out = member->get<bool>();
   return true;
 }
 
-bool ReadFlag(const JsonValue& value, const char* key, std::optional<bool>* out) {
-  const JsonValue* member = value.Find(key);
-  if (member == nullptr || member->type == Type::kNull) return true;
-  if (member->type != Type::kBool) return false;
-  *out = member->boolean;
-  return true;
+bool ReadNumber(const json& value, const char* key, std::optional<double>* out) {
+  const json* member = Member(value, key);
+  if (member == nullptr || member->is_null()) return true;
+  if (!member->is_number()) return false;
+  *out = member->get<double>();
+  return std::isfinite(**out);
 }
 
-bool ReadNumber(const JsonValue& value, const char* key, std::optional<double>* out) {
-  const JsonValue* member = value.Find(key);
-  if (member == nullptr || member->type == Type::kNull) return true;
-  if (member->type != Type::kNumber) return false;
-  *out = member->number;
-  return true;
-}
-
-bool ReadInteger(const JsonValue& value, const char* key, std::optional<int>* out) {
+bool ReadInteger(const json& value, const char* key, std::optional<int>* out) {
   std::optional<double> number;
   if (!ReadNumber(value, key, &number)) return false;
   if (!number) return true;
@@ -86,57 +64,95 @@ bool ReadInteger(const JsonValue& value, const char* key, std::optional<int>* ou
   return true;
 }
 
+bool ReadMismatches(const json* array, std::vector<Mismatch>* out) {
+  if (array == nullptr) return true;
+  if (!array->is_array()) return false;
+  for (const json& item : *array) {
+    Mismatch m;
+    if (!item.is_object() || !ReadText(item, "field", &m.field) ||
+        !ReadText(item, "expected", &m.expected) || !ReadText(item, "actual", &m.actual)) {
+      return false;
+    }
+    out->push_back(std::move(m));
+  }
+  return true;
+}
+
+bool ReadReasons(const json* array, std::vector<FailReason>* out) {
+  if (array == nullptr) return true;
+  if (!array->is_array()) return false;
+  for (const json& item : *array) {
+    FailReason r;
+    if (!item.is_object() || !ReadText(item, "step", &r.step) ||
+        !ReadText(item, "expected", &r.expected) || !ReadText(item, "actual", &r.actual)) {
+      return false;
+    }
+    out->push_back(std::move(r));
+  }
+  return true;
+}
+
 }  // namespace
 
-std::string MismatchesToJson(const std::vector<Mismatch>& mismatches) {
-  return ArrayOf(mismatches, [](const Mismatch& m) {
-    return Triple("field", m.field, "expected", m.expected, "actual", m.actual);
-  });
+json ReasonsToJsonValue(const std::vector<FailReason>& reasons) {
+  json array = json::array();
+  for (const FailReason& r : reasons) {
+    array.push_back(Triple("step", r.step, "expected", r.expected, "actual", r.actual));
+  }
+  return array;
 }
 
-std::string ReasonsToJson(const std::vector<FailReason>& reasons) {
-  return ArrayOf(reasons, [](const FailReason& r) {
-    return Triple("step", r.step, "expected", r.expected, "actual", r.actual);
-  });
+json RecordToJsonValue(const UnitRecord& r) {
+  json mismatches = json::array();
+  for (const Mismatch& m : r.mismatches) {
+    mismatches.push_back(Triple("field", m.field, "expected", m.expected, "actual", m.actual));
+  }
+  // Members in the documented order.
+  json object = json::object();
+  const auto text = [&](const char* key, const std::string& value) {
+    object[key] = StoreText(value);
+  };
+  text("record_id", r.recordId);
+  text("started_utc", r.startedUtc);
+  text("ended_utc", r.endedUtc);
+  text("station", r.station);
+  text("operator", r.operatorName);
+  text("port", r.port);
+  text("usb_identity", r.usbIdentity);
+  text("imei", r.imei);
+  text("firmware", r.firmware);
+  text("gsm_signal", r.gsmSignal);
+  text("gps_count", r.gpsCount);
+  text("agps_count", r.agpsCount);
+  text("sim", r.sim);
+  object["test_gsm"] = Optional(r.testGsm);
+  object["test_gps"] = Optional(r.testGps);
+  object["test_key"] = Optional(r.testKey);
+  object["ttff_seconds"] = Optional(r.ttffSeconds);
+  object["satellites_used"] = Optional(r.satellitesUsed);
+  object["best_signal_dbhz"] = Optional(r.bestSignalDbHz);
+  text("profile_name", r.profileName);
+  text("profile_hash", r.profileHash);
+  object["mismatches"] = std::move(mismatches);
+  object["passed"] = r.passed;
+  object["reasons"] = ReasonsToJsonValue(r.reasons);
+  text("console_version", r.consoleVersion);
+  return object;
 }
 
-std::string RecordToJson(const UnitRecord& r) {
-  JsonObject object;
-  object.Add("record_id", r.recordId)
-      .Add("started_utc", r.startedUtc)
-      .Add("ended_utc", r.endedUtc)
-      .Add("station", r.station)
-      .Add("operator", r.operatorName)
-      .Add("port", r.port)
-      .Add("usb_identity", r.usbIdentity)
-      .Add("imei", r.imei)
-      .Add("firmware", r.firmware)
-      .Add("gsm_signal", r.gsmSignal)
-      .Add("gps_count", r.gpsCount)
-      .Add("agps_count", r.agpsCount)
-      .Add("sim", r.sim);
-  AddOptional(object, "test_gsm", r.testGsm);
-  AddOptional(object, "test_gps", r.testGps);
-  AddOptional(object, "test_key", r.testKey);
-  AddOptional(object, "ttff_seconds", r.ttffSeconds);
-  AddOptional(object, "satellites_used", r.satellitesUsed);
-  AddOptional(object, "best_signal_dbhz", r.bestSignalDbHz);
-  object.Add("profile_name", r.profileName)
-      .Add("profile_hash", r.profileHash)
-      .AddRaw("mismatches", MismatchesToJson(r.mismatches))
-      .Add("passed", r.passed)
-      .AddRaw("reasons", ReasonsToJson(r.reasons))
-      .Add("console_version", r.consoleVersion);
-  return object.Text();
+std::string RecordToJson(const UnitRecord& record) {
+  return RecordToJsonValue(record).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-bool RecordFromJson(const JsonValue& v, UnitRecord* r, std::string* error) {
+json ParseJsonText(std::string_view text) {
+  return json::parse(text.begin(), text.end(), nullptr, false);
+}
+
+bool RecordFromJsonValue(const json& v, UnitRecord* r, std::string* error) {
   *r = UnitRecord{};
-  const JsonValue* passed = v.Find("passed");
-  const JsonValue* mismatches = v.Find("mismatches");
-  const JsonValue* reasons = v.Find("reasons");
+  const json* passed = v.is_object() ? Member(v, "passed") : nullptr;
   const bool ok =
-      v.type == Type::kObject && ReadText(v, "record_id", &r->recordId) && !r->recordId.empty() &&
+      v.is_object() && ReadText(v, "record_id", &r->recordId) && !r->recordId.empty() &&
       ReadText(v, "started_utc", &r->startedUtc) && ReadText(v, "ended_utc", &r->endedUtc) &&
       ReadText(v, "station", &r->station) && ReadText(v, "operator", &r->operatorName) &&
       ReadText(v, "port", &r->port) && ReadText(v, "usb_identity", &r->usbIdentity) &&
@@ -150,30 +166,24 @@ bool RecordFromJson(const JsonValue& v, UnitRecord* r, std::string* error) {
       ReadText(v, "profile_name", &r->profileName) &&
       ReadText(v, "profile_hash", &r->profileHash) &&
       ReadText(v, "console_version", &r->consoleVersion) && passed != nullptr &&
-      passed->type == Type::kBool &&
-      (mismatches == nullptr || TriplesFrom(*mismatches, &r->mismatches, MakeMismatch)) &&
-      (reasons == nullptr || TriplesFrom(*reasons, &r->reasons, MakeReason));
+      passed->is_boolean() && ReadMismatches(Member(v, "mismatches"), &r->mismatches) &&
+      ReadReasons(Member(v, "reasons"), &r->reasons);
   if (!ok) {
+    *r = UnitRecord{};
     if (error != nullptr) *error = "not a unit record";
     return false;
   }
-  r->passed = passed->boolean;
+  r->passed = passed->get<bool>();
   return true;
 }
 
 bool RecordFromJson(std::string_view text, UnitRecord* record, std::string* error) {
-  const std::optional<JsonValue> value = ParseJson(text, error);
-  return value.has_value() && RecordFromJson(*value, record, error);
-}
-
-bool MismatchesFromJson(std::string_view text, std::vector<Mismatch>* out) {
-  const std::optional<JsonValue> value = ParseJson(text, nullptr);
-  return value.has_value() && TriplesFrom(*value, out, MakeMismatch);
-}
-
-bool ReasonsFromJson(std::string_view text, std::vector<FailReason>* out) {
-  const std::optional<JsonValue> value = ParseJson(text, nullptr);
-  return value.has_value() && TriplesFrom(*value, out, MakeReason);
+  const json value = ParseJsonText(text);
+  if (value.is_discarded()) {
+    if (error != nullptr) *error = "not JSON";
+    return false;
+  }
+  return RecordFromJsonValue(value, record, error);
 }
 
 }  // namespace records

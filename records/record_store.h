@@ -13,13 +13,46 @@
 
 namespace records {
 
+// Why a store did not take a record. Unreachable and busy pass (the record waits and is sent
+// again); the others need a person (the record is set aside until it is resent).
+enum class StoreFault {
+  kNone,
+  kUnreachable,     // no connection: server stopped, hung, network away
+  kBusy,            // locked past the time-out, statement cancelled, too many clients
+  kAuthentication,  // wrong or missing password, no entry for this user
+  kPermission,      // the user may not write there
+  kData,            // the store refused the values (constraint, encoding)
+  kSchemaNewer,     // written by a newer program
+  kOther,
+};
+
+// Whether a fault clears by itself, so the record can wait and be sent again.
+inline bool Passes(StoreFault fault) {
+  return fault == StoreFault::kUnreachable || fault == StoreFault::kBusy;
+}
+
+// Where Append left a record.
+enum class RecordPlace {
+  kStore,       // in the store
+  kSpool,       // waiting in the local spool, sent on by itself
+  kQuarantine,  // set aside in the local spool until a person resends it
+  kNowhere,     // lost: nothing could keep it
+};
+
 // Errors are values: ok, or a message fit for the operator (names the store and the reason).
 struct StoreStatus {
   bool ok = true;
   std::string message;
+  StoreFault fault = StoreFault::kNone;
+  RecordPlace place = RecordPlace::kStore;  // Append's record
   static StoreStatus Ok() { return {}; }
-  static StoreStatus Fail(std::string text) { return {false, std::move(text)}; }
+  static StoreStatus Fail(std::string text, StoreFault fault = StoreFault::kOther) {
+    return {false, std::move(text), fault, RecordPlace::kNowhere};
+  }
 };
+
+// The fault's name, as the operator and `tracker-jig records` read it.
+const char* FaultName(StoreFault fault);
 
 struct RecordFilter {
   std::string imei;            // empty: any
@@ -50,6 +83,8 @@ class RecordStore {
   virtual StoreStatus Flush() { return StoreStatus::Ok(); }
   // What the operator sees as the store's name, e.g. the file path or the server and database.
   [[nodiscard]] virtual std::string Describe() const = 0;
+  // Which store this is, however it was named: the key of its records in a spool.
+  [[nodiscard]] virtual std::string Identity() const { return Describe(); }
 };
 
 // The environment variable that sets a station's store when no URL is given.

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "records/schema.h"
+#include "records/store_text.h"
 
 namespace records {
 
@@ -34,7 +35,8 @@ class Statement {
     sqlite3_clear_bindings(stmt_);
   }
   void Text(int index, const std::string& value) {
-    sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    const std::string text = StoreText(value);
+    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   }
   void Int(int index, std::int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
   void Flag(int index, std::optional<bool> value) {
@@ -114,6 +116,26 @@ constexpr std::string_view kCount =
     "SELECT COALESCE(SUM(passed), 0), COALESCE(SUM(1 - passed), 0) FROM unit_record"
     " WHERE started_utc >= ?1 AND started_utc < ?2";
 
+// What an SQLite error code means for a record: wait and retry, or see to it.
+StoreFault FaultOfCode(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return StoreFault::kBusy;
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_TOOBIG:
+      return StoreFault::kData;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+    case SQLITE_CANTOPEN:
+      return StoreFault::kPermission;
+    default:
+      return StoreFault::kOther;
+  }
+}
+
 class SqliteStore final : public RecordStore {
  public:
   explicit SqliteStore(std::string path) : path_(std::move(path)) {}
@@ -135,7 +157,8 @@ class SqliteStore final : public RecordStore {
 
  private:
   StoreStatus Fail(const std::string& what) const {
-    return StoreStatus::Fail(path_ + ": " + what + ": " + (db_ ? sqlite3_errmsg(db_) : "?"));
+    return StoreStatus::Fail(path_ + ": " + what + ": " + (db_ ? sqlite3_errmsg(db_) : "?"),
+                             db_ ? FaultOfCode(sqlite3_extended_errcode(db_)) : StoreFault::kOther);
   }
   bool Exec(std::string_view sql) {
     return sqlite3_exec(db_, std::string(sql).c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -143,7 +166,7 @@ class SqliteStore final : public RecordStore {
   StoreStatus Migrate();
   StoreStatus PrepareAll();
   StoreStatus InsertAll(const UnitRecord& record);
-  void ReadChildren(UnitRecord* record);
+  bool ReadChildren(UnitRecord* record);
 
   std::string path_;
   sqlite3* db_ = nullptr;
@@ -173,6 +196,14 @@ StoreStatus SqliteStore::Open() {
 }
 
 StoreStatus SqliteStore::Migrate() {
+  // A current file opens without its write lock, so a station starts while another holds it.
+  {
+    Statement version;
+    if (version.Prepare(db_, "SELECT MAX(version) FROM schema_version") &&
+        version.Step() == SQLITE_ROW && version.ColInt(0) == CurrentSchemaVersion()) {
+      return StoreStatus::Ok();
+    }
+  }
   if (!Exec("BEGIN IMMEDIATE")) return Fail("cannot start the schema upgrade");
   Statement version;
   int current = 0;
@@ -182,8 +213,9 @@ StoreStatus SqliteStore::Migrate() {
   version.Finalize();
   if (ok && current > CurrentSchemaVersion()) {
     Exec("ROLLBACK");
-    return StoreStatus::Fail(path_ + ": written by a newer console (schema version " +
-                             std::to_string(current) + ")");
+    return StoreStatus::Fail(
+        path_ + ": written by a newer console (schema version " + std::to_string(current) + ")",
+        StoreFault::kSchemaNewer);
   }
   for (const auto& migration : Migrations()) {
     if (!ok || migration.version <= current) continue;
@@ -266,11 +298,12 @@ StoreStatus SqliteStore::Append(const UnitRecord& record) {
   return status;
 }
 
-void SqliteStore::ReadChildren(UnitRecord* record) {
+bool SqliteStore::ReadChildren(UnitRecord* record) {
   for (auto* st : {&selectMismatches_, &selectReasons_}) {
     st->Reset();
     st->Text(1, record->recordId);
-    while (st->Step() == SQLITE_ROW) {
+    int rc;
+    while ((rc = st->Step()) == SQLITE_ROW) {
       if (st == &selectMismatches_) {
         record->mismatches.push_back({st->ColText(0), st->ColText(1), st->ColText(2)});
       } else {
@@ -278,7 +311,9 @@ void SqliteStore::ReadChildren(UnitRecord* record) {
       }
     }
     st->Reset();
+    if (rc != SQLITE_DONE) return false;
   }
+  return true;
 }
 
 StoreStatus SqliteStore::Query(const RecordFilter& filter, std::vector<UnitRecord>* out) {
@@ -313,7 +348,13 @@ StoreStatus SqliteStore::Query(const RecordFilter& filter, std::vector<UnitRecor
   }
   s.Reset();
   if (rc != SQLITE_DONE) return Fail("cannot read the records");
-  for (auto& record : *out) ReadChildren(&record);
+  for (auto& record : *out) {
+    if (!ReadChildren(&record)) {
+      const std::string id = record.recordId;
+      out->clear();
+      return Fail("cannot read record " + id + " whole");
+    }
+  }
   return StoreStatus::Ok();
 }
 

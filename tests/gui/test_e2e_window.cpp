@@ -3,6 +3,11 @@
 // satellite view, station mode runs a unit to its verdict and record, and the test result
 // reads FAIL once its time-out ends.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QAbstractBarSeries>
 #include <QAbstractButton>
 #include <QBarCategoryAxis>
@@ -268,7 +273,9 @@ void TestE2eWindow::stationModeRunsAUnitToAVerdictAndARecord() {
   QVERIFY2(c.boxes.empty(), "station notices open no box");
   QVERIFY(panel->ProgressList()->count() > 5);
   std::vector<records::UnitRecord> stored;
-  QVERIFY(panel->Store()->Query({}, &stored).ok);
+  records::StoreStatus opened;
+  const auto store = records::OpenStore("", &opened);  // the station's default file
+  QVERIFY2(store && store->Query({}, &stored).ok, opened.message.c_str());
   QCOMPARE(stored.size(), std::size_t{1});
   QVERIFY(panel->Verdict()->styleSheet().contains(QStringLiteral("#2e7d32")));  // on green
   QCOMPARE(panel->StatusLine()->text(), QStringLiteral("请拔出设备, 然后插入下一台"));
@@ -332,11 +339,14 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
     if (!u.passed) r.reasons = {{"gps", "a fix within 120 s", "no fix"}};
     QVERIFY(store->Append(r).ok);
   }
-  RecordsView view(*store, nullptr, "sqlite:" + dir.filePath("r.sqlite").toStdString());
+  const std::string url = "sqlite:" + dir.filePath("r.sqlite").toStdString();
+  StoreWorker worker(url);
+  RecordsView view(worker, nullptr, url);
   QString told;
   view.messageHook = [&](const QString& text) { told = text; };
-  QVERIFY2(view.Counts()->text().contains(QStringLiteral("PASS 2    FAIL 1")),
-           qPrintable(view.Counts()->text()));
+  QVERIFY(QTest::qWaitFor(
+      [&] { return view.Counts()->text().contains(QStringLiteral("PASS 2    FAIL 1")); },
+      kPatienceMs));
   QCOMPARE(view.Table()->rowCount(), 4);
   // The charts, read back from their series: today's three tests of two units, one of them
   // failed once on its GPS; the passes fixed after 30 s.
@@ -367,18 +377,41 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
            (QList<QList<qreal>>{{0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0}}));
   view.ImeiFilter()->setText(QStringLiteral("111"));
   view.Refresh();
-  QCOMPARE(view.Table()->rowCount(), 2);
+  QVERIFY(QTest::qWaitFor([&] { return view.Table()->rowCount() == 2; }, kPatienceMs));
   view.ImeiFilter()->clear();
   view.VerdictFilter()->setCurrentIndex(2);  // FAIL
-  QCOMPARE(view.Table()->rowCount(), 1);
+  QVERIFY(QTest::qWaitFor([&] { return view.Table()->rowCount() == 1; }, kPatienceMs));
   QCOMPARE(view.Table()->item(0, 1)->text(), QStringLiteral("222"));
 
   view.From()->setDate(now.date().addDays(-3));  // three days back to today: all four
-  QVERIFY(view.ExportTo(dir.filePath(QStringLiteral("all.csv"))));
-  QCOMPARE(told, UiText(texts::Id::kRecordsExported) + QStringLiteral("4"));
+  view.ExportTo(dir.filePath(QStringLiteral("all.csv")));
+  QVERIFY(QTest::qWaitFor(
+      [&] { return told == UiText(texts::Id::kRecordsExported) + QStringLiteral("4"); },
+      kPatienceMs));
   view.From()->setDate(now.date());
-  QVERIFY(view.ExportTo(dir.filePath(QStringLiteral("today.csv"))));
-  QCOMPARE(told, UiText(texts::Id::kRecordsExported) + QStringLiteral("3"));
+  view.ExportTo(dir.filePath(QStringLiteral("today.csv")));
+  QVERIFY(QTest::qWaitFor(
+      [&] { return told == UiText(texts::Id::kRecordsExported) + QStringLiteral("3"); },
+      kPatienceMs));
+
+  // A line's server that accepts and never answers: the view opens at once, empty, and says
+  // why once the store gives up.
+  const int hung = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  QVERIFY(bind(hung, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+          listen(hung, 8) == 0 &&
+          getsockname(hung, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+  const std::shared_ptr<void> closeHung(nullptr, [hung](void*) { close(hung); });
+  StoreWorker away("postgresql://jig@127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/r");
+  RecordsView waiting(away, nullptr);
+  waiting.messageHook = [](const QString&) {};
+  QCOMPARE(waiting.Counts()->text(), QString());
+  QVERIFY(QTest::qWaitFor(
+      [&] { return waiting.Counts()->text().contains(QStringLiteral("cannot reach the server")); },
+      kPatienceMs));
 }
 
 QTEST_MAIN(TestE2eWindow)

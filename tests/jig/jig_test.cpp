@@ -3,17 +3,22 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 
-#include "records/json_text.h"
+#include "records/record_store.h"
+#include "records/store_text.h"
 #include "tests/support/console_harness.h"
 #include "tests/support/pg_server.h"
 #include "tools/jig/jig_events.h"
@@ -135,6 +140,48 @@ class JigTest : public ::testing::Test {
   std::vector<std::unique_ptr<SimProcess>> sims_;
 };
 
+// Every kind of line reads back as written, in a decimal-comma locale too; a device's bytes that
+// are not UTF-8 arrive escaped, and every byte comes back from the escape.
+TEST(JigEvents, EveryKindReadsBackAsWritten) {
+  using Kind = jig::UnitEvent::Kind;
+  std::setlocale(LC_ALL, "de_DE.UTF-8");
+  for (const Kind kind :
+       {Kind::kStep, Kind::kVerdict, Kind::kRecord, Kind::kNotice, Kind::kSummary}) {
+    jig::UnitEvent e;
+    e.kind = kind;
+    e.time = "2026-12-06T23:41:07.123Z";
+    e.unit = "COM65 (ttyACM0)";
+    e.device = "/dev/ttyACM0";
+    e.elapsedSeconds = 12.25;
+    e.step = "test";
+    e.detail = "say \"\xFF\xFE\" \x01";
+    e.problem = true;
+    e.record.recordId = "0123456789abcdef0123456789abcdef";
+    e.record.firmware = "V1.\xFF";
+    e.record.ttffSeconds = 0.1;
+    e.record.reasons = {{"test", "gps ok", "gps fail"}};
+    e.recordId = e.record.recordId;
+    e.stored = true;
+    e.store = "postgresql://jig@db/r";
+    e.kept = "spool";
+    e.units = 3, e.passed = 1, e.failed = 2;
+    const std::string line = jig::ToJsonLine(e);
+    EXPECT_EQ(line.find("12,25"), std::string::npos) << line;
+    EXPECT_TRUE(records::IsUtf8(line)) << line;
+    jig::UnitEvent back;
+    std::string error;
+    ASSERT_TRUE(jig::FromJsonLine(line, &back, &error)) << error << ": " << line;
+    EXPECT_EQ(jig::ToJsonLine(back), line);
+    if (kind == Kind::kNotice) {
+      EXPECT_EQ(records::StoreTextBytes(back.detail), e.detail);
+    }
+    if (kind == Kind::kVerdict) {
+      EXPECT_EQ(records::StoreTextBytes(back.record.firmware), "V1.\xFF");
+    }
+  }
+  std::setlocale(LC_ALL, "C");
+}
+
 TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
   const std::string badProfile = root_ + "/bad.txt";
   std::ofstream(badProfile) << "format = 1\nnosuchkey = 1\n";
@@ -166,35 +213,42 @@ TEST_F(JigTest, JsonLinesFollowTheDocumentedSchemaInAMixedParallelRun) {
   Plug({"--imei", "863333333333333", "--refuse-set", "sos1"});
   Jig jig(Args({"--all"}));
   ASSERT_EQ(jig.Wait(), 1);
-  using Type = records::JsonValue::Type;
-  const Type S = Type::kString, B = Type::kBool, N = Type::kNumber, A = Type::kArray,
-             O = Type::kObject;
+  using Type = nlohmann::json::value_t;
+  const Type S = Type::string, B = Type::boolean, N = Type::number_unsigned, A = Type::array,
+             O = Type::object;
   const std::map<std::string, std::vector<std::pair<const char*, Type>>> schema = {
       {"step", {{"unit", S}, {"device", S}, {"step", S}, {"detail", S}, {"problem", B}}},
       {"verdict", {{"unit", S}, {"verdict", S}, {"imei", S}, {"reasons", A}, {"record", O}}},
-      {"record", {{"record_id", S}, {"stored", B}, {"store", S}, {"message", S}}},
+      {"record", {{"record_id", S}, {"stored", B}, {"store", S}, {"message", S}, {"kept", S}}},
       {"summary", {{"units", N}, {"passed", N}, {"failed", N}}},
   };
   std::map<std::string, std::string> verdicts;  // by IMEI
   std::set<std::string> units;
   int recordEvents = 0;
+  std::string lastVerdictId;
   for (const std::string& line : jig.lines) {
-    std::string error;
-    const auto value = records::ParseJson(line, &error);
-    ASSERT_TRUE(value) << error << ": " << line;
-    ASSERT_TRUE(schema.contains(value->String("event"))) << line;
-    for (const auto& [name, type] : schema.at(value->String("event"))) {
-      ASSERT_NE(value->Find(name), nullptr) << name << " in " << line;
-      EXPECT_EQ(value->Find(name)->type, type) << name << " in " << line;
+    const auto value = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_TRUE(value.is_object()) << line;
+    const std::string event = value.value("event", "");
+    ASSERT_TRUE(schema.contains(event)) << line;
+    for (const auto& [name, type] : schema.at(event)) {
+      ASSERT_TRUE(value.contains(name)) << name << " in " << line;
+      EXPECT_EQ(value[name].type(), type) << name << " in " << line;
     }
-    EXPECT_EQ(value->Find("time")->text.size(), 24u) << line;
-    EXPECT_EQ(value->Find("elapsed_s")->type, Type::kNumber) << line;
-    if (value->String("event") == "verdict") {
-      verdicts[value->String("imei")] = value->String("verdict");
-      units.insert(value->String("unit"));
-      EXPECT_EQ(value->String("unit"), value->Find("record")->String("port"));
+    EXPECT_EQ(value["time"].get<std::string>().size(), 24u) << line;
+    EXPECT_TRUE(value["elapsed_s"].is_number()) << line;
+    if (event == "verdict") {
+      verdicts[value["imei"]] = value["verdict"];
+      units.insert(value["unit"].get<std::string>());
+      EXPECT_EQ(value["unit"], value["record"]["port"]);
+      lastVerdictId = value["record"]["record_id"];
     }
-    recordEvents += value->String("event") == "record" ? 1 : 0;
+    if (event == "record") {
+      ++recordEvents;
+      // Each record's line follows its own verdict: shown once the record is kept.
+      EXPECT_EQ(value["record_id"], lastVerdictId) << line;
+      EXPECT_EQ(value["kept"], "store") << line;
+    }
   }
   EXPECT_EQ(verdicts, (std::map<std::string, std::string>{{"861111111111111", "PASS"},
                                                           {"862222222222222", "FAIL"},
@@ -257,6 +311,103 @@ TEST_F(JigTest, TwoJigsShareOneServerAndItsOutagesLoseNothing) {
   jig.Signal(SIGTERM);
   EXPECT_EQ(jig.Wait(), 0);
   EXPECT_EQ(server.Value("SELECT COUNT(*) FROM unit_record"), "8");
+}
+
+// A real fault on a real store per row: what the jig says, its exit status, and, once the fault
+// is put right and `tracker-jig records resend` has run, the unit's record in the store once.
+TEST_F(JigTest, StoreFaultsLoseNoRecordAndTheExitStatusSaysSo) {
+  PgServer server{{"de_DE.UTF-8", true}};
+  ASSERT_TRUE(server.ok()) << server.error();
+  const std::string file = "sqlite:" + root_ + "/line.sqlite";
+  sqlite3* holder = nullptr;
+  const auto sql = [&](const std::string& text) {
+    EXPECT_EQ(server.Value(text + "; SELECT 1"), "1") << text;
+  };
+  const struct Row {
+    const char* what;
+    std::string url;
+    Lines extra;
+    std::function<void()> inject, clear;
+    int status;
+    std::string kept, told;
+    std::string count;  // how to count the unit's records in the store afterwards
+  } rows[] = {
+      {"SQLite write lock held past the busy time-out",
+       file,
+       {},
+       [&] {
+         sqlite3_open((root_ + "/line.sqlite").c_str(), &holder);
+         sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+       },
+       [&] { sqlite3_close(holder); },
+       0,
+       "spool",
+       "database is locked",
+       ""},
+      {"CHECK constraint",
+       server.Url(),
+       {},
+       [&] { sql("ALTER TABLE unit_record ADD CONSTRAINT no_8611 CHECK (imei NOT LIKE '8611%')"); },
+       [&] { sql("ALTER TABLE unit_record DROP CONSTRAINT no_8611"); },
+       4,
+       "quarantine",
+       "refused (data)",
+       "SELECT COUNT(*) FROM unit_record"},
+      {"server hung: accepts and never answers",
+       server.TcpUrl("jig"),
+       {},
+       [&] { kill(server.Pid(), SIGSTOP); },
+       [&] { kill(server.Pid(), SIGCONT); },
+       0,
+       "spool",
+       "cannot reach the server",
+       "SELECT COUNT(*) FROM unit_record"},
+      {"decimal-comma locale, GBK station name",
+       server.Url(),
+       {"--station", "\xB9\xA4\xCE\xBB 1"},
+       [] { setenv("LC_ALL", "de_DE.UTF-8", 1); },
+       [] { unsetenv("LC_ALL"); },
+       0,
+       "store",
+       "",
+       "SELECT COUNT(*) FROM unit_record WHERE station = '工位 1'"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    records::StoreStatus status;
+    ASSERT_TRUE(records::OpenStore(row.url, &status)) << status.message;  // the schema is there
+    Plug({"--imei", "861111111111111"});
+    row.inject();
+    Lines arguments = {"--records", row.url};
+    arguments.insert(arguments.end(), row.extra.begin(), row.extra.end());
+    Jig jig(Args(arguments));
+    EXPECT_EQ(jig.Wait(), row.status);
+    row.clear();
+    Lines records;
+    for (const std::string& line : jig.lines) {
+      if (line.find("\"event\":\"record\"") != std::string::npos) records.push_back(line);
+    }
+    ASSERT_EQ(records.size(), 1u) << jig.lines.size();
+    EXPECT_NE(records[0].find("\"kept\":\"" + row.kept + "\""), std::string::npos) << records[0];
+    EXPECT_NE(records[0].find(row.told), std::string::npos) << records[0];
+    Jig list({"records", "list"});
+    EXPECT_EQ(list.Wait(), row.kept == "store" ? 0 : 4);
+    Jig resend({"records", "resend", "--all", "--records", row.url});
+    EXPECT_EQ(resend.Wait(), 0) << resend.lines.back();
+    if (!row.count.empty()) {
+      EXPECT_EQ(server.Value(row.count), "1");
+      sql("DELETE FROM unit_record");
+    }
+    sims_.clear();
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open((root_ + "/line.sqlite").c_str(), &db);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM unit_record", -1, &st, nullptr);
+  EXPECT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(st, 0), 1);  // the locked row's record, once
+  sqlite3_finalize(st);
+  sqlite3_close(db);
 }
 
 }  // namespace

@@ -1,14 +1,19 @@
 #include "tests/support/pg_server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <libpq-fe.h>
+#include <netinet/in.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -31,9 +36,25 @@ const passwd* ServerUser() {
   return geteuid() == 0 ? getpwnam("nobody") : nullptr;
 }
 
+// A port nothing listens on right now.
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
 }  // namespace
 
-PgServer::PgServer() : bin_(FindServerBin()) {
+PgServer::PgServer(const Setup& setup) : bin_(FindServerBin()), tcp_(setup.tcp) {
   if (bin_.empty()) {
     error_ = "no PostgreSQL server under /usr/lib/postgresql (install the postgresql package)";
     return;
@@ -50,7 +71,8 @@ PgServer::PgServer() : bin_(FindServerBin()) {
     return;
   }
   if (Run("initdb", {"-D", folder_ + "/data", "-U", "jig", "-A", "trust", "-E", "UTF8",
-                     "--locale=C", "--no-sync"})) {
+                     "--locale=" + setup.locale, "--no-sync"})) {
+    if (tcp_) port_ = FreePort();
     Start();
   }
 }
@@ -62,7 +84,28 @@ PgServer::~PgServer() {
 }
 
 std::string PgServer::Url() const {
-  return "postgresql:///postgres?host=" + folder_ + "&user=jig";
+  const std::string port = port_ != 5432 ? "&port=" + std::to_string(port_) : "";
+  return "postgresql:///postgres?host=" + folder_ + port + "&user=jig";
+}
+
+std::string PgServer::TcpUrl(const std::string& user) const {
+  return "postgresql://" + user + "@127.0.0.1:" + std::to_string(port_) + "/postgres";
+}
+
+bool PgServer::Trust(const std::string& hbaLines) {
+  const std::string path = folder_ + "/data/pg_hba.conf";
+  std::ifstream in(path);
+  std::stringstream old;
+  old << in.rdbuf();
+  std::ofstream(path, std::ios::trunc) << hbaLines << "\n" << old.str();
+  return Value("SELECT pg_reload_conf()") == "t";
+}
+
+int PgServer::Pid() const {
+  std::ifstream in(folder_ + "/data/postmaster.pid");
+  int pid = 0;
+  in >> pid;
+  return pid;
 }
 
 std::string PgServer::Value(const std::string& sql) const {
@@ -78,7 +121,8 @@ std::string PgServer::Value(const std::string& sql) const {
 bool PgServer::Start() {
   if (running_ || bin_.empty() || folder_.empty()) return running_;
   // Only the socket in our own folder: nothing listens on the network.
-  const std::string options = "-c listen_addresses='' -k " + folder_ + " -c fsync=off";
+  const std::string options = "-c listen_addresses='" + std::string(tcp_ ? "127.0.0.1" : "") +
+                              "' -p " + std::to_string(port_) + " -k " + folder_ + " -c fsync=off";
   running_ = Run("pg_ctl", {"start", "-w", "-t", "60", "-D", folder_ + "/data", "-l",
                             folder_ + "/server.log", "-o", options});
   return running_;

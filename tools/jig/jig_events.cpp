@@ -3,17 +3,17 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <nlohmann/json.hpp>
 
-#include "records/json_text.h"
 #include "records/record_json.h"
+#include "records/store_text.h"
 #include "records/utc_time.h"
 
 namespace jig {
 
 namespace {
 
-using records::JsonObject;
-using records::JsonValue;
+using Json = nlohmann::ordered_json;
 
 constexpr std::string_view kKinds[] = {"step", "verdict", "record", "notice", "summary"};
 
@@ -31,14 +31,26 @@ bool KindOf(std::string_view name, UnitEvent::Kind* kind) {
   return false;
 }
 
-double Number(const JsonValue& value, std::string_view key) {
-  const JsonValue* member = value.Find(key);
-  return member != nullptr && member->type == JsonValue::Type::kNumber ? member->number : 0;
+double Number(const Json& value, const char* key) {
+  const auto member = value.find(key);
+  if (member == value.end() || !member->is_number()) return 0;
+  const double number = member->get<double>();
+  return std::isfinite(number) ? number : 0;
 }
 
-bool Flag(const JsonValue& value, std::string_view key) {
-  const JsonValue* member = value.Find(key);
-  return member != nullptr && member->type == JsonValue::Type::kBool && member->boolean;
+int Count(const Json& value, const char* key) {
+  const double number = Number(value, key);
+  return number >= 0 && number <= 1e9 ? static_cast<int>(number) : 0;
+}
+
+bool Flag(const Json& value, const char* key) {
+  const auto member = value.find(key);
+  return member != value.end() && member->is_boolean() && member->get<bool>();
+}
+
+std::string Text(const Json& value, const char* key) {
+  const auto member = value.find(key);
+  return member != value.end() && member->is_string() ? member->get<std::string>() : "";
 }
 
 double Rounded(double seconds) {
@@ -52,58 +64,74 @@ std::string UtcNow() {
 }
 
 std::string ToJsonLine(const UnitEvent& e) {
-  JsonObject object;
-  object.Add("event", KindName(e.kind)).Add("time", e.time);
-  if (e.kind != UnitEvent::Kind::kSummary) object.Add("unit", e.unit).Add("device", e.device);
+  Json object = Json::object();
+  object["event"] = KindName(e.kind);
+  object["time"] = e.time;
+  if (e.kind != UnitEvent::Kind::kSummary) {
+    object["unit"] = records::StoreText(e.unit);
+    object["device"] = records::StoreText(e.device);
+  }
   switch (e.kind) {
     case UnitEvent::Kind::kStep:
-      object.Add("step", e.step).Add("detail", e.detail).Add("problem", e.problem);
+      object["step"] = e.step;
+      object["detail"] = records::StoreText(e.detail);
+      object["problem"] = e.problem;
       break;
     case UnitEvent::Kind::kVerdict:
-      object.Add("verdict", e.record.passed ? "PASS" : "FAIL")
-          .Add("imei", e.record.imei)
-          .AddRaw("reasons", records::ReasonsToJson(e.record.reasons))
-          .AddRaw("record", records::RecordToJson(e.record));
+      object["verdict"] = e.record.passed ? "PASS" : "FAIL";
+      object["imei"] = records::StoreText(e.record.imei);
+      object["reasons"] = records::ReasonsToJsonValue(e.record.reasons);
+      object["record"] = records::RecordToJsonValue(e.record);
       break;
     case UnitEvent::Kind::kRecord:
-      object.Add("record_id", e.recordId).Add("stored", e.stored).Add("store", e.store);
-      object.Add("message", e.detail);
+      object["record_id"] = records::StoreText(e.recordId);
+      object["stored"] = e.stored;
+      object["store"] = records::StoreText(e.store);
+      object["message"] = records::StoreText(e.detail);
+      object["kept"] = e.kept;
       break;
     case UnitEvent::Kind::kNotice:
-      object.Add("message", e.detail);
+      object["message"] = records::StoreText(e.detail);
       break;
     case UnitEvent::Kind::kSummary:
-      object.Add("units", e.units).Add("passed", e.passed).Add("failed", e.failed);
+      object["units"] = e.units;
+      object["passed"] = e.passed;
+      object["failed"] = e.failed;
       break;
   }
-  object.Add("elapsed_s", Rounded(e.elapsedSeconds));
-  return object.Text();
+  object["elapsed_s"] = std::isfinite(e.elapsedSeconds) ? Rounded(e.elapsedSeconds) : 0.0;
+  return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 bool FromJsonLine(std::string_view line, UnitEvent* e, std::string* error) {
-  const std::optional<JsonValue> value = records::ParseJson(line, error);
-  if (!value) return false;
+  const Json value = records::ParseJsonText(line);
   *e = UnitEvent{};
-  if (value->type != JsonValue::Type::kObject || !KindOf(value->String("event"), &e->kind)) {
+  if (value.is_discarded()) {
+    *error = "not JSON";
+    return false;
+  }
+  if (!value.is_object() || !KindOf(Text(value, "event"), &e->kind)) {
     *error = "not a jig event";
     return false;
   }
-  e->time = value->String("time");
-  e->unit = value->String("unit");
-  e->device = value->String("device");
-  e->elapsedSeconds = Number(*value, "elapsed_s");
-  e->step = value->String("step");
-  e->detail = value->String(e->kind == UnitEvent::Kind::kStep ? "detail" : "message");
-  e->problem = Flag(*value, "problem");
-  e->recordId = value->String("record_id");
-  e->stored = Flag(*value, "stored");
-  e->store = value->String("store");
-  e->units = static_cast<int>(Number(*value, "units"));
-  e->passed = static_cast<int>(Number(*value, "passed"));
-  e->failed = static_cast<int>(Number(*value, "failed"));
+  e->time = Text(value, "time");
+  e->unit = Text(value, "unit");
+  e->device = Text(value, "device");
+  e->elapsedSeconds = Number(value, "elapsed_s");
+  e->step = Text(value, "step");
+  e->detail = Text(value, e->kind == UnitEvent::Kind::kStep ? "detail" : "message");
+  e->problem = Flag(value, "problem");
+  e->recordId = Text(value, "record_id");
+  e->stored = Flag(value, "stored");
+  e->store = Text(value, "store");
+  e->kept = Text(value, "kept");
+  e->units = Count(value, "units");
+  e->passed = Count(value, "passed");
+  e->failed = Count(value, "failed");
   if (e->kind != UnitEvent::Kind::kVerdict) return true;
-  const JsonValue* record = value->Find("record");
-  if (record == nullptr || !records::RecordFromJson(*record, &e->record, error)) {
+  const auto record = value.find("record");
+  error->clear();
+  if (record == value.end() || !records::RecordFromJsonValue(*record, &e->record, error)) {
     if (error->empty()) *error = "a verdict without its record";
     return false;
   }

@@ -27,6 +27,7 @@ struct UnitEvent {
   std::string recordId;
   bool stored = false;
   std::string store;
+  std::string kept;  // where: "store", "spool", "quarantine" or "nowhere"
   // kSummary
   int units = 0;
   int passed = 0;

@@ -12,6 +12,8 @@ inline constexpr int kExitAllPassed = 0;
 inline constexpr int kExitUnitFailed = 1;
 inline constexpr int kExitNoTracker = 2;
 inline constexpr int kExitUsage = 3;
+// A unit's record is not in the store: set aside (quarantine) or lost.
+inline constexpr int kExitRecordsNotStored = 4;
 
 // A unit's GPS must meet these (each optional) before it passes.
 struct GpsCriteria {

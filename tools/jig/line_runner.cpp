@@ -28,8 +28,22 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kSettleAfterNotice = std::chrono::milliseconds(300);
 // And the list is looked at this often anyway, should a notice be missed.
 constexpr auto kRescanEvery = std::chrono::seconds(2);
-// How often a line's spool is offered to its server while nothing else is written.
+// How often a line's spool is offered to its store while nothing else is written.
 constexpr auto kFlushEvery = std::chrono::seconds(10);
+
+const char* PlaceName(records::RecordPlace place) {
+  switch (place) {
+    case records::RecordPlace::kStore:
+      return "store";
+    case records::RecordPlace::kSpool:
+      return "spool";
+    case records::RecordPlace::kQuarantine:
+      return "quarantine";
+    case records::RecordPlace::kNowhere:
+      break;
+  }
+  return "nowhere";
+}
 
 std::string RandomRecordId() {
   std::random_device random;
@@ -79,7 +93,13 @@ LineRunner::LineRunner(JigOptions options, std::string self, ports::PortListRoot
       self_(std::move(self)),
       roots_(std::move(roots)),
       sink_(sink),
-      store_(store) {}
+      store_(store) {
+  if (store_ != nullptr) {
+    writer_ = std::make_unique<RecordWriter>(*store_, options_.watch
+                                                          ? std::chrono::milliseconds(kFlushEvery)
+                                                          : std::chrono::milliseconds(0));
+  }
+}
 
 LineRunner::~LineRunner() {
   for (Worker& worker : workers_) {
@@ -164,20 +184,38 @@ void LineRunner::Spawn(const ports::PortEntry& entry, const std::string& key) {
   workers_.push_back(std::move(worker));
 }
 
+// The verdict is shown once its record is safe (or known lost), never before.
 void LineRunner::Record(const UnitEvent& verdict) {
-  if (store_ == nullptr) return;
-  const records::StoreStatus status = store_->Append(verdict.record);
-  UnitEvent event;
-  event.kind = UnitEvent::Kind::kRecord;
-  event.time = UtcNow();
-  event.unit = verdict.unit;
-  event.device = verdict.device;
-  event.elapsedSeconds = verdict.elapsedSeconds;
-  event.recordId = verdict.record.recordId;
-  event.stored = status.ok;
-  event.store = store_->Describe();
-  event.detail = status.message;
-  sink_.OnEvent(event);
+  if (writer_ == nullptr) {
+    sink_.OnEvent(verdict);
+    return;
+  }
+  writer_->Submit(verdict);
+}
+
+void LineRunner::Recorded() {
+  for (const RecordWriter::Result& result : writer_->Take()) {
+    const records::StoreStatus& status = result.status;
+    if (result.verdict.kind == UnitEvent::Kind::kNotice) {
+      Notice("", "records: " + status.message);
+      continue;
+    }
+    const UnitEvent& verdict = result.verdict;
+    sink_.OnEvent(verdict);
+    UnitEvent event;
+    event.kind = UnitEvent::Kind::kRecord;
+    event.time = UtcNow();
+    event.unit = verdict.unit;
+    event.device = verdict.device;
+    event.elapsedSeconds = verdict.elapsedSeconds;
+    event.recordId = verdict.record.recordId;
+    event.stored = status.ok;
+    event.store = writer_->StoreName();
+    event.detail = status.message;
+    event.kept = PlaceName(status.place);
+    if (!status.ok) ++recordsNotStored_;
+    sink_.OnEvent(event);
+  }
 }
 
 void LineRunner::HandleLine(Worker& worker, const std::string& line) {
@@ -194,8 +232,11 @@ void LineRunner::HandleLine(Worker& worker, const std::string& line) {
     ++units_;
     ++(event.record.passed ? passed_ : failed_);
   }
-  sink_.OnEvent(event);
-  if (event.kind == UnitEvent::Kind::kVerdict) Record(event);
+  if (event.kind == UnitEvent::Kind::kVerdict) {
+    Record(event);
+  } else {
+    sink_.OnEvent(event);
+  }
 }
 
 void LineRunner::ReadWorker(Worker& worker) {
@@ -246,7 +287,6 @@ void LineRunner::Reap(Worker& worker) {
   record.reasons.push_back({"jig", "a verdict from the unit's worker", ExitText(status)});
   ++units_;
   ++failed_;
-  sink_.OnEvent(verdict);
   Record(verdict);
 }
 
@@ -275,7 +315,8 @@ void LineRunner::OnSignal(int signalFd) {
 }
 
 bool LineRunner::Finished() const {
-  return workers_.empty() && (!options_.watch || stopping_);
+  const bool recordsWritten = writer_ == nullptr || writer_->Pending() == 0;
+  return workers_.empty() && recordsWritten && (!options_.watch || stopping_);
 }
 
 int LineRunner::Summary() {
@@ -288,6 +329,7 @@ int LineRunner::Summary() {
   summary.elapsedSeconds = std::chrono::duration<double>(Clock::now() - started_).count();
   sink_.OnEvent(summary);
   if (configError_) return kExitUsage;
+  if (recordsNotStored_ > 0) return kExitRecordsNotStored;
   if (units_ == 0) return kExitNoTracker;
   return failed_ > 0 ? kExitUnitFailed : kExitAllPassed;
 }
@@ -305,11 +347,13 @@ int LineRunner::Run(int signalFd) {
   }
   auto nextScan = Clock::now() + kRescanEvery;
   auto nextIdle = Clock::now() + std::chrono::seconds(1);
-  auto nextFlush = Clock::now() + kFlushEvery;
   while (!Finished()) {
     std::vector<pollfd> fds = {{signalFd, POLLIN, 0}, {notices_.fd(), POLLIN, 0}};
     for (const Worker& worker : workers_) fds.push_back({worker.out, POLLIN, 0});
+    fds.push_back({writer_ ? writer_->fd() : -1, POLLIN, 0});
     poll(fds.data(), fds.size(), 250);
+    if (fds.back().revents != 0) Recorded();
+    fds.pop_back();
     if (fds[0].revents != 0) OnSignal(signalFd);
     if (fds[1].revents != 0) {
       notices_.ReadNotices();
@@ -327,15 +371,6 @@ int LineRunner::Run(int signalFd) {
     if (now >= nextIdle) {
       sink_.OnIdle();
       nextIdle = now + std::chrono::seconds(1);
-    }
-    if (store_ != nullptr && options_.watch && now >= nextFlush) {
-      // Told once per change, not every time the spool is offered again.
-      const records::StoreStatus flushed = store_->Flush();
-      if (flushed.message != lastFlushMessage_ && !flushed.message.empty()) {
-        Notice("", "records: " + flushed.message);
-      }
-      lastFlushMessage_ = flushed.message;
-      nextFlush = now + kFlushEvery;
     }
   }
   return Summary();

@@ -3,12 +3,14 @@
 // logic and the station sequence keep per-process state: one port each), started as
 // `tracker-jig --device NODE --json --no-records ...`. This process finds the ports (and, with
 // --watch, follows plug and unplug with the console's own device notices), reads the workers'
-// JSON lines, shows them, writes every verdict's record to the store, and sums up.
+// JSON lines, shows them, writes every verdict's record to the store (on the RecordWriter's
+// thread; a verdict is shown once its record is in the store or the spool), and sums up.
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "records/record_store.h"
 #include "tools/jig/jig_events.h"
 #include "tools/jig/jig_options.h"
+#include "tools/jig/record_writer.h"
 
 namespace jig {
 
@@ -57,6 +60,7 @@ class LineRunner {
   void HandleLine(Worker& worker, const std::string& line);
   void Reap(Worker& worker);
   void Record(const UnitEvent& verdict);
+  void Recorded();
   void Notice(const std::string& unit, const std::string& text);
   void OnSignal(int signalFd);
   void InterruptWorkers();
@@ -78,7 +82,8 @@ class LineRunner {
   int passed_ = 0;
   int failed_ = 0;
   std::chrono::steady_clock::time_point started_;
-  std::string lastFlushMessage_;
+  int recordsNotStored_ = 0;              // set aside or lost
+  std::unique_ptr<RecordWriter> writer_;  // null without a store
 };
 
 }  // namespace jig

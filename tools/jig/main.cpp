@@ -21,6 +21,7 @@
 #include "tools/jig/jig_options.h"
 #include "tools/jig/jig_view.h"
 #include "tools/jig/line_runner.h"
+#include "tools/jig/records_command.h"
 #include "tools/jig/unit_worker.h"
 
 namespace {
@@ -85,6 +86,8 @@ int RunOne(const jig::JigOptions& options, const station::Profile& profile, jig:
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "records")
+    return jig::RunRecordsCommand(argc - 1, argv + 1);
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const jig::ParsedJigOptions parsed = jig::ParseJigOptions(arguments, UserName(), HostName());
   if (!parsed.error.empty()) {
