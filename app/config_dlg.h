@@ -68,6 +68,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   void ShowStatusLine(const std::string& gbkText) override;
   void StartTestTimer(int milliseconds) override;
   void KillTestTimer() override;
+  void StartPortWatchTimer(int milliseconds) override;
 
   // The widget of a control id (nullptr if none).
   [[nodiscard]] QWidget* Control(int id) const;
@@ -194,6 +195,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   SatelliteView* m_satelliteView = nullptr;
   QTimer m_noticeTimer;
   QTimer m_testTimer;
+  QTimer m_portWatchTimer;
   StationPanel* m_station = nullptr;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may

@@ -71,7 +71,11 @@ struct Rig {
     EXPECT_TRUE(peer.RegisterAsPort(h.PortsFolder(), 97));
   }
   std::string LockPath() { return h.LockFolder() + "/" + serial::LockFileName(peer.SlavePath()); }
-  bool Connected() { return h.state.m_linkState == T(kLinkConnected) && h.logic.Port().IsOpen(); }
+  // Open, and showing it: connected, or waiting for the device's first answer.
+  bool Connected() {
+    const std::string& link = h.state.m_linkState;
+    return (link == T(kLinkConnected) || link == T(kWaitingForDevice)) && h.logic.Port().IsOpen();
+  }
   ConsoleHarness h;
   PtyPeer peer;
 };
