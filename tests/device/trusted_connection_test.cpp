@@ -272,6 +272,57 @@ TEST(LockFile, WhatIsNotALockFileRefusesThePortAtOnceAndSaysWhat) {
   }
 }
 
+// Root passes TIOCEXCL: a program that opens our port after we connected is named.
+TEST(Exclusive, AnotherOpenerOfTheConnectedPortIsNamedWithinFiveSeconds) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root opens a port past TIOCEXCL";
+  ConsoleHarness h(0, [](ConsoleEnvironment& e) { e.holderLookMilliseconds = 700; });
+  SimProcess sim(TC_SIM_PATH, h.PortsFolder(), Quiet());
+  ASSERT_EQ(sim.WaitForPlug(), 97);
+  h.logic.OnInitDialog();
+  ASSERT_TRUE(h.RunUntil([&] { return h.logic.DeviceAnswered(); }));
+  h.RunUntil([] { return false; }, std::chrono::milliseconds(800));
+  EXPECT_EQ(h.surface.statusLine, "") << "the tracker's own side is nobody else";
+  Holder intruder(h.PortsFolder() + "/COM97");
+  const std::string named = T(kPortAlsoHeldBy) + "sleep (PID " + std::to_string(intruder.pid) + ")";
+  EXPECT_TRUE(h.RunUntil([&] { return h.surface.portProblem == named; }, std::chrono::seconds(5)))
+      << h.surface.portProblem;
+  EXPECT_EQ(h.surface.statusLine, named);
+  EXPECT_NE(h.surface.pane.find(named), std::string::npos) << "and in the log";
+}
+
+// Without a runtime folder of the session, the ports folder sits in /tmp, where anyone may
+// have made it first.
+TEST(PrivateFolder, AFolderOthersCouldWriteOrALinkIsNotUsedForVirtualPorts) {
+  const struct {
+    const char* description;
+    mode_t mode;  // 0: the folder is a link to a private one
+    std::string problem;
+  } rows[] = {
+      {"ours, 0700", 0700, ""},
+      {"open to the group for reading", 0750, "mode 0750"},
+      {"open to all", 0777, "mode 0777"},
+      {"a symbolic link to a private folder", 0, "symbolic link"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.description);
+    Rig r([](ConsoleEnvironment& e) { e.roots.portsFolderMustBePrivate = true; });
+    const std::string folder = r.h.PortsFolder();
+    ::chmod((r.h.tree.Root() + "/run").c_str(), 0700);
+    if (row.mode == 0) {
+      ASSERT_EQ(::rename(folder.c_str(), (folder + ".real").c_str()), 0);
+      ::chmod((folder + ".real").c_str(), 0700);
+      ASSERT_EQ(::symlink((folder + ".real").c_str(), folder.c_str()), 0);
+    } else {
+      ::chmod(folder.c_str(), row.mode);
+    }
+    r.h.logic.OnInitDialog();
+    EXPECT_EQ(r.Connected(), row.problem.empty());
+    EXPECT_EQ(r.h.logic.LastPortList().empty(), !row.problem.empty());
+    EXPECT_EQ(r.h.surface.portProblem,
+              row.problem.empty() ? "" : T(kPortsFolderRefused) + folder + ": " + row.problem);
+  }
+}
+
 TEST(RightPort, ASilentPortGivesWayToOneThatAnswers) {
   Rig r([](ConsoleEnvironment& e) { e.answerWaitMilliseconds = 1500; });  // COM97: silent
   SimProcess sim(TC_SIM_PATH, r.h.PortsFolder(), Quiet());
