@@ -360,11 +360,13 @@ struct FakeDevice {
         if (!got.empty()) peer.Write(got, 100ms);
         continue;
       }
-      peer.ReadUntilQuiet(50ms);
+      const bool greeted = !peer.ReadUntilQuiet(50ms).empty();
       if (kind == Kind::kNoise) {
-        peer.Write(linktest::DeviceFrameBytes(saidText ? "\x01\x02\x7f" : "x~") + "\x55\xaa\x13",
+        // One text frame, once the console listens (what came before its open is flushed).
+        const bool text = greeted && !saidText;
+        peer.Write(linktest::DeviceFrameBytes(text ? "x~" : "\x01\x02\x7f") + "\x55\xaa\x13",
                    100ms);
-        saidText = true;
+        saidText = saidText || text;
       } else if (std::chrono::steady_clock::now() >= talkFrom) {
         peer.Write(linktest::DeviceFrameBytes("AT+uart:gsm,20,agps,0,gps,0,sim,1"), 100ms);
       }
