@@ -335,6 +335,34 @@ TEST(RightPort, ASilentPortGivesWayToOneThatAnswers) {
             "virtual tracker port → /dev/" + name.substr(7, name.size() - 8));
 }
 
+TEST(RightPort, WhatAFrameTellsAboutThePort) {
+  using W = FrameWitness;
+  const std::vector<std::string> sent = {"nnect ok!#", "rt:imei,?#"};  // our frames as decoded
+  const struct {
+    std::string text;
+    W witness;
+  } rows[] = {
+      {"nnect ok!#", W::kEcho},
+      {"rt:imei,?#", W::kEcho},
+      {"AT+uart:gsm,20,agps,0,gps,0,sim,1", W::kTracker},
+      {"AT:connect ok!#", W::kTracker},
+      {"AT+uart:", W::kLine},
+      {"$GPRMC,,V,,,,,,,,,,N*53", W::kTracker},
+      {"$GPRMC,,V,,,,,,,,,,N*52", W::kLine},
+      {"$GPRMC,,V,,,,,,,,,,N*5", W::kLine},
+      {"heartbeat", W::kLine},
+      {"\xb5\xc8\tGBK", W::kLine},
+      {"heart\x01"
+       "beat",
+       W::kNoise},
+      {"\x7f", W::kNoise},
+      {"", W::kNoise},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(WitnessOfFrame(row.text, sent), row.witness) << row.text;
+  }
+}
+
 // A device on a pseudo-terminal registered as COM<n>: silent, sending back what it gets,
 // sending noise (bytes and frames that are not text, and one text frame), or a tracker that
 // starts its status reports after `quietFor`.
