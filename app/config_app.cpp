@@ -30,7 +30,10 @@ bool InstallTerminationSignals() {
   action.sa_handler = OnTerminationSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
+  // A hang-up (the terminal or the session gone) ends the program the same orderly way, so the
+  // port and its lock file are given back.
+  return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0 &&
+         sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
 // The dialog font of the original was a CJK system font; Debian's Noto CJK serves here.

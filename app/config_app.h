@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <string>
 
-// CConfigApp: starts the one main window and ends when it closes. SIGTERM and SIGINT close
+// CConfigApp: starts the one main window and ends when it closes. SIGTERM, SIGINT and SIGHUP close
 // the window the same way the close box does, so the port is released on every path.
 class CConfigApp final : public QApplication {
   Q_OBJECT

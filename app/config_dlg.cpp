@@ -50,6 +50,13 @@ QString ObjectName(int id) {
   return QStringLiteral("idc_%1").arg(id);
 }
 
+// A tooltip is shown as markup whenever it looks like markup; device and process names must
+// show as they are, so they go in escaped, inside a paragraph that keeps their spaces.
+QString PlainToolTip(const QString& text) {
+  if (text.isEmpty()) return text;
+  return QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped());
+}
+
 // The pinned port is the one thing of the connection the console remembers between runs.
 const QString kPinnedPortKey = QStringLiteral("connection/pinnedPort");
 
@@ -103,6 +110,7 @@ CConfigDlg::CConfigDlg(ConsoleEnvironment environment, QWidget* parent)
   m_refreshTimer.setSingleShot(true);
   m_refreshTimer.setTimerType(Qt::PreciseTimer);
   connect(&m_refreshTimer, &QTimer::timeout, this, &CConfigDlg::FlushRefresh);
+  connect(&m_portWatchTimer, &QTimer::timeout, this, [this] { m_logic.OnPortWatchTimer(); });
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
   connect(help, &QShortcut::activated, this, &CConfigDlg::OnAbout);
   qApp->installEventFilter(this);
@@ -255,6 +263,8 @@ QGroupBox* CConfigDlg::BuildStatusGroup() {
   m_portProblem = new QLabel(group);
   m_portProblem->setWordWrap(true);
   m_portProblem->setObjectName(QStringLiteral("portProblem"));
+  // Names of processes and devices come from anyone: never markup.
+  m_portProblem->setTextFormat(Qt::PlainText);
   m_portProblem->setStyleSheet(QStringLiteral("color: #b94a48;"));
   m_portProblem->setTextInteractionFlags(Qt::TextSelectableByMouse);
   m_portProblem->hide();
@@ -292,7 +302,7 @@ void CConfigDlg::PortListChanged() {
     index = m_portChoice->count() - 1;
   }
   m_portChoice->setCurrentIndex(index);
-  m_portChoice->setToolTip(m_portChoice->currentText());
+  m_portChoice->setToolTip(PlainToolTip(m_portChoice->currentText()));
   m_portChoice->view()->setMinimumWidth(m_portChoice->view()->sizeHintForColumn(0) + 24);
 }
 
@@ -1044,6 +1054,10 @@ void CConfigDlg::StartTestTimer(int milliseconds) {
   m_testTimer.start(milliseconds);
 }
 
+void CConfigDlg::StartPortWatchTimer(int milliseconds) {
+  m_portWatchTimer.start(milliseconds);
+}
+
 void CConfigDlg::KillTestTimer() {
   m_testTimer.stop();
 }
@@ -1102,6 +1116,6 @@ void CConfigDlg::ShowPortProblem(const std::string& gbkText) {
 
 void CConfigDlg::ShowPortDetails(const std::string& utf8Text) {
   QWidget* portName = Control(kPortName);
-  portName->setToolTip(QString::fromStdString(utf8Text));
+  portName->setToolTip(PlainToolTip(QString::fromStdString(utf8Text)));
   portName->setAccessibleDescription(QString::fromStdString(utf8Text));
 }

@@ -75,6 +75,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   // Brings every control up to its member now (a refresh during a received chunk waits for
   // the next frame).
   void FlushRefresh();
+  void StartPortWatchTimer(int milliseconds) override;
 
   // The widget of a control id (nullptr if none).
   [[nodiscard]] QWidget* Control(int id) const;
@@ -221,6 +222,7 @@ class CConfigDlg final : public QDialog, public DialogSurface {
   int m_receiveDepth = 0;
   bool m_exchangePending = false;  // a refresh asked for during the chunk
   bool m_indicatorOn = false;
+  QTimer m_portWatchTimer;
   StationPanel* m_station = nullptr;
   QSocketNotifier* m_noticeNotifier = nullptr;
   // Last: destroyed first, so the port's monitor thread is stopped while everything it may

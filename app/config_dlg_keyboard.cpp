@@ -104,7 +104,7 @@ const struct {
   std::initializer_list<Tid> shows;
 } kDisplayTexts[] = {
     {kTestResult, {Tid::kNotConnected, Tid::kTesting, Tid::kPass}},
-    {kLinkState, {Tid::kLinkConnected, Tid::kLinkConnecting}},
+    {kLinkState, {Tid::kLinkConnected, Tid::kLinkConnecting, Tid::kWaitingForDevice}},
     {kFixState, {Tid::kNoFix, Tid::kFixed}},
     {kFixType, {Tid::kNoFix, Tid::kFixNonDifferential, Tid::kFixDifferential, Tid::kFixInvalid}},
     {kSimState, {Tid::kSimPresent, Tid::kSimAbsent}},

@@ -147,6 +147,7 @@ void StationPanel::Build() {
   grid->addWidget(BuildCriteria(), 3, 0, 1, 5);
   status_ = new QLabel(body_);
   status_->setObjectName(QStringLiteral("stationStatus"));
+  status_->setTextFormat(Qt::PlainText);  // it names other programs and devices
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   grid->addWidget(status_, 4, 0, 1, 5);
   root->addWidget(body_);

@@ -16,6 +16,10 @@
 namespace {
 
 constexpr std::string_view kReplyPrefix = "AT+uart:";
+// The window's look at the port; the environment's times decide what each look does.
+constexpr int kPortWatchMilliseconds = 1000;
+// Texts of the frames sent on one connection that an echo is compared with.
+constexpr std::size_t kRememberedSentTexts = 16;
 
 // Every write went to the file when it was made, so a failing close has nothing left to lose.
 void CloseLogFile(int& fd) {
@@ -57,7 +61,10 @@ ConfigLogic::ConfigLogic(DialogState& state, DialogSurface& surface, UiDispatche
       m_env(std::move(environment)),
       m_decoder(std::make_unique<devlink::FrameDecoder>()),
       m_port(ui) {
-  if (m_env.roots.portsFolder.empty()) m_env.roots.portsFolder = serial::PortsFolder();
+  if (m_env.roots.portsFolder.empty()) {
+    m_env.roots.portsFolder = serial::PortsFolder();
+    m_env.roots.portsFolderMustBePrivate = true;
+  }
   m_port.SetDeviceFolders(m_env.roots.dev, m_env.roots.portsFolder);
   m_port.SetLockFolder(m_env.lockFolder);
 }
@@ -68,6 +75,7 @@ ConfigLogic::~ConfigLogic() {
 
 void ConfigLogic::OnInitDialog() {
   RegisterDeviceInterfaces();
+  m_surface.StartPortWatchTimer(kPortWatchMilliseconds);
   g_knownPortCount = EnumSerialPorts(nullptr, nullptr);
   ScanAndConnect();
 }
@@ -94,8 +102,8 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
     // A slot never holds more than its buffer, whatever its count claims.
     const int count = std::min<int>(slot.byteCount, static_cast<int>(sizeof slot.bytes));
     devlink::DecodeChunk(*m_decoder, slot.bytes, count, [&](const devlink::DecodedFrame& frame) {
-      m_deviceAnswered = true;
       const std::string_view text = frame.text;
+      if (!m_deviceAnswered) TakeFrameAsWitness(text);
       const bool nmea = !text.empty() && text.front() == '$';
       if (nmea) ParseNmea(std::string(text).c_str());
       if (!nmea || m_logOptions.showNmea)
@@ -104,7 +112,7 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
         std::string reply(text.substr(kReplyPrefix.size()));
         reply += "\r\n";
         ParseReply(reply.c_str());
-        if (m_observer != nullptr) m_observer->OnReply(reply.c_str());
+        if (m_observer != nullptr && m_deviceAnswered) m_observer->OnReply(reply.c_str());
       }
     });
   }
@@ -161,13 +169,28 @@ void ConfigLogic::OnMonitorEnded(int /*portNumber*/) {
 void ConfigLogic::SendUartCommand(const char* command) {
   const devlink::StuffedFrame frame = devlink::EncodeUartCommand(command);
   m_port.QueueWrite(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+  RememberSent(frame);
   LogSent("AT+uart:" + std::string(command) + "#");
 }
 
 void ConfigLogic::SendAtText(const char* text) {
   const devlink::StuffedFrame frame = devlink::EncodeAtText(text);
   m_port.QueueWrite(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+  RememberSent(frame);
   LogSent("AT:" + std::string(text));
+}
+
+// What our frame reads as when it comes back (a loopback): decoded by the receive side itself,
+// since the device's frame layout differs from ours and so does the text it finds in ours.
+void ConfigLogic::RememberSent(const devlink::StuffedFrame& frame) {
+  devlink::FrameDecoder echo;
+  devlink::DecodeChunk(echo, frame.bytes.data(), frame.length,
+                       [this](const devlink::DecodedFrame& decoded) {
+                         if (m_sentTexts.size() >= kRememberedSentTexts) {
+                           m_sentTexts.erase(m_sentTexts.begin());
+                         }
+                         m_sentTexts.emplace_back(decoded.text);
+                       });
 }
 
 // ---------------------------------------------------------------------------------------

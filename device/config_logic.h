@@ -6,10 +6,12 @@
 //
 // Everything here runs on the UI thread of `ui`.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "device/logic_observer.h"
 #include "gps/nmea_parser.h"
 #include "link/frame_decoder.h"
+#include "link/frame_encoder.h"
 #include "platform/device_notices.h"
 #include "platform/port_list.h"
 #include "serial/comm_port.h"
@@ -39,6 +42,10 @@ struct ConsoleEnvironment {
   // A port busy or refused right after a plug is tried again this often, for this long.
   unsigned busyRetryIntervalMilliseconds = 1000;
   unsigned busyRetryMilliseconds = 30000;
+  // While a connected port has not answered, the ports are scanned again this often.
+  unsigned silentRescanMilliseconds = 10000;
+  // While a port is open, /proc is looked through this often for other programs holding it.
+  unsigned holderLookMilliseconds = 3000;
   // Port lock files (LCK..<node>); serial::DefaultLockFolder() when empty.
   std::string lockFolder = {};
   // How long the factory test may take before its result reads FAIL.
@@ -47,6 +54,16 @@ struct ConsoleEnvironment {
 
 // What the operator sees about a port (UTF-8): its node, USB identity, maker and serial.
 std::string PortDetailsText(const ports::PortEntry& entry);
+
+// What a frame received on a connection that has not answered yet tells about the port.
+enum class FrameWitness {
+  kEcho,     // one of our own frames sent back (a loopback): no device at all
+  kNoise,    // not text: bytes that happened to decode
+  kTracker,  // a tracker's reply or status report ("AT+uart:...", "AT:...") or NMEA sentence
+  kLine,     // plain text, as a tracker's log line is: it takes two to answer
+};
+// `sentTexts`: the texts of the frames sent on this connection, as each frame carries them.
+FrameWitness WitnessOfFrame(std::string_view text, const std::vector<std::string>& sentTexts);
 
 class ConfigLogic final : public PortOwner {
  public:
@@ -88,6 +105,11 @@ class ConfigLogic final : public PortOwner {
   [[nodiscard]] int DeviceNoticeFd() const;
   void OnDeviceNoticesReadable();
   static std::string SystemErrorText(std::uint32_t code);
+  // The window's periodic look at the port (StartPortWatchTimer): a silent connection is
+  // scanned again, and a new holder of the open port is named.
+  void OnPortWatchTimer();
+  // The connected device has sent what only a tracker sends (see WitnessOfFrame).
+  [[nodiscard]] bool DeviceAnswered() const { return m_deviceAnswered; }
   // The close step: OpenPort on port 50 (normally absent), result ignored.
   void CloseStep();
 
@@ -177,6 +199,11 @@ class ConfigLogic final : public PortOwner {
   void RetryBusyPorts(std::uint64_t batch);
   void StopRecording(const std::string& gbkReason);
   void NotifyLinkDown();
+  void TakeFrameAsWitness(std::string_view text);
+  void RememberSent(const devlink::StuffedFrame& frame);
+  void MarkAnswered();
+  [[nodiscard]] bool PortIsUp() const;
+  void NameNewHolders();
   [[nodiscard]] bool CurrentPortListed();
   void ShowNoticeOnStatusLine(const std::string& text);
   void LogReceived(std::int32_t sequence, std::string_view text, bool nmea, std::string& fileText,
@@ -200,6 +227,16 @@ class ConfigLogic final : public PortOwner {
   // Changes whenever a port is connected or closed, so a wait can tell it was overtaken.
   std::uint64_t m_connection = 0;
   bool m_deviceAnswered = false;
+  // The connection's texts sent so far (what an echo would bring back), plain lines received
+  // before it answered, when it was made, and the holders of its port already named.
+  std::vector<std::string> m_sentTexts;
+  int m_plainLines = 0;
+  std::chrono::steady_clock::time_point m_connectedAt;
+  std::chrono::steady_clock::time_point m_lastHolderLook;
+  std::vector<int> m_namedHolders;
+  // Scans and device-change handlers running (further down the stack): the timer waits.
+  int m_scansRunning = 0;
+  int m_lastCandidateCount = 0;
   // Batches of device notices read so far, and the one the last scan started after.
   std::uint64_t m_noticeBatches = 0;
   // Why the last scan found no port (empty: no problem worth retrying).

@@ -34,7 +34,9 @@ void SendSet(ConfigLogic& logic, DialogSurface& surface,
 
 bool ConfigLogic::IsConnected() {
   if (m.m_linkState == T(kLinkConnected)) return true;
-  ShowMessage(m_surface, T(kMsgNotConnected));
+  // An open port whose device has not answered may be anything: nothing is sent to it.
+  ShowMessage(m_surface,
+              m.m_linkState == T(kWaitingForDevice) ? T(kWaitingForDevice) : T(kMsgNotConnected));
   return false;
 }
 

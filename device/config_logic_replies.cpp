@@ -233,7 +233,7 @@ void ConfigLogic::StartFactoryTest(int timeoutMilliseconds) {
 
 void ConfigLogic::OnTestTimerProc() {
   m_surface.KillTestTimer();
-  if (m.m_linkState != T(kLinkConnected) || m.m_testResult == T(kPass)) return;
+  if (!PortIsUp() || m.m_testResult == T(kPass)) return;
   m_testTimedOut = true;
   m.m_testResult = T(kFail);
   m_surface.UpdateData(false);

@@ -67,6 +67,7 @@ bool IsWorthExplaining(const serial::PortError& error) {
     case serial::PortStatus::kNotPermitted:
     case serial::PortStatus::kBadArgument:
     case serial::PortStatus::kSystemError:
+    case serial::PortStatus::kUnsafeLock:
       return true;
     case serial::PortStatus::kOk:
     case serial::PortStatus::kNoDevice:
@@ -123,6 +124,8 @@ std::string PortProblemText(const serial::PortError& error, const std::string& n
       return BusyText(node, error.holderPid);
     case serial::PortStatus::kNotPermitted:
       return T(kPortNotPermitted);
+    case serial::PortStatus::kUnsafeLock:
+      return T(kPortLockUnsafe) + gbk::FromUtf8(error.detail);
     default: {
       std::string detail = node;
       if (error.errorCode != 0) detail += ": " + serial::ErrnoText(error.errorCode);
@@ -146,11 +149,50 @@ bool IsCandidate(const std::string& devicePath) {
   return Contains(devicePath, "USBSER") || Contains(devicePath, "Serial2");
 }
 
-bool HasCandidateAfter(const std::vector<std::string>& devicePaths, int index, int count) {
-  for (int j = index + 1; j < count; ++j) {
-    if (IsCandidate(devicePaths[static_cast<std::size_t>(j)])) return true;
+int CountCandidates(const std::vector<std::string>& devicePaths, int count) {
+  return static_cast<int>(std::count_if(devicePaths.begin(), devicePaths.begin() + count,
+                                        [](const std::string& path) { return IsCandidate(path); }));
+}
+
+// Counts the scans and device-change handlers running further down the stack.
+class Running {
+ public:
+  explicit Running(int& count) : count_(++count) {}
+  ~Running() { --count_; }
+  Running(const Running&) = delete;
+  Running& operator=(const Running&) = delete;
+
+ private:
+  int& count_;
+};
+
+constexpr std::string_view kUartReplyPrefix = "AT+uart:";
+constexpr std::string_view kAtReplyPrefix = "AT:";
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// "$GPRMC,...*hh" whose checksum holds.
+bool IsNmeaSentence(std::string_view text) {
+  const std::size_t star = text.rfind('*');
+  if (text.size() < 2 || text.front() != '$' || star == std::string_view::npos ||
+      star + 3 != text.size()) {
+    return false;
   }
-  return false;
+  const int high = HexDigit(text[star + 1]);
+  const int low = HexDigit(text[star + 2]);
+  if (high < 0 || low < 0) return false;
+  unsigned char sum = 0;
+  for (const char c : text.substr(1, star - 1)) sum ^= static_cast<unsigned char>(c);
+  return sum == high * 16 + low;
+}
+
+bool HasTail(std::string_view text, std::string_view prefix) {
+  return text.size() > prefix.size() && text.starts_with(prefix);
 }
 
 int IndexOfStableName(const std::vector<ports::PortEntry>& entries, const std::string& name) {
@@ -177,6 +219,26 @@ struct ScanProblem {
 
 }  // namespace
 
+// The rule by which a port counts as the tracker's: a frame that passed the decoder's checksum
+// is not enough, since a loopback sends our own frames back and noise decodes now and then.
+// Our own texts prove nothing; bytes that are not text are noise; a reply, a status report or
+// an NMEA sentence with its checksum answers at once; any other text is a log line, and it
+// takes a second one (noise that decodes twice, both times as text, does not happen).
+FrameWitness WitnessOfFrame(std::string_view text, const std::vector<std::string>& sentTexts) {
+  if (std::find(sentTexts.begin(), sentTexts.end(), text) != sentTexts.end()) {
+    return FrameWitness::kEcho;
+  }
+  const bool control = std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+  });
+  if (text.empty() || control) return FrameWitness::kNoise;
+  if (HasTail(text, kUartReplyPrefix) || HasTail(text, kAtReplyPrefix) || IsNmeaSentence(text)) {
+    return FrameWitness::kTracker;
+  }
+  return FrameWitness::kLine;
+}
+
 int ConfigLogic::EnumSerialPorts(std::vector<std::string>* devicePaths,
                                  std::vector<std::string>* portNames,
                                  std::vector<ports::PortEntry>* entries) {
@@ -194,6 +256,7 @@ int ConfigLogic::EnumSerialPorts(std::vector<std::string>* devicePaths,
 }
 
 bool ConfigLogic::ScanAndConnect() {
+  const Running running(m_scansRunning);
   std::vector<std::string> devicePaths;
   std::vector<std::string> portNames;
   // A notice handled inside one of the waits below runs a scan of its own; this scan keeps
@@ -207,11 +270,17 @@ bool ConfigLogic::ScanAndConnect() {
   const auto noteFailure = [&](int index) {
     if (IsWorthExplaining(m_port.LastOpenError())) problem = {index, m_port.LastOpenError()};
   };
+  // A port kept while it has not answered does not end the story of a busy one.
   const auto finish = [&](bool connected) {
     m_lastProblem = serial::PortStatus::kOk;
     m_lastProblemText.clear();
-    if (connected || problem.index < 0) {
-      m_surface.ShowPortProblem({});
+    if ((connected && m_deviceAnswered) || problem.index < 0) {
+      const std::string folderProblem = m_env.roots.portsFolderMustBePrivate
+                                            ? ports::PrivateFolderProblem(m_env.roots.portsFolder)
+                                            : std::string();
+      m_surface.ShowPortProblem(folderProblem.empty() || connected
+                                    ? std::string()
+                                    : T(kPortsFolderRefused) + gbk::FromUtf8(folderProblem));
     } else {
       ExplainPortFailure(&entries[static_cast<std::size_t>(problem.index)], problem.error);
     }
@@ -227,7 +296,7 @@ bool ConfigLogic::ScanAndConnect() {
     noteFailure(index);
     NotifyLinkDown();
     // The close step has closed the port: a window still saying "connected" would lie.
-    if (m.m_linkState == T(kLinkConnected)) showClosed();
+    if (PortIsUp()) showClosed();
     return finish(false);
   };
   const auto noDevice = [&] {
@@ -251,6 +320,9 @@ bool ConfigLogic::ScanAndConnect() {
   }
 
   if (count <= 0) return noDevice();
+  m_lastCandidateCount = CountCandidates(devicePaths, count);
+  // One tracker: connected as it stands. Several candidates: each waits for its answer.
+  const bool awaitEach = m_env.answerWaitMilliseconds > 0 && m_lastCandidateCount > 1;
   int firstSilent = -1;
   for (int i = 0; i < count; ++i) {
     const std::string& devicePath = devicePaths[static_cast<std::size_t>(i)];
@@ -260,24 +332,22 @@ bool ConfigLogic::ScanAndConnect() {
         noteFailure(i);
         continue;
       }
-      // One tracker: connected as it stands. Several candidates: the one that answers.
-      if (m_env.answerWaitMilliseconds == 0 || !HasCandidateAfter(devicePaths, i, count)) {
-        return finalOpen(i);
-      }
+      if (!awaitEach) return finalOpen(i);
       if (!FinalOpen(i, portNames)) {
         noteFailure(i);
         continue;
       }
       const Answer answer = AwaitAnswer(portNames[static_cast<std::size_t>(i)]);
       if (answer == Answer::kAnswered) return finish(true);
-      if (answer == Answer::kSuperseded) return m.m_linkState == T(kLinkConnected);
+      if (answer == Answer::kSuperseded) return PortIsUp();
       if (firstSilent < 0) firstSilent = i;
       NotifyLinkDown();
       CloseStep();
       break;  // silent, not refused: its other word would only open it again
     }
   }
-  // Every candidate that opened kept silent: the first of them, as the search found it.
+  // Every candidate that opened kept silent: the first of them, as the search found it, waits
+  // for its answer (a busy one is tried again meanwhile, and the watch timer scans again).
   if (firstSilent >= 0) return finalOpen(firstSilent);
   if (count > g_knownPortCount) return finalOpen(count - 1);
   // -1: nothing probed yet. Any other value outside the list is treated alike.
@@ -291,8 +361,6 @@ ConfigLogic::Answer ConfigLogic::AwaitAnswer(const std::string& portName) {
   const std::uint64_t connection = m_connection;
   const ports::PortEntry* entry = EntryNamed(m_lastPorts, portName);
   const std::string details = entry != nullptr ? PortDetailsText(*entry) : std::string();
-  m_surface.ShowPortDetails(std::string(texts::Utf8(texts::Id::kWaitingForDevice)) +
-                            (details.empty() ? "" : " · " + details));
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(m_env.answerWaitMilliseconds);
@@ -324,6 +392,11 @@ bool ConfigLogic::FinalOpen(int index, const std::vector<std::string>& portNames
     return false;
   }
   m_deviceAnswered = false;
+  m_plainLines = 0;
+  m_sentTexts.clear();
+  m_namedHolders.clear();
+  m_connectedAt = std::chrono::steady_clock::now();
+  devlink::StartCleanStream(*m_decoder);
   // Without its monitor thread the port would neither read nor write: not a connection.
   if (m_port.StartMonitor() == 0) {
     CloseStep();
@@ -332,7 +405,9 @@ bool ConfigLogic::FinalOpen(int index, const std::vector<std::string>& portNames
   ++m_connection;
   m.m_portState = T(kPortOpen);
   m.m_portName = gbk::FromUtf8(portName);
-  m.m_linkState = T(kLinkConnected);
+  // Connected only once the device has answered: until then no request goes out and no
+  // station sequence starts.
+  m.m_linkState = T(kWaitingForDevice);
   StartFirstFixClock();
   m.m_testResult = T(kTesting);
   m.m_gsmOk = false;
@@ -345,11 +420,64 @@ bool ConfigLogic::FinalOpen(int index, const std::vector<std::string>& portNames
   m_surface.KillTestTimer();
   m_testTimedOut = false;
   if (m.m_testEnabled) StartFactoryTest();
+  return true;
+}
+
+bool ConfigLogic::PortIsUp() const {
+  return m.m_linkState == T(kLinkConnected) || m.m_linkState == T(kWaitingForDevice);
+}
+
+void ConfigLogic::TakeFrameAsWitness(std::string_view text) {
+  const FrameWitness witness = WitnessOfFrame(text, m_sentTexts);
+  if (witness == FrameWitness::kTracker ||
+      (witness == FrameWitness::kLine && ++m_plainLines >= 2)) {
+    MarkAnswered();
+  }
+}
+
+void ConfigLogic::MarkAnswered() {
+  m_deviceAnswered = true;
+  if (m.m_linkState == T(kWaitingForDevice)) m.m_linkState = T(kLinkConnected);
+  const std::string portName = gbk::ToUtf8(m.m_portName);
+  const ports::PortEntry* entry = EntryNamed(m_lastPorts, portName);
+  const std::string details = entry != nullptr ? PortDetailsText(*entry) : std::string();
+  m_surface.ShowPortDetails(details);
   if (m_observer != nullptr) {
     m_linkUpNotified = true;
-    m_observer->OnLinkUp(portName, entry != nullptr ? PortDetailsText(*entry) : std::string());
+    m_observer->OnLinkUp(portName, details);
   }
-  return true;
+}
+
+void ConfigLogic::OnPortWatchTimer() {
+  if (m_scansRunning > 0 || m_ui.QuitRequested()) return;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point now = Clock::now();
+  if (m_port.IsOpen() &&
+      now - m_lastHolderLook >= std::chrono::milliseconds(m_env.holderLookMilliseconds)) {
+    m_lastHolderLook = now;
+    NameNewHolders();
+  }
+  // A silent port is kept only until another candidate might answer.
+  if (PortIsUp() && !m_deviceAnswered && m_lastCandidateCount > 1 &&
+      now - m_connectedAt >= std::chrono::milliseconds(m_env.silentRescanMilliseconds)) {
+    ScanAndConnect();
+  }
+}
+
+// Root passes TIOCEXCL, and a program may have the port open from before a flock: whoever
+// shares our port now sees and sends part of the traffic, so the operator must know.
+void ConfigLogic::NameNewHolders() {
+  for (const ports::PortHolder& holder : m_port.OtherHolders()) {
+    if (std::find(m_namedHolders.begin(), m_namedHolders.end(), holder.pid) !=
+        m_namedHolders.end()) {
+      continue;
+    }
+    m_namedHolders.push_back(holder.pid);
+    const std::string text = T(kPortAlsoHeldBy) + gbk::FromUtf8(holder.command + " (PID " +
+                                                                std::to_string(holder.pid) + ")");
+    ShowNoticeOnStatusLine(text);
+    m_surface.ShowPortProblem(text);
+  }
 }
 
 void ConfigLogic::ExplainPortFailure(const ports::PortEntry* entry,
@@ -412,6 +540,7 @@ bool ConfigLogic::OnDeviceChange(std::uint32_t eventCode, std::uint32_t /*eventD
 }
 
 void ConfigLogic::OnDeviceChanges(bool anyArrival, bool anyRemoval) {
+  const Running running(m_scansRunning);
   const std::uint64_t batch = ++m_noticeBatches;
   // Any removal rescans, but only the tracker's own port going away ends its session.
   if (anyRemoval && m_linkUpNotified && !CurrentPortListed()) NotifyLinkDown();
@@ -421,7 +550,7 @@ void ConfigLogic::OnDeviceChanges(bool anyArrival, bool anyRemoval) {
   if (m_ui.QuitRequested()) return;
   if (anyRemoval) g_knownPortCount = EnumSerialPorts(nullptr, nullptr);
   const bool connected = ScanAndConnect();
-  if (anyArrival && !connected) RetryBusyPorts(batch);
+  if (anyArrival && (!connected || !m_deviceAnswered)) RetryBusyPorts(batch);
 }
 
 // Tries again while the port stays busy or refused, until the time is up or a newer notice
@@ -439,7 +568,7 @@ void ConfigLogic::RetryBusyPorts(std::uint64_t batch) {
     m_surface.ShowPortProblem(m_lastProblemText + T(kPortRetrying) + std::to_string(left));
     PumpedDelay(m_ui, m_env.busyRetryIntervalMilliseconds);
     if (m_ui.QuitRequested() || batch != m_noticeBatches) return;
-    if (ScanAndConnect()) return;
+    if (ScanAndConnect() && m_deviceAnswered) return;
   }
 }
 

@@ -69,4 +69,7 @@ class DialogSurface {
   // ConfigLogic::OnTestTimerProc. Without one the result waits for the device alone.
   virtual void StartTestTimer(int /*milliseconds*/) {}
   virtual void KillTestTimer() {}
+
+  // A repeating timer that calls ConfigLogic::OnPortWatchTimer every `milliseconds`.
+  virtual void StartPortWatchTimer(int /*milliseconds*/) {}
 };

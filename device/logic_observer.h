@@ -8,7 +8,8 @@
 class LogicObserver {
  public:
   virtual ~LogicObserver() = default;
-  // A port was opened and monitored (also when a rescan reopened the same port).
+  // A port was opened and its device has answered as a tracker does (also when a rescan
+  // reopened the same port). A port that keeps silent never comes up.
   virtual void OnLinkUp(const std::string& utf8PortName, const std::string& utf8UsbIdentity) = 0;
   // The tracker's port is gone, or a scan ended without one.
   virtual void OnLinkDown() = 0;

@@ -48,6 +48,16 @@ void Dispatch(FrameDecoder& d, const std::function<void(const DecodedFrame&)>& o
   LeaveFrame(d);
 }
 
+}  // namespace
+
+void StartCleanStream(FrameDecoder& decoder) {
+  const std::int32_t sequence = decoder.frameSequence;
+  decoder = FrameDecoder{};
+  decoder.frameSequence = sequence;
+}
+
+namespace {
+
 void StorePayloadByte(FrameDecoder& d, std::uint8_t b) {
   if (b == '\r' || b == '\n') return;
   if (b == 0x00) {

@@ -37,6 +37,10 @@ struct DecodedFrame {
   std::int32_t sequence;  // frameSequence when the frame ended; the decoder then adds one
 };
 
+// A new connection: nothing of a frame begun on the last one may complete with the next
+// device's bytes. The numbering of frames goes on.
+void StartCleanStream(FrameDecoder& decoder);
+
 // Feeds the chunk's bytes in order; calls `onFrame` for every frame completed, in order.
 // `onFrame` runs before the next byte is examined. The look-ahead of the chunk's last byte is
 // 0x00, as when the device goes quiet after a frame. A frame longer than kMaxPayloadLength

@@ -317,7 +317,8 @@ std::vector<PortEntry> ListSerialPorts(const PortListRoots& roots) {
     if (std::optional<PortEntry> entry = KernelPort(roots, name))
       entries.push_back(std::move(*entry));
   }
-  if (!roots.portsFolder.empty()) {
+  if (!roots.portsFolder.empty() &&
+      (!roots.portsFolderMustBePrivate || PrivateFolderProblem(roots.portsFolder).empty())) {
     for (const std::string& name : FolderEntries(roots.portsFolder)) {
       if (std::optional<PortEntry> entry = VirtualPort(roots.portsFolder, name)) {
         entries.push_back(std::move(*entry));
@@ -335,6 +336,33 @@ int PortNumberOfName(const std::string& portName) {
   const long number = std::strtol(portName.c_str() + 3, nullptr, 10);
   if (errno == ERANGE || number < INT_MIN || number > INT_MAX) return 0;
   return static_cast<int>(number);
+}
+
+namespace {
+
+std::string OneFolderProblem(const std::string& folder) {
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) return {};
+  if (S_ISLNK(info.st_mode)) return folder + ": symbolic link";
+  if (!S_ISDIR(info.st_mode)) return folder + ": not a folder";
+  if (info.st_uid != ::geteuid()) return folder + ": owned by uid " + std::to_string(info.st_uid);
+  if ((info.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return folder + ": mode " + mode;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string PrivateFolderProblem(const std::string& folder) {
+  std::string problem = OneFolderProblem(folder);
+  const std::size_t slash = folder.find_last_of('/');
+  if (problem.empty() && slash != std::string::npos && slash > 0) {
+    problem = OneFolderProblem(folder.substr(0, slash));
+  }
+  return problem;
 }
 
 bool MakePrivateFolder(const std::string& folder) {

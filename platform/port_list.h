@@ -39,7 +39,15 @@ struct PortListRoots {
   std::string sysClassTty = "/sys/class/tty";  // tests point these at fake trees
   std::string dev = "/dev";
   std::string portsFolder;  // the runtime ports folder (serial::PortsFolder())
+  // The folder's links are taken only from a folder of ours nobody else may write (see
+  // PrivateFolderProblem): a fake tracker planted there would get the operator's commands.
+  bool portsFolderMustBePrivate = false;
 };
+
+// Why `folder` (and the folder it sits in) is not private: not a real folder (a symbolic link,
+// a file), not owned by us, or open to others (mode other than 0700). Empty when it is
+// private or does not exist.
+std::string PrivateFolderProblem(const std::string& folder);
 
 // Every port found, ordered by port number (stable). Unreadable entries are skipped.
 std::vector<PortEntry> ListSerialPorts(const PortListRoots& roots);

@@ -175,31 +175,50 @@ std::optional<std::string> DevicePathForPort(int portNumber, const std::string& 
   return std::nullopt;
 }
 
-int OpenSerialDevice(const std::string& device, const LineSettings& settings, PortError* error) {
+int OpenSerialDeviceUntouched(const std::string& device, PortError* error) {
+  const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return FailWithErrno(error, device, -1, false);
+  if (error != nullptr) *error = PortError{PortStatus::kOk, 0, device};
+  return fd;
+}
+
+bool TakeSerialDevice(int fd, const std::string& device, const LineSettings& settings,
+                      PortError* error) {
   const std::optional<speed_t> speed = SpeedForBaud(settings.baud);
   const std::optional<tcflag_t> parity = ParityFlags(settings.parity);
   const std::optional<tcflag_t> size = SizeFlags(settings.dataBits);
-  if (!speed || !parity || !size || (settings.stopBits != 1 && settings.stopBits != 2)) {
-    return Fail(error, device, PortStatus::kBadArgument, 0);
+  if (!speed || !parity || !size || !IsValidLineSettings(settings)) {
+    close(fd);
+    Fail(error, device, PortStatus::kBadArgument, 0);
+    return false;
   }
-
-  const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return FailWithErrno(error, device, -1, false);
-
   // Two locks, because each covers a gap in the other. TIOCEXCL makes the kernel refuse every
   // later open() of the tty, but a process with CAP_SYS_ADMIN passes it anyway. flock() is
   // only advisory, yet it holds against root too and is what other terminal programs check.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return FailWithErrno(error, device, fd, false);
-  if (ioctl(fd, TIOCEXCL) != 0) return FailWithErrno(error, device, fd, false);
-
-  if (!ApplyLineSettings(fd, *speed, *parity, *size, settings.stopBits)) {
-    return FailWithErrno(error, device, fd, true);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    FailWithErrno(error, device, fd, false);
+    return false;
   }
-  if (!AssertRtsAndDtr(fd)) return FailWithErrno(error, device, fd, true);
-  if (tcflush(fd, TCIOFLUSH) != 0) return FailWithErrno(error, device, fd, true);
 
+  if (!ApplyLineSettings(fd, *speed, *parity, *size, settings.stopBits) || !AssertRtsAndDtr(fd) ||
+      tcflush(fd, TCIOFLUSH) != 0) {
+    FailWithErrno(error, device, fd, true);
+    return false;
+  }
   if (error != nullptr) *error = PortError{PortStatus::kOk, 0, device};
-  return fd;
+  return true;
+}
+
+bool IsValidLineSettings(const LineSettings& settings) {
+  return SpeedForBaud(settings.baud) && ParityFlags(settings.parity) &&
+         SizeFlags(settings.dataBits) && (settings.stopBits == 1 || settings.stopBits == 2);
+}
+
+int OpenSerialDevice(const std::string& device, const LineSettings& settings, PortError* error) {
+  if (!IsValidLineSettings(settings)) return Fail(error, device, PortStatus::kBadArgument, 0);
+  const int fd = OpenSerialDeviceUntouched(device, error);
+  if (fd < 0) return -1;
+  return TakeSerialDevice(fd, device, settings, error) ? fd : -1;
 }
 
 void CloseSerialDevice(int fd) {

@@ -18,14 +18,16 @@ enum class PortStatus {
   kNotPermitted,  // EACCES, EPERM: typically the user is not in the dialout group
   kBadArgument,   // unsupported baud rate, parity, data or stop bits
   kGone,          // the device went away (EIO, POLLHUP)
+  kUnsafeLock,    // something that is not a lock file sits at the port's lock name
   kSystemError,   // anything else; see errorCode
 };
 
 struct PortError {
   PortStatus status = PortStatus::kOk;
-  int errorCode = 0;   // errno, 0 when not from the system
-  std::string device;  // the device node involved, when known
-  int holderPid = 0;   // kBusy: the process named by the port's lock file, when known
+  int errorCode = 0;        // errno, 0 when not from the system
+  std::string device;       // the device node involved, when known
+  int holderPid = 0;        // kBusy: the process named by the port's lock file, when known
+  std::string detail = {};  // kUnsafeLock: what sits there ("/run/lock/LCK..ttyACM0: FIFO")
   [[nodiscard]] bool ok() const { return status == PortStatus::kOk; }
 };
 
@@ -45,9 +47,21 @@ struct LineSettings {
   int stopBits = 1;   // 1 or 2
 };
 
-// Opens `device` exclusively (flock + TIOCEXCL), non-blocking, close-on-exec, raw, with the
-// settings, no XON/XOFF or hardware flow control, RTS and DTR asserted; both queues purged.
-// Returns the descriptor, or -1 with *error filled.
+[[nodiscard]] bool IsValidLineSettings(const LineSettings& settings);
+
+// Opens `device` non-blocking and close-on-exec, and does nothing else to it: no lock, no
+// ioctl, no settings, no flush. Whoever holds it already keeps it as it is, so the caller can
+// look at the other holders before TakeSerialDevice. -1 with *error filled.
+int OpenSerialDeviceUntouched(const std::string& device, PortError* error);
+
+// Takes a descriptor from OpenSerialDeviceUntouched: exclusively (flock + TIOCEXCL), raw, with
+// the settings, no XON/XOFF or hardware flow control, RTS and DTR asserted, both queues purged.
+// On failure the descriptor is closed (with the exclusive flag untouched when it was not ours
+// yet) and *error filled.
+bool TakeSerialDevice(int fd, const std::string& device, const LineSettings& settings,
+                      PortError* error);
+
+// Both of the above in one: the descriptor, or -1 with *error filled.
 int OpenSerialDevice(const std::string& device, const LineSettings& settings, PortError* error);
 
 // Closes a descriptor from OpenSerialDevice (releases the lock). Safe with -1.

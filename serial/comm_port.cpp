@@ -116,14 +116,26 @@ int CCommPort::OpenPort(PortOwner* owner, int portNumber, unsigned baud, char pa
   return m_fd >= 0 ? 1 : 0;
 }
 
+// Nothing of the port is touched before it is known to be free: a refused port keeps its
+// holder's settings, queues, modem lines and exclusive flag.
 int CCommPort::OpenExclusive(const std::string& device, const serial::LineSettings& settings) {
+  if (!serial::IsValidLineSettings(settings)) {
+    m_lastOpenError = serial::PortError{serial::PortStatus::kBadArgument, 0, device};
+    return -1;
+  }
   int holderPid = 0;
   const std::string lockFolder = m_lockFolder.empty() ? serial::DefaultLockFolder() : m_lockFolder;
-  if (m_lockFile.Acquire(lockFolder, device, &holderPid) != 0) {
+  const int locked = m_lockFile.Acquire(lockFolder, device, &holderPid);
+  if (locked == ENOLCK) {
+    m_lastOpenError =
+        serial::PortError{serial::PortStatus::kUnsafeLock, ENOLCK, device, 0, m_lockFile.Problem()};
+    return -1;
+  }
+  if (locked != 0) {
     m_lastOpenError = serial::PortError{serial::PortStatus::kBusy, EBUSY, device, holderPid};
     return -1;
   }
-  const int fd = serial::OpenSerialDevice(device, settings, &m_lastOpenError);
+  const int fd = serial::OpenSerialDeviceUntouched(device, &m_lastOpenError);
   if (fd < 0) {
     m_lockFile.Release();
     return -1;
@@ -133,11 +145,16 @@ int CCommPort::OpenExclusive(const std::string& device, const serial::LineSettin
   const std::vector<ports::PortHolder> holders = ports::FindOtherPortHolders(device, fd);
   if (std::any_of(holders.begin(), holders.end(),
                   [](const ports::PortHolder& holder) { return !holder.ptyPeer; })) {
-    serial::CloseSerialDevice(fd);
+    ::close(fd);
     m_lockFile.Release();
     m_lastOpenError = serial::PortError{serial::PortStatus::kBusy, EBUSY, device, 0};
     return -1;
   }
+  if (!serial::TakeSerialDevice(fd, device, settings, &m_lastOpenError)) {
+    m_lockFile.Release();
+    return -1;
+  }
+  m_device = device;
   return fd;
 }
 
@@ -238,9 +255,19 @@ void CCommPort::RenewSignals() {
   g_pendingWriteLength = 0;
 }
 
+std::vector<ports::PortHolder> CCommPort::OtherHolders() const {
+  std::vector<ports::PortHolder> others;
+  if (m_fd < 0) return others;
+  for (ports::PortHolder& holder : ports::FindOtherPortHolders(m_device, m_fd)) {
+    if (!holder.ptyPeer) others.push_back(std::move(holder));
+  }
+  return others;
+}
+
 void CCommPort::CloseDevice() {
   serial::CloseSerialDevice(m_fd);
   m_fd = -1;
+  m_device.clear();
   m_lockFile.Release();
 }
 

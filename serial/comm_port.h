@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/port_list.h"
 #include "platform/port_lock.h"
 #include "platform/serial_io.h"
 #include "serial/ui_dispatcher.h"
@@ -99,6 +100,9 @@ class CCommPort {
   [[nodiscard]] bool IsOpen() const { return m_fd >= 0; }
   [[nodiscard]] bool IsMonitoring() const { return m_monitorAlive.load(); }
   [[nodiscard]] int PortNumber() const { return m_portNumber; }
+  // Processes other than ours holding the open port now (its pseudo-terminal's own side not
+  // counted): TIOCEXCL does not keep root out. Reads /proc; empty when no port is open.
+  [[nodiscard]] std::vector<ports::PortHolder> OtherHolders() const;
   // Why the last OpenPort failed (status Ok after a success).
   [[nodiscard]] const serial::PortError& LastOpenError() const { return m_lastOpenError; }
   // The slot index carries on across re-opened ports.
@@ -139,6 +143,7 @@ class CCommPort {
   unsigned m_writeCapacity = 0;
   std::uint32_t m_eventMask = 0;
   int m_fd = -1;
+  std::string m_device;  // the open port's device node (or link to it)
   std::string m_devFolder = "/dev";
   std::string m_portsFolder;
   std::string m_lockFolder;

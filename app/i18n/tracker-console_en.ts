@@ -1017,6 +1017,21 @@ POWEROFF  power off</translation>
         <translation>waiting for the device</translation>
     </message>
     <message>
+        <source>串口锁文件异常, 未打开串口: </source>
+        <comment>kPortLockUnsafe</comment>
+        <translation>Port lock file is not a lock file, port not opened: </translation>
+    </message>
+    <message>
+        <source>串口同时被其他程序打开: </source>
+        <comment>kPortAlsoHeldBy</comment>
+        <translation>Port also opened by another program: </translation>
+    </message>
+    <message>
+        <source>虚拟串口目录不安全, 已忽略: </source>
+        <comment>kPortsFolderRefused</comment>
+        <translation>Virtual ports folder is not private, ignored: </translation>
+    </message>
+    <message>
         <source>所选串口未接入: </source>
         <comment>kPinnedPortAbsent</comment>
         <translation>Chosen port not plugged in: </translation>

@@ -77,7 +77,7 @@ void ExpectNoDeviceTexts(const DialogState& state) {
 void ExpectConnectedTexts(const DialogState& state, const std::string& portName) {
   EXPECT_EQ(state.m_portState, T(kPortOpen));
   EXPECT_EQ(state.m_portName, portName);
-  EXPECT_EQ(state.m_linkState, T(kLinkConnected));
+  EXPECT_EQ(state.m_linkState, T(kWaitingForDevice)) << "connected once the device answers";
   EXPECT_EQ(state.m_testResult, T(kTesting));
   EXPECT_FALSE(state.m_gsmOk || state.m_gpsOk || state.m_keyOk);
 }
@@ -320,15 +320,16 @@ TEST(DeviceChange, NoticeDuringTheWaitRunsToItsEndFirst) {
   rig.ui.Post([&] {
     steps.push_back("nested removal starts");
     logic.OnDeviceChange(kDeviceRemoveComplete, 0);
-    steps.push_back(std::string("nested removal ends ") +
-                    (rig.state.m_linkState == T(kLinkConnected) ? "connected" : "not connected"));
+    steps.push_back(
+        std::string("nested removal ends ") +
+        (rig.state.m_linkState == T(kWaitingForDevice) ? "connected" : "not connected"));
     rig.state.m_linkState = "marker";
   });
   logic.OnDeviceChange(kDeviceArrival, 0);
   EXPECT_EQ(steps,
             (std::vector<std::string>{"nested removal starts", "nested removal ends connected"}));
   // The outer handler scanned after the nested one: the marker is overwritten.
-  EXPECT_EQ(rig.state.m_linkState, T(kLinkConnected));
+  EXPECT_EQ(rig.state.m_linkState, T(kWaitingForDevice));
   EXPECT_EQ(rig.opens->Opened(), (Opens{"ttyACM0", "ttyACM0", "ttyACM0", "ttyACM0"}));
 }
 
@@ -348,7 +349,7 @@ TEST(DeviceNotices, RegistrationFailureShowsOneBoxAndStartUpGoesOn) {
   EXPECT_EQ(rig.surface.boxes[0].icon, MessageIcon::kExclamation);
   EXPECT_EQ(rig.surface.boxes[0].caption, T(kAppTitle));
   EXPECT_EQ(logic.g_knownPortCount, 1);
-  EXPECT_EQ(rig.state.m_linkState, T(kLinkConnected));
+  EXPECT_EQ(rig.state.m_linkState, T(kWaitingForDevice));
 }
 
 TEST(SystemErrorText, SystemTextsAndFallbacks) {

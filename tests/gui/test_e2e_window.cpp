@@ -4,8 +4,11 @@
 // reads FAIL once its time-out ends.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractBarSeries>
@@ -20,7 +23,9 @@
 #include <QListWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextDocument>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 
 #include "app/log_pane.h"
@@ -31,6 +36,7 @@
 #include "app/ui_text.h"
 #include "tests/gui/gui_support.h"
 #include "tests/support/console_harness.h"
+#include "tests/support/pty_peer.h"
 
 namespace {
 
@@ -84,6 +90,7 @@ class TestE2eWindow : public QObject {
   void stationModeRunsAUnitToAVerdictAndARecord();
   void testResultReadsFailWhenTheTimeOutEnds();
   void recordsViewCountsFiltersAndExports();
+  void namesFromDevicesAndProgramsShowAsPlainText();
 
  private:
   QTemporaryDir m_home;
@@ -131,7 +138,7 @@ void TestE2eWindow::everyReadAndSetRoundTripsThroughTheTracker() {
   SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(), arguments);
   QCOMPARE(sim.WaitForPlug(), 97);
   c.dialog->OnInitDialog();
-  QCOMPARE(c.Shown(1028), QStringLiteral("已连接"));
+  QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1028), QStringLiteral("已连接"), kPatienceMs);
   for (const auto& area : areas) {
     TypeInto(c, area.boxes, {});
     QCOMPARE(ClickForNotice(c, area.read), QString::fromUtf8(area.readNotice));
@@ -206,7 +213,7 @@ void TestE2eWindow::showsAMultiConstellationReceiver() {
   c.dialog->show();
   QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
   c.dialog->OnInitDialog();
-  QCOMPARE(c.Shown(1028), QStringLiteral("已连接"));
+  QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1028), QStringLiteral("已连接"), kPatienceMs);
 
   // Bend, Oregon: west is negative.
   QVERIFY(QTest::qWaitFor([&] { return c.Shown(1091).startsWith(QStringLiteral("-121.31")); },
@@ -412,6 +419,49 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
   QVERIFY(QTest::qWaitFor(
       [&] { return waiting.Counts()->text().contains(QStringLiteral("cannot reach the server")); },
       kPatienceMs));
+}
+
+// What the operator reads of a label or tooltip: markup is rendered, plain text shown as is.
+static QString Rendered(const QString& text, Qt::TextFormat format) {
+  const bool markup =
+      format == Qt::RichText || (format == Qt::AutoText && Qt::mightBeRichText(text));
+  if (!markup) return text;
+  QTextDocument document;
+  document.setHtml(text);
+  return document.toPlainText();
+}
+
+void TestE2eWindow::namesFromDevicesAndProgramsShowAsPlainText() {
+  ConsoleUnderTest c;
+  PtyPeer peer;
+  // The port's node, as its link reads, holds markup: ".../<b>x</b>".
+  const std::string node = c.Path(QStringLiteral("<b>x</b>")).toStdString();
+  std::filesystem::create_directories(std::filesystem::path(node).parent_path());
+  QVERIFY(::symlink(peer.SlavePath().c_str(), node.c_str()) == 0);
+  const std::string link = c.Path(QStringLiteral("ports/COM97")).toStdString();
+  QVERIFY(::symlink(node.c_str(), link.c_str()) == 0);
+  c.dialog->OnInitDialog();
+  QVERIFY2(c.Shown(1027).startsWith(QStringLiteral("COM97 (")), qPrintable(c.Shown(1027)));
+  const QString tip = c.dialog->Control(1027)->toolTip();
+  QCOMPARE(Rendered(tip, Qt::AutoText),
+           QStringLiteral("virtual tracker port → ") + QString::fromStdString(node));
+
+  // A program named "<b>x</b>" opens the port after us (root passes the exclusive flag).
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    ::prctl(PR_SET_NAME, "<b>x</b>");
+    ::close(peer.MasterFd());
+    if (::open(peer.SlavePath().c_str(), O_RDWR | O_NOCTTY) >= 0) ::pause();
+    ::_exit(1);
+  }
+  auto* problem = c.dialog->findChild<QLabel*>(QStringLiteral("portProblem"));
+  QVERIFY(problem != nullptr);
+  const QString named = QStringLiteral("<b>x</b> (PID %1)").arg(holder);
+  QTRY_VERIFY_WITH_TIMEOUT(problem->text().endsWith(named), 6000);
+  QCOMPARE(Rendered(problem->text(), problem->textFormat()),
+           UiText(texts::Id::kPortAlsoHeldBy) + named);
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
 }
 
 QTEST_MAIN(TestE2eWindow)

@@ -37,6 +37,8 @@ bool ConsoleHarness::RunUntil(const std::function<bool()>& done,
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     if (ui.RunUntil(done, std::chrono::milliseconds(10))) return true;
+    // Fired more often than the window does: the logic keeps its own pace.
+    if (surface.portWatchInterval > 0) logic.OnPortWatchTimer();
     pollfd notices{logic.DeviceNoticeFd(), POLLIN, 0};
     if (notices.fd >= 0 && ::poll(&notices, 1, 0) > 0 && (notices.revents & POLLIN) != 0) {
       logic.OnDeviceNoticesReadable();

@@ -37,6 +37,8 @@ class RecordingSurface : public DialogSurface {
     if (onPortProblem) onPortProblem();
   }
   void ShowPortDetails(const std::string& utf8Text) override { portDetails = utf8Text; }
+  void ShowStatusLine(const std::string& gbkText) override { statusLine = gbkText; }
+  void StartPortWatchTimer(int milliseconds) override { portWatchInterval = milliseconds; }
 
   // The widgets' side of the data exchange: what each control shows.
   DialogState& Controls() { return controls_; }
@@ -57,6 +59,8 @@ class RecordingSurface : public DialogSurface {
   std::optional<std::string> nextLogFileName;
   std::string portProblem;
   std::string portDetails;
+  std::string statusLine;
+  int portWatchInterval = 0;  // the harness's RunUntil fires it (0: not started)
 
   // Convenience: the texts of the boxes shown so far.
   std::vector<std::string> BoxTexts() const;
