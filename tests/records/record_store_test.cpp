@@ -19,6 +19,7 @@
 #include "records/csv_export.h"
 #include "records/pg_store.h"
 #include "records/record_json.h"
+#include "records/schema.h"
 #include "records/spooled_store.h"
 #include "records/sqlite_store.h"
 #include "records/store_text.h"
@@ -296,8 +297,11 @@ TEST(LineStoreFaults, EveryRecordOnceAfterTheFaultIsCleared) {
        "refused (authentication)"},
       {"schema newer than the program", false,
        [](FaultBench& b) { b.Sql("UPDATE schema_version SET version = 99"); },
-       [](FaultBench& b) { b.Sql("UPDATE schema_version SET version = 1"); }, Place::kQuarantine,
-       "refused (schema newer)"},
+       [](FaultBench& b) {
+         b.Sql("UPDATE schema_version SET version = " +
+               std::to_string(records::CurrentSchemaVersion()));
+       },
+       Place::kQuarantine, "refused (schema newer)"},
       {"server stopped", false, [](FaultBench& b) { b.server.Stop(); },
        [](FaultBench& b) { b.server.Start(); }, Place::kSpool, "cannot reach the server"},
       {"server hung: accepts and never answers", false,
