@@ -1,6 +1,7 @@
 #include "gps/nmea_parser.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -107,13 +108,60 @@ std::uint8_t LowByte(int value) {
 
 // --- Texts --------------------------------------------------------------------------------
 
+__extension__ using Wide = unsigned __int128;
+
+constexpr std::uint64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+
+// The panel's numbers (below 2^32, at most six decimals) as printf writes them: the exact
+// binary value rounded to nearest, ties to even. In integers, at a fraction of the general
+// conversion's cost. False for anything larger; `digits` holds at least 24 characters.
+bool FormatSmallFixed(double value, int decimals, char* digits, std::size_t* length) {
+  if (decimals < 0 || decimals > 6) return false;
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const auto biased = static_cast<int>(bits >> 52 & 0x7FF);
+  std::uint64_t scaled = 0;           // |value| x 10^decimals, rounded
+  if (biased != 0) {                  // zero and subnormals round to 0
+    const int shift = 1075 - biased;  // |value| = mantissa / 2^shift
+    if (shift < 21) return false;     // 2^32 and beyond, infinities, NaN
+    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+    const Wide product = static_cast<Wide>(mantissa) * kPowersOfTen[decimals];
+    if (shift < 128) {
+      const Wide quotient = product >> shift;
+      const Wide rest = product - (quotient << shift);
+      const Wide half = static_cast<Wide>(1) << (shift - 1);
+      scaled = static_cast<std::uint64_t>(quotient);
+      if (rest > half || (rest == half && scaled % 2 != 0)) ++scaled;
+    }
+  }
+  char* out = digits;
+  if (bits >> 63 != 0) *out++ = '-';
+  out = std::to_chars(out, digits + 24, scaled / kPowersOfTen[decimals]).ptr;
+  if (decimals > 0) {
+    *out++ = '.';
+    std::uint64_t fraction = scaled % kPowersOfTen[decimals];
+    for (int i = decimals - 1; i >= 0; --i) {
+      out[i] = static_cast<char>('0' + fraction % 10);
+      fraction /= 10;
+    }
+    out += decimals;
+  }
+  *length = static_cast<std::size_t>(out - digits);
+  return true;
+}
+
 // printf's "%<width>.6f" in the C locale; the minus sign widens the text.
 std::string FormatFixed(double value, int width, int decimals) {
   char digits[64];
-  const auto [end, error] =
-      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
-  std::string text(error == std::errc{} ? std::string_view(digits, end - digits) : "0");
-  if (static_cast<int>(text.size()) < width) text.insert(0, width - text.size(), ' ');
+  std::size_t length = 0;
+  if (!FormatSmallFixed(value, decimals, digits, &length)) {
+    const auto [end, error] =
+        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
+    length = error == std::errc{} ? static_cast<std::size_t>(end - digits) : 1;
+    if (error != std::errc{}) digits[0] = '0';
+  }
+  std::string text;
+  if (length < static_cast<std::size_t>(width)) text.assign(width - length, ' ');
+  text.append(digits, length);
   return text;
 }
 
@@ -584,7 +632,8 @@ bool FeedGpsCells(Context& c, const GsvShape& shape) {
   }
   if (shape.inView > 4 * shape.message) return false;
   for (std::size_t j = 0; j < t.g_snrTable.size(); ++j) {
-    c.p.m_snr[j] = ByteText(t.g_snrTable[j]);
+    const std::string_view text = ByteText(t.g_snrTable[j]);
+    if (c.p.m_snr[j] != text) c.p.m_snr[j] = text;  // most cells keep their text
   }
   return true;
 }
