@@ -105,7 +105,12 @@ void ConfigLogic::OnPortData(const RxSlot& slot, int /*portNumber*/) {
       const std::string_view text = frame.text;
       if (!m_deviceAnswered) TakeFrameAsWitness(text);
       const bool nmea = !text.empty() && text.front() == '$';
-      if (nmea) ParseNmea(std::string(text).c_str());
+      if (nmea) {
+        // The parser takes a NUL-terminated text; one buffer serves every sentence of a flood.
+        thread_local std::string sentence;
+        sentence.assign(text);
+        ParseNmea(sentence.c_str());
+      }
       if (!nmea || m_logOptions.showNmea)
         LogReceived(frame.sequence, text, nmea, fileText, paneText);
       if (!nmea && text.substr(0, kReplyPrefix.size()) == kReplyPrefix) {

@@ -1,6 +1,7 @@
 #include "gps/nmea_parser.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -15,70 +16,87 @@ namespace {
 constexpr std::size_t kFieldCount = 50;
 constexpr std::size_t kFieldBytes = 100;  // 99 characters and the terminating zero
 
-// One sentence split at its commas. Field n lies between the n-th and the (n+1)-th comma;
-// characters past a field's 99th and fields past the 50th are dropped, and a field the
-// sentence does not have reads as empty.
+// One sentence split at its commas, as views into it. Field n lies between the n-th and the
+// (n+1)-th comma; characters past a field's 99th and fields past the 50th are dropped, and a
+// field the sentence does not have reads as empty.
 class FieldTable {
  public:
   explicit FieldTable(std::string_view sentence) {
-    for (const char c : sentence) {
-      if (c == ',') {
-        if (count_ == kFieldCount) return;
-        ++count_;
-        length_ = 0;
-      } else if (length_ < kFieldBytes - 1) {
-        fields_[count_ - 1][length_++] = c;
-      }
+    // Fields are a few characters long: a plain scan beats a library search per field.
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < sentence.size(); ++i) {
+      if (sentence[i] != ',') continue;
+      Close(sentence, begin, i);
+      if (count_ == kFieldCount) return;
+      begin = i + 1;
     }
+    Close(sentence, begin, sentence.size());
   }
 
-  const char* operator[](std::size_t index) const {
-    return index < kFieldCount ? fields_[index].data() : "";
+  std::string_view operator[](std::size_t index) const {
+    return index < count_ ? fields_[index] : std::string_view();
   }
   [[nodiscard]] std::size_t Count() const { return count_; }
 
  private:
-  std::array<std::array<char, kFieldBytes>, kFieldCount> fields_{};
-  std::size_t count_ = 1;
-  std::size_t length_ = 0;
+  void Close(std::string_view sentence, std::size_t begin, std::size_t end) {
+    fields_[count_++] = sentence.substr(begin, std::min(end - begin, kFieldBytes - 1));
+  }
+
+  std::array<std::string_view, kFieldCount> fields_;
+  std::size_t count_ = 0;
 };
 
 // --- Reading numbers: strictly, so that garbage is refused rather than read as 0 ----------
 
-bool IsEmpty(const char* field) {
-  return field[0] == '\0';
+bool IsEmpty(std::string_view field) {
+  return field.empty();
 }
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// Digits only, within [low, high].
-bool ReadWhole(const char* field, int low, int high, int* value) {
-  const std::size_t length = std::strlen(field);
-  if (length == 0 || length > 6 || !std::all_of(field, field + length, IsDigit)) return false;
+// The first character, or NUL for an empty field.
+char First(std::string_view field) {
+  return field.empty() ? '\0' : field.front();
+}
+
+bool AllDigits(std::string_view text) {
+  for (const char c : text) {
+    if (!IsDigit(c)) return false;
+  }
+  return true;
+}
+
+// Digits only (at most 6), within [low, high]. Six digits cannot overflow, so the value is
+// summed as the digits are checked.
+bool ReadWhole(std::string_view field, int low, int high, int* value) {
+  if (field.empty() || field.size() > 6) return false;
   int result = 0;
-  std::from_chars(field, field + length, result);
+  for (const char c : field) {
+    if (!IsDigit(c)) return false;
+    result = result * 10 + (c - '0');
+  }
   if (result < low || result > high) return false;
   *value = result;
   return true;
 }
 
 // [-]digits[.digits], within [low, high].
-bool ReadDecimal(const char* field, double low, double high, double* value) {
-  const char* p = field + (field[0] == '-' ? 1 : 0);
+bool ReadDecimal(std::string_view field, double low, double high, double* value) {
   int digits = 0;
   int points = 0;
-  for (const char* q = p; *q != '\0'; ++q) {
-    if (IsDigit(*q)) {
+  for (const char c : field.substr(First(field) == '-' ? 1 : 0)) {
+    if (IsDigit(c)) {
       ++digits;
-    } else if (*q != '.' || ++points > 1) {
+    } else if (c != '.' || ++points > 1) {
       return false;
     }
   }
   if (digits == 0 || digits > 15) return false;
   double result = 0;
-  std::from_chars(field, field + std::strlen(field), result, std::chars_format::fixed);
+  std::from_chars(field.data(), field.data() + field.size(), result, std::chars_format::fixed);
   if (result < low || result > high) return false;
   *value = result;
   return true;
@@ -90,13 +108,60 @@ std::uint8_t LowByte(int value) {
 
 // --- Texts --------------------------------------------------------------------------------
 
+__extension__ using Wide = unsigned __int128;
+
+constexpr std::uint64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+
+// The panel's numbers (below 2^32, at most six decimals) as printf writes them: the exact
+// binary value rounded to nearest, ties to even. In integers, at a fraction of the general
+// conversion's cost. False for anything larger; `digits` holds at least 24 characters.
+bool FormatSmallFixed(double value, int decimals, char* digits, std::size_t* length) {
+  if (decimals < 0 || decimals > 6) return false;
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const auto biased = static_cast<int>(bits >> 52 & 0x7FF);
+  std::uint64_t scaled = 0;           // |value| x 10^decimals, rounded
+  if (biased != 0) {                  // zero and subnormals round to 0
+    const int shift = 1075 - biased;  // |value| = mantissa / 2^shift
+    if (shift < 21) return false;     // 2^32 and beyond, infinities, NaN
+    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+    const Wide product = static_cast<Wide>(mantissa) * kPowersOfTen[decimals];
+    if (shift < 128) {
+      const Wide quotient = product >> shift;
+      const Wide rest = product - (quotient << shift);
+      const Wide half = static_cast<Wide>(1) << (shift - 1);
+      scaled = static_cast<std::uint64_t>(quotient);
+      if (rest > half || (rest == half && scaled % 2 != 0)) ++scaled;
+    }
+  }
+  char* out = digits;
+  if (bits >> 63 != 0) *out++ = '-';
+  out = std::to_chars(out, digits + 24, scaled / kPowersOfTen[decimals]).ptr;
+  if (decimals > 0) {
+    *out++ = '.';
+    std::uint64_t fraction = scaled % kPowersOfTen[decimals];
+    for (int i = decimals - 1; i >= 0; --i) {
+      out[i] = static_cast<char>('0' + fraction % 10);
+      fraction /= 10;
+    }
+    out += decimals;
+  }
+  *length = static_cast<std::size_t>(out - digits);
+  return true;
+}
+
 // printf's "%<width>.6f" in the C locale; the minus sign widens the text.
 std::string FormatFixed(double value, int width, int decimals) {
   char digits[64];
-  const auto [end, error] =
-      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
-  std::string text(error == std::errc{} ? std::string_view(digits, end - digits) : "0");
-  if (static_cast<int>(text.size()) < width) text.insert(0, width - text.size(), ' ');
+  std::size_t length = 0;
+  if (!FormatSmallFixed(value, decimals, digits, &length)) {
+    const auto [end, error] =
+        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
+    length = error == std::errc{} ? static_cast<std::size_t>(end - digits) : 1;
+    if (error != std::errc{}) digits[0] = '0';
+  }
+  std::string text;
+  if (length < static_cast<std::size_t>(width)) text.assign(width - length, ' ');
+  text.append(digits, length);
   return text;
 }
 
@@ -105,15 +170,15 @@ std::string OneDecimal(double value) {
 }
 
 // hhmmss[.s...] to "hh:mm:ss" (fractions dropped).
-std::string FormatTime(const char* field) {
+std::string FormatTime(std::string_view field) {
   return {field[0], field[1], ':', field[2], field[3], ':', field[4], field[5]};
 }
 
-bool TimeValid(const char* field) {
+bool TimeValid(std::string_view field) {
   if (IsEmpty(field)) return true;
-  const std::size_t length = std::strlen(field);
-  if (length < 6 || !std::all_of(field, field + 6, IsDigit)) return false;
-  if (length > 6 && (field[6] != '.' || !std::all_of(field + 7, field + length, IsDigit))) {
+  const std::size_t length = field.size();
+  if (length < 6 || !AllDigits(field.substr(0, 6))) return false;
+  if (length > 6 && (field[6] != '.' || !AllDigits(field.substr(7)))) {
     return false;
   }
   const auto two = [field](int at) { return (field[at] - '0') * 10 + (field[at + 1] - '0'); };
@@ -126,7 +191,7 @@ enum class Coordinate { kEmpty, kValid, kBad };
 
 // ddmm.mmmm or dddmm.mmmm and its hemisphere letter to signed degrees (south and west are
 // negative). The factor is the double nearest 1/60, multiplied, as the panel always did.
-Coordinate ReadCoordinate(const char* value, const char* hemisphere, double maxDegrees,
+Coordinate ReadCoordinate(std::string_view value, std::string_view hemisphere, double maxDegrees,
                           char positive, char negative, double* degrees) {
   if (IsEmpty(value)) return Coordinate::kEmpty;
   double raw = 0;
@@ -137,8 +202,8 @@ Coordinate ReadCoordinate(const char* value, const char* hemisphere, double maxD
   const double minutes = raw - 100.0 * whole;
   const double result = minutes * 0.016666666666666666 + whole;
   if (minutes >= 60 || result > maxDegrees) return Coordinate::kBad;
-  const char letter = hemisphere[0];
-  if (hemisphere[1] != '\0' || (letter != positive && letter != negative)) {
+  const char letter = First(hemisphere);
+  if (hemisphere.size() != 1 || (letter != positive && letter != negative)) {
     return Coordinate::kBad;
   }
   *degrees = letter == negative ? -result : result;
@@ -206,11 +271,12 @@ FixQuality QualityOfGga(char quality) {
 }
 
 // GNS's mode, one letter per system: the best of them.
-FixQuality QualityOfGns(const char* mode) {
+FixQuality QualityOfGns(std::string_view mode) {
   FixQuality best = FixQuality::kNone;
-  for (const char* c = mode; *c != '\0'; ++c) {
-    if (std::strchr("DPRF", *c) != nullptr) return FixQuality::kDifferential;
-    if (*c == 'A') best = FixQuality::kAutonomous;
+  for (const char c : mode) {
+    if (std::string_view("DPRF").find(c) != std::string_view::npos)
+      return FixQuality::kDifferential;
+    if (c == 'A') best = FixQuality::kAutonomous;
   }
   return best;
 }
@@ -223,39 +289,70 @@ SatelliteInView* Find(std::vector<SatelliteInView>& satellites, Constellation co
   return nullptr;
 }
 
+// System, then number, in one int: numbers stay below 500.
+int KeyOf(Constellation constellation, int number) {
+  return (static_cast<int>(constellation) << 16) | number;
+}
+
+bool BySystemAndNumber(const SatelliteInView& a, const SatelliteInView& b) {
+  return KeyOf(a.constellation, a.number) < KeyOf(b.constellation, b.number);
+}
+
+SatelliteInView* FindSorted(std::vector<SatelliteInView>& sorted, Constellation constellation,
+                            int number) {
+  const int key = KeyOf(constellation, number);
+  const auto at = std::lower_bound(
+      sorted.begin(), sorted.end(), key,
+      [](const SatelliteInView& s, int k) { return KeyOf(s.constellation, s.number) < k; });
+  return at != sorted.end() && KeyOf(at->constellation, at->number) == key ? &*at : nullptr;
+}
+
+// The flags of the satellites in the receiver's last solution.
+void MarkUsed(NmeaTables& t) {
+  for (SatelliteInView& s : t.inView) s.used = false;
+  for (const SatelliteSignal& used : t.used) {
+    SatelliteInView* s = FindSorted(t.inView, used.constellation, used.number);
+    if (s != nullptr) s->used = true;
+  }
+}
+
 bool IsUsed(const NmeaTables& t, Constellation constellation, int number) {
   return std::any_of(t.used.begin(), t.used.end(), [&](const SatelliteSignal& s) {
     return s.constellation == constellation && s.number == number;
   });
 }
 
-// Every talker's last complete group in one list; a satellite reported twice (two signals,
-// or GN and GP) keeps its strongest signal.
-std::vector<SatelliteInView> SatellitesInView(const NmeaTables& t) {
-  std::vector<SatelliteInView> all;
+// Every talker's last complete group in one list by system and number; a satellite reported
+// twice (two signals, or GN and GP) keeps its strongest signal. Rebuilt in place, so its
+// storage serves every sentence.
+void BuildSatellitesInView(NmeaTables& t) {
+  std::vector<SatelliteInView>& all = t.inView;
+  all.clear();
   for (const auto& [key, group] : t.groups) {
     for (const SatelliteInView& s : group.complete) {
-      SatelliteInView* known = Find(all, s.constellation, s.number);
-      if (known == nullptr) {
-        all.push_back(s);
+      const auto at = std::lower_bound(all.begin(), all.end(), s, BySystemAndNumber);
+      if (at == all.end() || BySystemAndNumber(s, *at)) {
+        all.insert(at, s);
         continue;
       }
-      known->snr = std::max(known->snr, s.snr);
-      if (known->elevation < 0) {
-        known->elevation = s.elevation;
-        known->azimuth = s.azimuth;
+      at->snr = std::max(at->snr, s.snr);
+      if (at->elevation < 0) {
+        at->elevation = s.elevation;
+        at->azimuth = s.azimuth;
       }
     }
   }
-  for (SatelliteInView& s : all) s.used = IsUsed(t, s.constellation, s.number);
-  std::sort(all.begin(), all.end(), [](const SatelliteInView& a, const SatelliteInView& b) {
-    return std::tie(a.constellation, a.number) < std::tie(b.constellation, b.number);
-  });
-  return all;
+  MarkUsed(t);
+  t.inViewStale = false;
+}
+
+const std::vector<SatelliteInView>& SatellitesInView(NmeaTables& t) {
+  if (t.inViewStale) BuildSatellitesInView(t);
+  return t.inView;
 }
 
 void RecordFirstFix(Context& c) {
-  const std::vector<SatelliteInView> view = SatellitesInView(c.t);
+  const std::vector<SatelliteInView>& view = SatellitesInView(c.t);
   std::vector<SatelliteSignal> signals;
   for (SatelliteSignal used : c.t.used) {
     const auto it = std::find_if(view.begin(), view.end(), [&](const SatelliteInView& s) {
@@ -303,7 +400,7 @@ bool PositionSentenceValid(const FieldTable& f, Position* position) {
          (IsEmpty(f[9]) || ReadDecimal(f[9], -1000, 100000, &number));
 }
 
-std::string DopText(const char* field) {
+std::string DopText(std::string_view field) {
   double dop = 0;
   return ReadDecimal(field, 0, 100, &dop) ? OneDecimal(dop) : std::string();
 }
@@ -340,7 +437,7 @@ NmeaOutcome OnGga(Context& c) {
   if (!PositionSentenceValid(c.f, &position)) return {};
   c.t.lastGgaTime = c.f[1];
   EndFirstFixRecording(c);
-  return ApplyPosition(c, position, QualityOfGga(c.f[6][0]));
+  return ApplyPosition(c, position, QualityOfGga(First(c.f[6])));
 }
 
 // GNS stands in for GGA; a receiver sending both for the same second is shown once.
@@ -413,8 +510,9 @@ bool UsedConstellation(const Context& c, const std::vector<SatelliteInView>& vie
   return ConstellationOf(c.talker, number, constellation);
 }
 
-void AddUsed(Context& c, int systemId) {
-  const std::vector<SatelliteInView> view = SatellitesInView(c.t);
+// `view` is the list before this sentence: which satellites are in view does not depend on
+// the set being built.
+void AddUsed(Context& c, int systemId, const std::vector<SatelliteInView>& view) {
   Constellation bySystem{};
   const bool systemKnown = ConstellationOfSystemId(systemId, &bySystem);
   for (std::size_t j = 0; j < kGsaPrnSlots; ++j) {
@@ -432,9 +530,11 @@ void AddUsed(Context& c, int systemId) {
 NmeaOutcome OnGsa(Context& c) {
   int systemId = 0;
   if (!GsaValid(c.f, &systemId)) return {};
+  const std::vector<SatelliteInView>& view = SatellitesInView(c.t);
   // One GSA per constellation: consecutive ones together make the set of satellites used.
   if (!c.t.lastWasGsa) c.t.used.clear();
-  AddUsed(c, systemId);
+  AddUsed(c, systemId, view);
+  MarkUsed(c.t);
   if (ListsGps(c, systemId)) RecordUsedPrnsForCells(c);
   c.p.m_pdop = DopText(c.f[15]);
   c.p.m_hdop = DopText(c.f[16]);
@@ -445,21 +545,33 @@ NmeaOutcome OnGsa(Context& c) {
 
 // --- GSV ------------------------------------------------------------------------------------
 
+// One satellite's four fields, read once; -1 where a field is empty.
+struct GsvBlock {
+  int number = -1;
+  int elevation = -1;
+  int azimuth = -1;
+  int snr = -1;
+};
+
 struct GsvShape {
   int total = 0;
   int message = 0;
   int inView = 0;
   int blocks = 0;
   int signal = 0;  // NMEA 4.10 signal id, 0 when not given
+  std::array<GsvBlock, 4> block;
 };
 
-bool BlockValid(const FieldTable& f, std::size_t first) {
-  int value = 0;
+bool ReadOptional(std::string_view field, int high, int* value) {
+  return IsEmpty(field) || ReadWhole(field, 0, high, value);
+}
+
+bool ReadBlock(const FieldTable& f, std::size_t first, GsvBlock* block) {
   if (IsEmpty(f[first])) return true;  // an empty slot
-  return ReadWhole(f[first], 0, 499, &value) &&
-         (IsEmpty(f[first + 1]) || ReadWhole(f[first + 1], 0, 90, &value)) &&
-         (IsEmpty(f[first + 2]) || ReadWhole(f[first + 2], 0, 360, &value)) &&
-         (IsEmpty(f[first + 3]) || ReadWhole(f[first + 3], 0, 99, &value));
+  return ReadWhole(f[first], 0, 499, &block->number) &&
+         ReadOptional(f[first + 1], 90, &block->elevation) &&
+         ReadOptional(f[first + 2], 360, &block->azimuth) &&
+         ReadOptional(f[first + 3], 99, &block->snr);
 }
 
 // What follows the blocks: nothing, empty slots, and perhaps the signal id.
@@ -484,14 +596,27 @@ bool ReadGsvShape(const FieldTable& f, GsvShape* shape) {
   const std::size_t end = 4 + 4 * static_cast<std::size_t>(shape->blocks);
   if (f.Count() < end || f.Count() > 4 + 4 * 4 + 1) return false;
   for (int b = 0; b < shape->blocks; ++b) {
-    if (!BlockValid(f, 4 + 4 * static_cast<std::size_t>(b))) return false;
+    if (!ReadBlock(f, 4 + 4 * static_cast<std::size_t>(b), &shape->block[b])) return false;
   }
   return TailValid(f, end, &shape->signal);
 }
 
-int OptionalWhole(const char* field, int high) {
-  int value = -1;
-  return ReadWhole(field, 0, high, &value) ? value : -1;
+// "0" to "255", made once: a group's last message writes all 32 cells.
+std::string_view ByteText(std::uint8_t value) {
+  static constexpr auto kTexts = [] {
+    std::array<std::array<char, 4>, 256> texts{};
+    for (int v = 0; v < 256; ++v) {
+      std::array<char, 4>& text = texts[v];
+      int length = 0;
+      if (v >= 100) text[length++] = static_cast<char>('0' + v / 100);
+      if (v >= 10) text[length++] = static_cast<char>('0' + v / 10 % 10);
+      text[length++] = static_cast<char>('0' + v % 10);
+      text[3] = static_cast<char>(length);
+    }
+    return texts;
+  }();
+  const std::array<char, 4>& text = kTexts[value];
+  return {text.data(), static_cast<std::size_t>(text[3])};
 }
 
 // The 32 GPS cells, as they always worked: a group's first message clears them, used
@@ -500,14 +625,15 @@ bool FeedGpsCells(Context& c, const GsvShape& shape) {
   NmeaTables& t = c.t;
   if (shape.message == 1) t.g_snrTable.fill(0);
   for (int b = 0; b < shape.blocks; ++b) {
-    const std::size_t first = 4 + 4 * static_cast<std::size_t>(b);
-    int prn = 0;
-    if (!ReadWhole(c.f[first], 1, 32, &prn) || !t.IsUsedPrn(prn)) continue;
-    t.g_snrTable[prn - 1] = LowByte(std::max(OptionalWhole(c.f[first + 3], 99), 0));
+    const GsvBlock& block = shape.block[b];
+    const int prn = block.number;
+    if (prn < 1 || prn > 32 || !t.IsUsedPrn(prn)) continue;
+    t.g_snrTable[prn - 1] = LowByte(std::max(block.snr, 0));
   }
   if (shape.inView > 4 * shape.message) return false;
   for (std::size_t j = 0; j < t.g_snrTable.size(); ++j) {
-    c.p.m_snr[j] = std::to_string(t.g_snrTable[j]);
+    const std::string_view text = ByteText(t.g_snrTable[j]);
+    if (c.p.m_snr[j] != text) c.p.m_snr[j] = text;  // most cells keep their text
   }
   return true;
 }
@@ -524,22 +650,22 @@ bool FeedGroup(Context& c, const GsvShape& shape) {
     return false;
   }
   for (int b = 0; b < shape.blocks; ++b) {
-    const std::size_t first = 4 + 4 * static_cast<std::size_t>(b);
+    const GsvBlock& block = shape.block[b];
     SatelliteInView s;
-    if (!ReadWhole(c.f[first], 1, 499, &s.number) ||
-        !ConstellationOf(c.talker, s.number, &s.constellation)) {
-      continue;
-    }
-    s.elevation = OptionalWhole(c.f[first + 1], 90);
-    s.azimuth = OptionalWhole(c.f[first + 2], 360) % 360;
-    s.snr = OptionalWhole(c.f[first + 3], 99);
+    s.number = block.number;
+    if (s.number < 1 || !ConstellationOf(c.talker, s.number, &s.constellation)) continue;
+    s.elevation = block.elevation;
+    s.azimuth = block.azimuth % 360;
+    s.snr = block.snr;
     if (Find(group.receiving, s.constellation, s.number) == nullptr) group.receiving.push_back(s);
   }
   group.nextMessage = shape.message + 1;
   if (shape.message < shape.total) return false;
-  group.complete = std::move(group.receiving);
+  // Swapped, not moved: both lists keep their storage for the next groups.
+  group.complete.swap(group.receiving);
   group.receiving.clear();
   group.nextMessage = 0;
+  c.t.inViewStale = true;
   return true;
 }
 
@@ -554,9 +680,9 @@ NmeaOutcome OnGsv(Context& c) {
 
 // --- RMC ------------------------------------------------------------------------------------
 
-bool DateValid(const char* field) {
+bool DateValid(std::string_view field) {
   int value = 0;
-  return IsEmpty(field) || (std::strlen(field) == 6 && ReadWhole(field, 0, 999999, &value) &&
+  return IsEmpty(field) || (field.size() == 6 && ReadWhole(field, 0, 999999, &value) &&
                             (field[0] - '0') * 10 + (field[1] - '0') >= 1 &&
                             (field[0] - '0') * 10 + (field[1] - '0') <= 31 &&
                             (field[2] - '0') * 10 + (field[3] - '0') >= 1 &&
@@ -564,7 +690,7 @@ bool DateValid(const char* field) {
 }
 
 // ddmmyy to yyyy-mm-dd; two-digit years from 80 are the last century.
-std::string FormatDate(const char* field) {
+std::string FormatDate(std::string_view field) {
   if (IsEmpty(field)) return {};
   const int year = (field[4] - '0') * 10 + (field[5] - '0');
   return std::string(year >= 80 ? "19" : "20") + field[4] + field[5] + '-' + field[2] + field[3] +
@@ -591,7 +717,7 @@ NmeaOutcome OnRmc(Context& c) {
   c.p.m_speed = speedGiven ? OneDecimal(speed * 1.852) : std::string();
   c.p.m_course = courseGiven ? OneDecimal(course) : std::string();
   // NMEA 2.3 adds a mode: N (no fix) and E (estimated) are no fix, D differential.
-  const char mode = f[12][0];
+  const char mode = First(f[12]);
   const bool fixed = status == "A" && mode != 'N' && mode != 'E';
   FixFromStatus(c, fixed, mode == 'D' ? FixQuality::kDifferential : FixQuality::kAutonomous);
   return {.refresh = true};
@@ -617,6 +743,23 @@ int HexDigit(char c) {
   return -1;
 }
 
+// Eight bytes at a time: the XOR of the words, folded, is the XOR of their bytes.
+unsigned XorOfBytes(std::string_view text) {
+  std::uint64_t words = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    words ^= word;
+  }
+  words ^= words >> 32;
+  words ^= words >> 16;
+  words ^= words >> 8;
+  auto sum = static_cast<unsigned>(words & 0xFF);
+  for (; i < text.size(); ++i) sum ^= static_cast<unsigned char>(text[i]);
+  return sum;
+}
+
 // "$...*hh" with hh the XOR of the characters between: the part before '*', or nothing when
 // the sum is wrong. The checksum is optional in NMEA and some receivers leave it out: a
 // sentence without '*' is taken whole.
@@ -627,10 +770,9 @@ std::string_view CheckedBody(std::string_view sentence) {
   const int high = HexDigit(sentence[star + 1]);
   const int low = HexDigit(sentence[star + 2]);
   if (high < 0 || low < 0) return {};
-  unsigned sum = 0;
-  for (const char c : sentence.substr(1, star - 1)) sum ^= static_cast<unsigned char>(c);
-  return sum == static_cast<unsigned>(high * 16 + low) ? sentence.substr(0, star)
-                                                       : std::string_view();
+  return XorOfBytes(sentence.substr(1, star - 1)) == static_cast<unsigned>(high * 16 + low)
+             ? sentence.substr(0, star)
+             : std::string_view();
 }
 
 NmeaOutcome ParseSentence(std::string_view sentence, const NmeaTexts& texts, NmeaTables& tables,
@@ -647,9 +789,16 @@ NmeaOutcome ParseSentence(std::string_view sentence, const NmeaTexts& texts, Nme
   Context context{fields, talker, texts, tables, panel, type != "GSA" && type != "GSV"};
   const NmeaOutcome outcome = row->handler(context);
   tables.lastWasGsa = type == "GSA";
-  panel.m_satellites = SatellitesInView(tables);
+  panel.m_satellites = SatellitesInView(tables);  // copied into the panel's own storage
   if (tables.recordingFirstFix) RecordFirstFix(context);
   return outcome;
+}
+
+// Where the sentence from `from` ends: the next '$' or line end, npos at the end.
+// `all` is NUL-terminated and holds no NUL before its end.
+std::size_t SentenceEnd(std::string_view all, std::size_t from) {
+  const std::size_t end = from + std::strcspn(all.data() + from, "$\r\n");
+  return end < all.size() ? end : std::string_view::npos;
 }
 
 }  // namespace
@@ -664,6 +813,8 @@ bool NmeaTables::IsUsedPrn(std::int32_t prn) const {
 void ForgetReceiver(NmeaTables& tables, GpsPanelMembers& panel) {
   tables.groups.clear();
   tables.used.clear();
+  tables.inView.clear();
+  tables.inViewStale = false;
   tables.lastWasGsa = false;
   tables.positionSeen = false;
   tables.lastGgaTime.clear();
@@ -680,7 +831,7 @@ NmeaOutcome ParseNmea(const char* payload, const NmeaTexts& texts, NmeaTables& t
   const std::string_view all(payload);
   std::size_t begin = all.find('$');
   while (begin != std::string_view::npos) {
-    const std::size_t end = all.find_first_of("$\r\n", begin + 1);
+    const std::size_t end = SentenceEnd(all, begin + 1);
     const NmeaOutcome one = ParseSentence(
         all.substr(begin, end == std::string_view::npos ? end : end - begin), texts, tables, panel);
     outcome.refresh = outcome.refresh || one.refresh;

@@ -70,6 +70,8 @@ struct NmeaTables {
   // Every constellation.
   std::map<int, SatelliteGroup> groups;  // by talker and signal
   std::vector<SatelliteSignal> used;     // the satellites of the last run of GSA sentences
+  std::vector<SatelliteInView> inView;   // the groups and `used` merged, as the panel shows them
+  bool inViewStale = false;              // a group or `used` changed since `inView` was built
   bool lastWasGsa = false;
   FixQuality fix = FixQuality::kNone;
   bool positionSeen = false;  // the receiver sends GGA or GNS: they decide the fix

@@ -23,9 +23,21 @@ constexpr const char* kWorkedGsv2 =
     "$GPGSV,3,2,10,12,22,180,35,17,05,090,,20,15,270,28,24,50,330,40*71";
 constexpr const char* kWorkedGsv3 = "$GPGSV,3,3,10,25,08,010,,31,40,150,33*74";
 
+// The satellites in view that the panel marks as used, as the satellite view draws them.
+std::string MarkedUsed(const PanelRun& run) {
+  std::string text;
+  for (const gps::SatelliteInView& s : run.panel.m_satellites) {
+    if (!s.used) continue;
+    text +=
+        std::string(" ") + gps::ConstellationName(s.constellation) + " " + std::to_string(s.number);
+  }
+  return "marked used:" + (text.empty() ? std::string(" none") : text) + "\n";
+}
+
 // Each expected "key: value" is a line of the panel's views.
 void ExpectView(const PanelRun& run, const Expected& expected) {
-  const std::string view = "\n" + nmea_test::ViewText(run) + nmea_test::GnssViewText(run);
+  const std::string view =
+      "\n" + nmea_test::ViewText(run) + nmea_test::GnssViewText(run) + MarkedUsed(run);
   for (const std::string& line : expected) {
     EXPECT_NE(view.find("\n" + line + "\n"), std::string::npos) << line << " in\n" << view;
   }
@@ -188,6 +200,13 @@ const PanelCase kPanelCases[] = {
     {"BeiDou numbers of a GN GSA are the ones BeiDou reports in view",
      {"$GBGSV,1,1,01,201,49,147,44", "$GNGSA,A,3,201"},
      {"in view: BeiDou 201", "used: BeiDou 201"}},
+    {"a satellite the next second's GSA leaves out is no longer marked used in view",
+     {"$GPGSV,1,1,03,04,10,100,40,05,20,200,35,09,30,300,30", "$GPGSA,A,3,04,05", "$GPGGA,",
+      "$GPGSA,A,3,04"},
+     {"marked used: GPS 4"}},
+    {"a used satellite that is not in view marks no other",
+     {"$GPGSV,1,1,01,05,20,200,35", "$GPGSA,A,3,04"},
+     {"marked used: none"}},
     {"BD is BeiDou's other talker", {"$BDGSV,1,1,01,202,30,100,40"}, {"in view: BeiDou 202"}},
     {"the system id of NMEA 4.10 names the system",
      {"$GNGSA,A,3,05,,,,,,,,,,,,1.0,1.0,1.0,4"},
@@ -210,6 +229,9 @@ const PanelCase kPanelCases[] = {
     {"DOPs from GSA",
      {"$GPGSA,A,3,04,,,,,,,,,,,,2.5,1.3,2.1"},
      {"dop: P\"2.5\" H\"1.3\" V\"2.1\""}},
+    {"DOPs rounded as printf rounds: exact halves to even, the rest to nearest",
+     {"$GPGSA,A,3,04,,,,,,,,,,,,0.25,0.35,0.75"},
+     {"dop: P\"0.2\" H\"0.3\" V\"0.8\""}},
     {"first fix: timed from the start, with the fix second's used satellites and signals",
      {"$GPGGA,000001,,,,,0", "$GPGGA,000002,,,,,1,02", "$GPGSA,A,3,04,05",
       "$GPGSV,1,1,02,04,10,100,45,05,20,200,40", "$GPGGA,000003,,,,,1,02",
