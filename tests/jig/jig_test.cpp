@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <set>
+#include <thread>
 
 #include "records/json_text.h"
 #include "tests/support/console_harness.h"
@@ -56,6 +59,7 @@ class Jig {
     return {};
   }
   void Signal(int number) const { kill(pid_, number); }
+  [[nodiscard]] pid_t Pid() const { return pid_; }
   int Wait() {
     int status = 0;
     waitpid(pid_, &status, 0);
@@ -95,6 +99,21 @@ std::string Summary(const Lines& lines) {
   }
   return std::to_string(event.units) + " " + std::to_string(event.passed) + " " +
          std::to_string(event.failed);
+}
+
+// The tracker-jig processes whose parent is `parent`, and whether each is a zombie.
+std::map<pid_t, bool> JigsUnder(pid_t parent) {
+  std::map<pid_t, bool> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.find("(tracker-jig) ") == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &ppid) != 2) continue;
+    if (ppid == parent) found[std::stoi(entry.path().filename())] = state == 'Z';
+  }
+  return found;
 }
 
 // Private runtime and data folders (ports, the default store), a profile, simulators.
@@ -138,11 +157,16 @@ class JigTest : public ::testing::Test {
 TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
   const std::string badProfile = root_ + "/bad.txt";
   std::ofstream(badProfile) << "format = 1\nnosuchkey = 1\n";
+  // What befalls the run once its unit's test has begun.
+  enum Fault { kNone, kKillWorker, kStopWorker, kInterrupt, kHangUp, kStopWorkerInterruptTwice };
   const struct {
     const char* what;
     std::vector<Lines> units;
     Lines arguments;
     int status;
+    Fault fault = kNone;
+    const char* verdict = nullptr;  // in the unit's verdict
+    const char* summary = nullptr;  // "units passed failed"; each unit's record stored
   } cases[] = {
       {"a passing unit", {{}}, Args({}), 0},
       {"a failing unit", {{"--fail-test", "gps"}}, Args({"--all"}), 1},
@@ -156,19 +180,93 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
       {"bad GPS criteria", {}, Args({"--gps-criteria", "fix=soon"}), 3},
       {"bad profile", {}, {"--profile", badProfile, "--all"}, 3},
       {"bad store URL", {}, Args({"--records", "mysql://x"}), 3},
+      // Each way a unit can end, as the summary and the exit status tell it.
+      {"passed", {{}}, Args({"--all"}), 0, kNone, "\"PASS\"", "1 1 0"},
+      {"failed", {{"--fail-test", "key"}}, Args({"--all"}), 1, kNone, "\"key ok", "1 0 1"},
+      {"unplugged",
+       {{"--unplug-on", "factory_test"}},
+       Args({"--all"}),
+       1,
+       kNone,
+       "unplugged during test",
+       "1 0 1"},
+      {"worker crashed",
+       {{"--no-test-result"}},
+       Args({"--all"}),
+       1,
+       kKillWorker,
+       "signal Killed",
+       "1 0 1"},
+      {"worker hung",
+       {{"--no-test-result"}},
+       Args({"--all"}),
+       1,
+       kStopWorker,
+       "worker stopped answering during test",
+       "1 0 1"},
+      {"stopped by the operator",
+       {{"--no-test-result"}},
+       Args({"--all"}),
+       1,
+       kInterrupt,
+       "station stopped during test",
+       "1 0 1"},
+      {"terminal hung up",
+       {{"--no-test-result"}},
+       Args({"--all"}),
+       1,
+       kHangUp,
+       "station stopped during test",
+       "1 0 1"},
+      {"hung worker, two interrupts",
+       {{"--no-test-result"}},
+       Args({"--watch"}),
+       1,
+       kStopWorkerInterruptTwice,
+       "station stopped during test",
+       "1 0 1"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     for (const Lines& unit : c.units) Plug(unit);
     Jig jig(c.arguments);
-    EXPECT_EQ(jig.Wait(), c.status) << c.what;
+    if (c.fault != kNone) {
+      ASSERT_NE(jig.WaitFor("\"step\":\"test\""), "");
+      const std::map<pid_t, bool> workers = JigsUnder(jig.Pid());
+      ASSERT_EQ(workers.size(), 1u);
+      const pid_t worker = workers.begin()->first;
+      if (c.fault == kKillWorker) kill(worker, SIGKILL);
+      if (c.fault == kStopWorker || c.fault == kStopWorkerInterruptTwice) kill(worker, SIGSTOP);
+      if (c.fault == kInterrupt || c.fault == kStopWorkerInterruptTwice) jig.Signal(SIGINT);
+      if (c.fault == kHangUp) jig.Signal(SIGHUP);
+      if (c.fault == kStopWorkerInterruptTwice) {
+        EXPECT_NE(jig.WaitFor("interrupt again"), "");
+        jig.Signal(SIGINT);
+      }
+    }
+    // A jig that does not end fails here instead of hanging the test.
+    if (c.summary != nullptr && jig.WaitFor("\"event\":\"summary\"").empty()) {
+      jig.Signal(SIGKILL);
+    }
+    EXPECT_EQ(jig.Wait(), c.status);
+    if (c.summary != nullptr) {
+      EXPECT_EQ(Summary(jig.lines), c.summary);
+      const auto has = [&](const char* a, const char* b) {
+        return std::count_if(jig.lines.begin(), jig.lines.end(), [&](const std::string& line) {
+          return line.find(a) != std::string::npos && line.find(b) != std::string::npos;
+        });
+      };
+      EXPECT_EQ(has("\"event\":\"verdict\"", c.verdict), 1);
+      EXPECT_EQ(has("\"event\":\"record\"", "\"stored\":true"), c.summary[0] - '0');
+    }
     sims_.clear();
   }
 }
 
 TEST_F(JigTest, JsonLinesFollowTheDocumentedSchemaInAMixedParallelRun) {
   Plug({"--imei", "861111111111111"});
-  Plug({"--imei", "862222222222222", "--fail-test", "gps"});
-  Plug({"--imei", "863333333333333", "--refuse-set", "sos1"});
+  Plug({"--imei", "862222222222223", "--fail-test", "gps"});
+  Plug({"--imei", "863333333333335", "--refuse-set", "sos1"});
   Jig jig(Args({"--all"}));
   ASSERT_EQ(jig.Wait(), 1);
   using Type = records::JsonValue::Type;
@@ -202,8 +300,8 @@ TEST_F(JigTest, JsonLinesFollowTheDocumentedSchemaInAMixedParallelRun) {
     recordEvents += value->String("event") == "record" ? 1 : 0;
   }
   EXPECT_EQ(verdicts, (std::map<std::string, std::string>{{"861111111111111", "PASS"},
-                                                          {"862222222222222", "FAIL"},
-                                                          {"863333333333333", "FAIL"}}));
+                                                          {"862222222222223", "FAIL"},
+                                                          {"863333333333335", "FAIL"}}));
   EXPECT_EQ(units.size(), 3u);
   EXPECT_EQ(recordEvents, 3);
   EXPECT_EQ(Summary(jig.lines), "3 1 2");
@@ -213,13 +311,13 @@ TEST_F(JigTest, WatchTestsUnitsAsTheyArePluggedAndPulled) {
   Jig jig(Args({"--watch"}));
   SimProcess& first = Plug({"--imei", "861111111111111"});
   EXPECT_NE(jig.WaitFor("\"verdict\":\"PASS\""), "");
-  Plug({"--imei", "862222222222222", "--fail-test", "key"});
+  Plug({"--imei", "862222222222223", "--fail-test", "key"});
   EXPECT_NE(jig.WaitFor("\"verdict\":\"FAIL\""), "");
   first.Signal(SIGUSR1);  // pulled: the port is free for the next unit
   ASSERT_TRUE(first.WaitForLine("unplugged"));
   first.Signal(SIGUSR1);  // the next unit on that port is tested afresh
   EXPECT_NE(jig.WaitFor("\"verdict\":\"PASS\""), "");
-  Plug({"--imei", "863333333333333", "--unplug-on", "factory_test"});
+  Plug({"--imei", "863333333333335", "--unplug-on", "factory_test"});
   EXPECT_NE(jig.WaitFor("unplugged during"), "");
   // The first interrupt lets the unit under test go on; the second stops it, and says so.
   Plug({"--no-test-result"});
