@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "records/json_text.h"
+#include "records/record_store.h"
 #include "tests/support/console_harness.h"
 #include "tests/support/pg_server.h"
 #include "tools/jig/jig_events.h"
@@ -261,6 +262,91 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
     }
     sims_.clear();
   }
+}
+
+// The jig's workers still running after the jig is gone (this process reaps them as their
+// subreaper), once those that end have had `patience` to do so.
+std::set<pid_t> OrphanedWorkers(std::chrono::seconds patience) {
+  std::set<pid_t> alive;
+  for (const auto deadline = Clock::now() + patience; Clock::now() < deadline; usleep(50'000)) {
+    alive.clear();
+    for (const auto& [pid, zombie] : JigsUnder(getpid())) {
+      if (zombie) waitpid(pid, nullptr, 0);
+      if (!zombie) alive.insert(pid);
+    }
+    if (alive.empty()) break;
+  }
+  return alive;
+}
+
+// Kill -9 and SIGHUP of the jig, SIGSTOP and kill -9 of a worker, each at a random moment: no
+// worker outlives the jig, and each unit whose sequence began has its verdict and its stored
+// record. A jig killed outright cannot tell; a jig started at once then finds every port free.
+TEST_F(JigTest, ProcessFaultsLeaveNoOrphanAndNoUnitWithoutItsVerdict) {
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  const std::string store = "sqlite:" + root_ + "/faults.sqlite";
+  const char* faults[] = {"kill -9 of the jig", "SIGHUP of the jig", "SIGSTOP of a worker",
+                          "kill -9 of a worker"};
+  for (int run = 0; run < 8; ++run) {
+    const int fault = run % 4;
+    SCOPED_TRACE(faults[fault]);
+    Plug({});
+    Plug({});
+    auto jig = std::make_unique<Jig>(Args({"--all", "--records", store}));
+    ASSERT_NE(jig->WaitFor("\"event\""), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 2000));
+    const std::map<pid_t, bool> workers = JigsUnder(jig->Pid());
+    const pid_t worker =
+        workers.empty() ? -1 : std::next(workers.begin(), random() % workers.size())->first;
+    if (fault == 0) jig->Signal(SIGKILL);
+    if (fault == 1) jig->Signal(SIGHUP);
+    if (fault >= 2 && worker > 0) kill(worker, fault == 2 ? SIGSTOP : SIGKILL);
+    if (fault != 0 && jig->WaitFor("\"event\":\"summary\"").empty()) jig->Signal(SIGKILL);
+    const int status = jig->Wait();
+    EXPECT_EQ(OrphanedWorkers(std::chrono::seconds(10)), std::set<pid_t>{});
+    for (const auto& [pid, zombie] : JigsUnder(getpid())) kill(pid, SIGKILL);
+    OrphanedWorkers(std::chrono::seconds(10));
+
+    std::set<std::string> begun, judged, reported;
+    int failed = 0;
+    for (const std::string& line : jig->lines) {
+      jig::UnitEvent event;
+      std::string error;
+      ASSERT_TRUE(jig::FromJsonLine(line, &event, &error)) << line;
+      if (event.kind == jig::UnitEvent::Kind::kStep) begun.insert(event.unit);
+      if (event.kind == jig::UnitEvent::Kind::kVerdict) {
+        judged.insert(event.unit);
+        failed += event.record.passed ? 0 : 1;
+      }
+      if (event.kind == jig::UnitEvent::Kind::kRecord && event.stored) {
+        reported.insert(event.recordId);
+      }
+    }
+    records::StoreStatus opened;
+    auto reader = records::OpenStore(store, &opened);
+    ASSERT_TRUE(reader) << opened.message;
+    std::vector<records::UnitRecord> kept;
+    ASSERT_TRUE(reader->Query({}, &kept).ok);
+    std::set<std::string> keptIds;
+    for (const auto& record : kept) keptIds.insert(record.recordId);
+    EXPECT_TRUE(std::includes(keptIds.begin(), keptIds.end(), reported.begin(), reported.end()));
+    if (fault != 0) {
+      EXPECT_EQ(status, failed > 0 ? 1 : 0);
+      EXPECT_EQ(Summary(jig->lines).substr(0, 2), std::to_string(judged.size()) + " ");
+      EXPECT_EQ(judged, begun);
+      EXPECT_EQ(reported.size(), judged.size());
+    } else {
+      Jig again(Args({"--all", "--records", store}));
+      EXPECT_LE(again.Wait(), 1);
+      EXPECT_EQ(Summary(again.lines).substr(0, 2), "2 ");
+      for (const std::string& line : again.lines) EXPECT_EQ(line.find("busy"), std::string::npos);
+    }
+    sims_.clear();
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 TEST_F(JigTest, JsonLinesFollowTheDocumentedSchemaInAMixedParallelRun) {
