@@ -62,7 +62,7 @@ TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
       {"IMEI of 14 digits", [](U& u, S&) { u.params["imei"] = "86000000000000"; }, nullopt, "identify:\"86000000000000\""},
       {"IMEI of 16 digits", [](U& u, S&) { u.params["imei"] = "8600000000000090"; }, nullopt, "identify:\"8600000000000090\""},
       {"IMEI check digit wrong", [](U& u, S&) { u.params["imei"] = "860000000000001"; }, nullopt, "identify:\"860000000000001\""},
-      {"IMEI with a letter", [](U& u, S&) { u.params["imei"] = "86000000000000A"; }, nullopt, "identify:\"86000000000000A\""},
+      {"IMEI with a letter", [](U& u, S&) { u.params["imei"] = "86000000000000C"; }, nullopt, "identify:\"86000000000000C\""},
       {"answer just in time", [](U&, S&) {}, nullopt, "", "imei,?", 2s - 1ms},
       {"answer at the step time-out", [](U&, S&) {}, nullopt, "", "imei,?", 2s},
       {"answer just late", [](U&, S&) {}, nullopt, "identify:none", "imei,?", 2s + 1ms},
