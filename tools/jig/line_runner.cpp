@@ -152,7 +152,7 @@ void LineRunner::Spawn(const ports::PortEntry& entry, const std::string& key) {
     // A worker must not outlive the jig, however the jig ends; had the jig already ended before
     // this was armed, the worker would now belong to another parent.
     if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(127);
-    const int null = open("/dev/null", O_RDONLY);
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(pipeFds[1], STDOUT_FILENO) < 0) {
       _exit(127);
     }
