@@ -17,6 +17,7 @@
 #include <set>
 
 #include "station/station_engine.h"
+#include "tools/jig/unit_worker.h"
 
 extern char** environ;
 
@@ -32,8 +33,6 @@ constexpr auto kSettleAfterNotice = std::chrono::milliseconds(300);
 constexpr auto kRescanEvery = std::chrono::seconds(2);
 // How often a line's spool is offered to its server while nothing else is written.
 constexpr auto kFlushEvery = std::chrono::seconds(10);
-// A worker's own time-out for each read and set (unit_worker.cpp).
-constexpr auto kWorkerStepTimeout = std::chrono::seconds(10);
 // Beyond its step's time-out a worker may be late this much (a loaded machine) before it is
 // taken for hung.
 constexpr auto kWorkerGrace = std::chrono::seconds(5);
