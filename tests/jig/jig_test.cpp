@@ -103,17 +103,22 @@ std::string Summary(const Lines& lines) {
          std::to_string(event.failed);
 }
 
-// The tracker-jig processes whose parent is `parent`, and whether each is a zombie.
+// The jig's workers whose parent is `parent`, and whether each is a zombie (a zombie's command
+// line is gone; a sanitizer's helper task shares the jig's).
 std::map<pid_t, bool> JigsUnder(pid_t parent) {
   std::map<pid_t, bool> found;
   for (const auto& entry : fs::directory_iterator("/proc")) {
     std::ifstream stat(entry.path() / "stat");
-    std::string line;
+    std::string line, arguments;
     if (!std::getline(stat, line) || line.find("(tracker-jig) ") == std::string::npos) continue;
     char state = 0;
     int ppid = 0;
     if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &ppid) != 2) continue;
-    if (ppid == parent) found[std::stoi(entry.path().filename())] = state == 'Z';
+    std::getline(std::ifstream(entry.path() / "cmdline"), arguments);
+    if (ppid != parent || (state != 'Z' && arguments.find("--device") == std::string::npos)) {
+      continue;
+    }
+    found[std::stoi(entry.path().filename())] = state == 'Z';
   }
   return found;
 }
