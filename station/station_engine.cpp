@@ -58,6 +58,19 @@ std::string U(const std::string& gbkText) {
   return gbk::ToUtf8(gbkText);
 }
 
+// 15 digits, the last the Luhn check digit of the fourteen before it.
+bool IsValidImei(const std::string& text) {
+  if (text.size() != 15) return false;
+  int sum = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    int digit = text[i] - '0';
+    if (i % 2 == 1) digit = digit * 2 > 9 ? digit * 2 - 9 : digit * 2;
+    sum += digit;
+  }
+  return sum % 10 == 0;
+}
+
 }  // namespace
 
 std::string ConsoleVersion() {
@@ -185,6 +198,9 @@ void StationEngine::Fail(std::string expected, std::string actual, Clock::time_p
 }
 
 void StationEngine::OnReply(std::string_view reply, Clock::time_point now) {
+  // A reply that came after its deadline is judged as if the deadline had been seen first,
+  // whenever a tick would have noticed.
+  if (Running() && step_ != Step::kGps && now > deadline_) OnTick(now);
   const auto fields = SplitReply(reply);
   if (Keys(fields, {"gsm", "agps", "gps", "sim"})) return TakeStatus(fields);
   if (Keys(fields, {"gsm", "gps", "key"})) return TakeTestResult(fields, now);
@@ -205,9 +221,12 @@ bool StationEngine::TakeExchangeReply(const std::vector<std::string>& fields,
   }
   if (ex.kind == Kind::kIdentity) {
     const std::string value = U(fields[1]);
-    (ex.replyKeys[0] == "imei" ? record_.imei : record_.firmware) = value;
+    const bool imei = ex.replyKeys[0] == "imei";
+    (imei ? record_.imei : record_.firmware) = value;
     if (value.empty())
       Fail("a " + ex.fieldNames[0], "an empty answer", now);
+    else if (imei && !IsValidImei(value))
+      Fail("an IMEI of 15 digits with a valid check digit", "\"" + value + "\"", now);
     else
       Report(ex.fieldNames[0] + " " + value, false, now);
     return true;
@@ -317,7 +336,7 @@ void StationEngine::CheckGps(Clock::time_point now, bool final) {
 void StationEngine::OnTick(Clock::time_point now) {
   if (!Running()) return;
   if (step_ == Step::kGps) return CheckGps(now, now >= deadline_);
-  if (now < deadline_) return;
+  if (now <= deadline_) return;  // an answer at the deadline is within it
   if (step_ == Step::kTest) {
     FailTest(now);
     return Advance(now);

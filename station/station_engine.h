@@ -87,6 +87,7 @@ class StationEngine {
   [[nodiscard]] const StationSettings& Settings() const { return next_; }
 
   void OnConnected(const std::string& port, const std::string& usbIdentity, Clock::time_point now);
+  // `now`: when the reply arrived; one that came after its step's deadline does not count.
   void OnReply(std::string_view reply, Clock::time_point now);
   void OnTick(Clock::time_point now);
   void OnUnplugged(Clock::time_point now);

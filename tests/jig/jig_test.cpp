@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sqlite3.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,7 +16,9 @@
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <set>
+#include <thread>
 
 #include "records/record_store.h"
 #include "records/store_text.h"
@@ -36,15 +39,16 @@ constexpr auto kPatience = std::chrono::seconds(60);
 // tracker-jig as a child process; its stdout goes to an anonymous file, read as it grows.
 class Jig {
  public:
-  explicit Jig(Lines arguments) : out_(memfd_create("jig-out", MFD_CLOEXEC)) {
-    arguments.insert(arguments.begin(), TC_JIG_PATH);
+  explicit Jig(Lines arguments, const std::string& program = TC_JIG_PATH)
+      : out_(memfd_create("jig-out", MFD_CLOEXEC)) {
+    arguments.insert(arguments.begin(), program);
     std::vector<char*> argv;
     for (std::string& a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out_, STDOUT_FILENO);
-    posix_spawn(&pid_, TC_JIG_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
   }
   ~Jig() {
@@ -61,6 +65,7 @@ class Jig {
     return {};
   }
   void Signal(int number) const { kill(pid_, number); }
+  [[nodiscard]] pid_t Pid() const { return pid_; }
   int Wait() {
     int status = 0;
     waitpid(pid_, &status, 0);
@@ -100,6 +105,26 @@ std::string Summary(const Lines& lines) {
   }
   return std::to_string(event.units) + " " + std::to_string(event.passed) + " " +
          std::to_string(event.failed);
+}
+
+// The jig's workers whose parent is `parent`, and whether each is a zombie (a zombie's command
+// line is gone; a sanitizer's helper task shares the jig's).
+std::map<pid_t, bool> JigsUnder(pid_t parent) {
+  std::map<pid_t, bool> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line, arguments;
+    if (!std::getline(stat, line) || line.find("(tracker-jig) ") == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &ppid) != 2) continue;
+    std::getline(std::ifstream(entry.path() / "cmdline"), arguments);
+    if (ppid != parent || (state != 'Z' && arguments.find("--device") == std::string::npos)) {
+      continue;
+    }
+    found[std::stoi(entry.path().filename())] = state == 'Z';
+  }
+  return found;
 }
 
 // Private runtime and data folders (ports, the default store), a profile, simulators.
@@ -185,11 +210,16 @@ TEST(JigEvents, EveryKindReadsBackAsWritten) {
 TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
   const std::string badProfile = root_ + "/bad.txt";
   std::ofstream(badProfile) << "format = 1\nnosuchkey = 1\n";
+  // What befalls the run once its unit's test has begun.
+  enum Fault { kNone, kKillWorker, kStopWorker, kInterrupt, kHangUp, kStopWorkerInterruptTwice };
   const struct {
     const char* what;
     std::vector<Lines> units;
     Lines arguments;
     int status;
+    Fault fault = kNone;
+    const char* verdict = nullptr;  // in the unit's verdict
+    const char* summary = nullptr;  // "units passed failed"; each unit's record stored
   } cases[] = {
       {"a passing unit", {{}}, Args({}), 0},
       {"a failing unit", {{"--fail-test", "gps"}}, Args({"--all"}), 1},
@@ -198,19 +228,183 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
       {"no such device", {}, Args({"--device", "/dev/nonexistent-tty"}), 2},
       {"bad profile", {}, {"--profile", badProfile, "--all"}, 3},
       {"bad store URL", {}, Args({"--records", "mysql://x"}), 3},
+      // Each way a unit can end, as the summary and the exit status tell it.
+      {"passed", {{}}, Args({"--all"}), 0, kNone, "\"PASS\"", "1 1 0"},
+      {"failed", {{"--fail-test", "key"}}, Args({"--all"}), 1, kNone, "\"key ok", "1 0 1"},
+      {"unplugged",
+       {{"--unplug-on", "factory_test"}},
+       Args({"--all"}),
+       1,
+       kNone,
+       "unplugged during test",
+       "1 0 1"},
+      {"worker crashed",
+       {{"--no-test-result"}},
+       Args({"--all"}),
+       1,
+       kKillWorker,
+       "signal Killed",
+       "1 0 1"},
+      {"worker hung",
+       {{"--no-test-result"}},
+       Args({"--all"}),
+       1,
+       kStopWorker,
+       "worker stopped answering during test",
+       "1 0 1"},
+      {"stopped by the operator",
+       {{"--no-test-result"}},
+       Args({"--all"}),
+       1,
+       kInterrupt,
+       "station stopped during test",
+       "1 0 1"},
+      {"terminal hung up",
+       {{"--no-test-result"}},
+       Args({"--all"}),
+       1,
+       kHangUp,
+       "station stopped during test",
+       "1 0 1"},
+      {"hung worker, two interrupts",
+       {{"--no-test-result"}},
+       Args({"--watch"}),
+       1,
+       kStopWorkerInterruptTwice,
+       "station stopped during test",
+       "1 0 1"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     for (const Lines& unit : c.units) Plug(unit);
     Jig jig(c.arguments);
-    EXPECT_EQ(jig.Wait(), c.status) << c.what;
+    if (c.fault != kNone) {
+      ASSERT_NE(jig.WaitFor("\"step\":\"test\""), "");
+      const std::map<pid_t, bool> workers = JigsUnder(jig.Pid());
+      ASSERT_EQ(workers.size(), 1u);
+      const pid_t worker = workers.begin()->first;
+      if (c.fault == kKillWorker) kill(worker, SIGKILL);
+      if (c.fault == kStopWorker || c.fault == kStopWorkerInterruptTwice) kill(worker, SIGSTOP);
+      if (c.fault == kInterrupt || c.fault == kStopWorkerInterruptTwice) jig.Signal(SIGINT);
+      if (c.fault == kHangUp) jig.Signal(SIGHUP);
+      if (c.fault == kStopWorkerInterruptTwice) {
+        EXPECT_NE(jig.WaitFor("interrupt again"), "");
+        jig.Signal(SIGINT);
+      }
+    }
+    // A jig that does not end fails here instead of hanging the test.
+    if (c.summary != nullptr && jig.WaitFor("\"event\":\"summary\"").empty()) {
+      jig.Signal(SIGKILL);
+    }
+    EXPECT_EQ(jig.Wait(), c.status);
+    if (c.summary != nullptr) {
+      EXPECT_EQ(Summary(jig.lines), c.summary);
+      const auto has = [&](const char* a, const char* b) {
+        return std::count_if(jig.lines.begin(), jig.lines.end(), [&](const std::string& line) {
+          return line.find(a) != std::string::npos && line.find(b) != std::string::npos;
+        });
+      };
+      EXPECT_EQ(has("\"event\":\"verdict\"", c.verdict), 1);
+      EXPECT_EQ(has("\"event\":\"record\"", "\"stored\":true"), c.summary[0] - '0');
+    }
     sims_.clear();
   }
 }
 
+// The jig's workers still running after the jig is gone (this process reaps them as their
+// subreaper), once those that end have had `patience` to do so.
+std::set<pid_t> OrphanedWorkers(std::chrono::seconds patience) {
+  std::set<pid_t> alive;
+  for (const auto deadline = Clock::now() + patience; Clock::now() < deadline; usleep(50'000)) {
+    alive.clear();
+    for (const auto& [pid, zombie] : JigsUnder(getpid())) {
+      if (zombie) waitpid(pid, nullptr, 0);
+      if (!zombie) alive.insert(pid);
+    }
+    if (alive.empty()) break;
+  }
+  return alive;
+}
+
+// Kill -9 and SIGHUP of the jig, SIGSTOP and kill -9 of a worker, each at a random moment: no
+// worker outlives the jig by more than a moment, and each unit whose sequence began has its
+// verdict and its stored record. A jig killed outright cannot tell; its units wait for a test
+// result for 9 s, which an orphaned worker would stay for, and a jig started again finds every
+// port free.
+TEST_F(JigTest, ProcessFaultsLeaveNoOrphanAndNoUnitWithoutItsVerdict) {
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  const std::string store = "sqlite:" + root_ + "/faults.sqlite";
+  const char* faults[] = {"kill -9 of the jig", "SIGHUP of the jig", "SIGSTOP of a worker",
+                          "kill -9 of a worker"};
+  for (int run = 0; run < 8; ++run) {
+    const int fault = run % 4;
+    SCOPED_TRACE(faults[fault]);
+    const Lines unit = fault == 0 ? Lines{"--no-test-result"} : Lines{};
+    Plug(unit);
+    Plug(unit);
+    Lines arguments = Args({"--all", "--records", store});
+    if (fault == 0) arguments.insert(arguments.end(), {"--test-timeout", "9"});
+    auto jig = std::make_unique<Jig>(arguments);
+    ASSERT_NE(jig->WaitFor("\"event\""), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 2000));
+    const std::map<pid_t, bool> workers = JigsUnder(jig->Pid());
+    const pid_t worker =
+        workers.empty() ? -1 : std::next(workers.begin(), random() % workers.size())->first;
+    if (fault == 0) jig->Signal(SIGKILL);
+    if (fault == 1) jig->Signal(SIGHUP);
+    if (fault >= 2 && worker > 0) kill(worker, fault == 2 ? SIGSTOP : SIGKILL);
+    if (fault != 0 && jig->WaitFor("\"event\":\"summary\"").empty()) jig->Signal(SIGKILL);
+    const int status = jig->Wait();
+    EXPECT_EQ(OrphanedWorkers(std::chrono::seconds(3)), std::set<pid_t>{});
+    for (const auto& [pid, zombie] : JigsUnder(getpid())) kill(pid, SIGKILL);
+    OrphanedWorkers(std::chrono::seconds(10));
+
+    std::set<std::string> begun, judged, reported;
+    int failed = 0;
+    for (const std::string& line : jig->lines) {
+      jig::UnitEvent event;
+      std::string error;
+      ASSERT_TRUE(jig::FromJsonLine(line, &event, &error)) << line;
+      if (event.kind == jig::UnitEvent::Kind::kStep) begun.insert(event.unit);
+      if (event.kind == jig::UnitEvent::Kind::kVerdict) {
+        judged.insert(event.unit);
+        failed += event.record.passed ? 0 : 1;
+      }
+      if (event.kind == jig::UnitEvent::Kind::kRecord && event.stored) {
+        reported.insert(event.recordId);
+      }
+    }
+    records::StoreStatus opened;
+    auto reader = records::OpenStore(store, &opened);
+    ASSERT_TRUE(reader) << opened.message;
+    std::vector<records::UnitRecord> kept;
+    ASSERT_TRUE(reader->Query({}, &kept).ok);
+    std::set<std::string> keptIds;
+    for (const auto& record : kept) keptIds.insert(record.recordId);
+    EXPECT_TRUE(std::includes(keptIds.begin(), keptIds.end(), reported.begin(), reported.end()));
+    if (fault != 0) {
+      EXPECT_EQ(status, failed > 0 ? 1 : 0);
+      EXPECT_EQ(Summary(jig->lines).substr(0, 2), std::to_string(judged.size()) + " ");
+      EXPECT_EQ(judged, begun);
+      EXPECT_EQ(reported.size(), judged.size());
+    } else {
+      Jig again(Args({"--all", "--records", store}));
+      EXPECT_LE(again.Wait(), 1);
+      EXPECT_EQ(Summary(again.lines).substr(0, 2), "2 ");
+      for (const std::string& line : again.lines) EXPECT_EQ(line.find("busy"), std::string::npos);
+    }
+    sims_.clear();
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
 TEST_F(JigTest, JsonLinesFollowTheDocumentedSchemaInAMixedParallelRun) {
   Plug({"--imei", "861111111111111"});
-  Plug({"--imei", "862222222222222", "--fail-test", "gps"});
-  Plug({"--imei", "863333333333333", "--refuse-set", "sos1"});
+  Plug({"--imei", "862222222222223", "--fail-test", "gps"});
+  Plug({"--imei", "863333333333335", "--refuse-set", "sos1"});
   Jig jig(Args({"--all"}));
   ASSERT_EQ(jig.Wait(), 1);
   using Type = nlohmann::json::value_t;
@@ -251,24 +445,37 @@ TEST_F(JigTest, JsonLinesFollowTheDocumentedSchemaInAMixedParallelRun) {
     }
   }
   EXPECT_EQ(verdicts, (std::map<std::string, std::string>{{"861111111111111", "PASS"},
-                                                          {"862222222222222", "FAIL"},
-                                                          {"863333333333333", "FAIL"}}));
+                                                          {"862222222222223", "FAIL"},
+                                                          {"863333333333335", "FAIL"}}));
   EXPECT_EQ(units.size(), 3u);
   EXPECT_EQ(recordEvents, 3);
   EXPECT_EQ(Summary(jig.lines), "3 1 2");
 }
 
 TEST_F(JigTest, WatchTestsUnitsAsTheyArePluggedAndPulled) {
-  Jig jig(Args({"--watch"}));
+  const std::string program = root_ + "/tracker-jig";
+  fs::copy_file(TC_JIG_PATH, program);
+  Jig jig(Args({"--watch"}), program);
   SimProcess& first = Plug({"--imei", "861111111111111"});
   EXPECT_NE(jig.WaitFor("\"verdict\":\"PASS\""), "");
-  Plug({"--imei", "862222222222222", "--fail-test", "key"});
+  // An upgrade takes the program away under the running line; a chown of a tested unit's port
+  // changes its node's change time, but it is still the unit already tested.
+  fs::remove(program);
+  for (const auto& link : fs::directory_iterator(ports_)) {
+    ASSERT_EQ(lchown(link.path().c_str(), getuid(), getgid()), 0);
+  }
+  Plug({"--imei", "862222222222223", "--fail-test", "key"});
   EXPECT_NE(jig.WaitFor("\"verdict\":\"FAIL\""), "");
+  EXPECT_EQ(std::count_if(jig.lines.begin(), jig.lines.end(),
+                          [](const std::string& line) {
+                            return line.find("\"imei\":\"861111111111111\"") != std::string::npos;
+                          }),
+            1);
   first.Signal(SIGUSR1);  // pulled: the port is free for the next unit
   ASSERT_TRUE(first.WaitForLine("unplugged"));
   first.Signal(SIGUSR1);  // the next unit on that port is tested afresh
   EXPECT_NE(jig.WaitFor("\"verdict\":\"PASS\""), "");
-  Plug({"--imei", "863333333333333", "--unplug-on", "factory_test"});
+  Plug({"--imei", "863333333333335", "--unplug-on", "factory_test"});
   EXPECT_NE(jig.WaitFor("unplugged during"), "");
   // The first interrupt lets the unit under test go on; the second stops it, and says so.
   Plug({"--no-test-result"});

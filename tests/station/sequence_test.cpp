@@ -30,8 +30,12 @@ struct Case {
   std::function<void(FakeUnit&, station::StationSettings&)> arrange;
   std::optional<station::Step> unplugAt;  // pull the unit once this step has begun
   std::string reasons;                    // "step:came" of every reason, joined by " | "
+  std::string lateOn = "";                // the answer to a command starting so comes ...
+  std::chrono::milliseconds lateBy{0};    // ... this long after it was sent
 };
 
+// Each limit at, just below and just above its boundary; the step time-out is 2 s, the test's
+// 60 s and the fix's 30 s, so one used for another fails a row.
 TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
   using U = FakeUnit;
   using S = station::StationSettings;
@@ -55,6 +59,26 @@ TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
       {"gps weak", [](U&, S& s) { s.gps = {true, 30, 4, 3, 35}; }, nullopt, "gps:2"},
       {"unplugged in apply", [](U&, S&) {}, kApply, "unplugged:unplugged during apply"},
       {"unplugged in test", [](U& u, S&) { u.testResult.reset(); }, kTest, "unplugged:unplugged during test"},
+      {"IMEI of 14 digits", [](U& u, S&) { u.params["imei"] = "86000000000000"; }, nullopt, "identify:\"86000000000000\""},
+      {"IMEI of 16 digits", [](U& u, S&) { u.params["imei"] = "8600000000000090"; }, nullopt, "identify:\"8600000000000090\""},
+      {"IMEI check digit wrong", [](U& u, S&) { u.params["imei"] = "860000000000001"; }, nullopt, "identify:\"860000000000001\""},
+      {"IMEI with a letter", [](U& u, S&) { u.params["imei"] = "86000000000000C"; }, nullopt, "identify:\"86000000000000C\""},
+      {"answer just in time", [](U&, S&) {}, nullopt, "", "imei,?", 2s - 1ms},
+      {"answer at the step time-out", [](U&, S&) {}, nullopt, "", "imei,?", 2s},
+      {"answer just late", [](U&, S&) {}, nullopt, "identify:none", "imei,?", 2s + 1ms},
+      {"result just in time", [](U&, S&) {}, nullopt, "", "factory_test", 60s - 1ms},
+      {"result at the test time-out", [](U&, S&) {}, nullopt, "", "factory_test", 60s},
+      {"result just late", [](U&, S&) {}, nullopt, "test:none", "factory_test", 60s + 1ms},
+      {"fix just in time", [](U& u, S& s) { s.gps = {true, 30, 4, 0, 35}; u.gps.ttffSeconds = 29.999; }, nullopt, ""},
+      {"fix at the limit", [](U& u, S& s) { s.gps = {true, 30, 4, 0, 35}; u.gps.ttffSeconds = 30; }, nullopt, ""},
+      {"fix just late", [](U& u, S& s) { s.gps = {true, 30, 4, 0, 35}; u.gps.ttffSeconds = 30.001; }, nullopt, "gps:a fix after 30.001000 s"},
+      {"one satellite short", [](U& u, S& s) { s.gps = {true, 30, 4, 0, 35}; u.gps.satellitesUsed = 3; }, nullopt, "gps:3"},
+      {"satellites as asked", [](U& u, S& s) { s.gps = {true, 30, 4, 0, 35}; u.gps.satellitesUsed = 4; }, nullopt, ""},
+      {"one satellite more", [](U& u, S& s) { s.gps = {true, 30, 4, 0, 35}; u.gps.satellitesUsed = 5; }, nullopt, ""},
+      {"one strong more than asked", [](U&, S& s) { s.gps = {true, 30, 4, 1, 35}; }, nullopt, ""},
+      {"signal at the strong level", [](U&, S& s) { s.gps = {true, 30, 4, 2, 38}; }, nullopt, ""},
+      {"signal just below it", [](U&, S& s) { s.gps = {true, 30, 4, 2, 39}; }, nullopt, "gps:1"},
+      {"signal above it", [](U&, S& s) { s.gps = {true, 30, 4, 2, 37}; }, nullopt, ""},
   };
   // clang-format on
   station::Profile profile;
@@ -79,19 +103,32 @@ TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
     settings.testTimeout = 60s;
     c.arrange(unit, settings);
     engine.SetSettings(settings);
-    auto now = Clock::time_point{} + 1h;
+    const auto start = Clock::time_point{} + 1h;
+    auto now = start;
     engine.OnConnected("COM97", "1d6b:0104", now);
-    // Replies as they come; a second of silence at a time, up to five minutes.
-    for (int second = 0; second < 300 && engine.Running(); ++second) {
-      while (!unit.replies.empty() && engine.Running()) {
+    std::size_t seen = unit.sent.size();
+    auto sentAt = now;
+    const auto noteSent = [&] {
+      if (unit.sent.size() != seen) seen = unit.sent.size(), sentAt = now;
+    };
+    const auto dueAt = [&] {
+      const bool late = !c.lateOn.empty() && unit.sent.back().rfind(c.lateOn, 0) == 0;
+      return late ? sentAt + c.lateBy : now;
+    };
+    // Replies as they are due, each before the tick of the same moment; a tick every second,
+    // up to five minutes.
+    while (engine.Running() && now < start + 300s) {
+      while (!unit.replies.empty() && engine.Running() && dueAt() <= now) {
         if (c.unplugAt && engine.CurrentStep() == *c.unplugAt) break;
         const std::string reply = unit.replies.front();
         unit.replies.pop_front();
         engine.OnReply(reply, now);
+        noteSent();
       }
       if (c.unplugAt && engine.CurrentStep() == *c.unplugAt) engine.OnUnplugged(now);
-      now += 1s;
       engine.OnTick(now);
+      noteSent();
+      now = std::min(now + 1s, unit.replies.empty() || dueAt() <= now ? now + 1s : dueAt());
     }
     engine.OnUnplugged(now);  // pulled after its verdict: nothing more
     const auto& record = engine.LastRecord();
@@ -111,7 +148,7 @@ TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
                                "imei,?", "ver,?", "ip_url,10.0.0.1,port,9000,url,0",
                                "sos1,110,sos2,120,sos3,", "monitor,555", "ip_url,?,port,?,url,?",
                                "sos1,?,sos2,?,sos3,?", "monitor,?", "factory_test"}));
-      EXPECT_EQ(stored[0].imei, "860000000000001");
+      EXPECT_EQ(stored[0].imei, "860000000000009");
       EXPECT_EQ(stored[0].firmware, "FW1");
       EXPECT_EQ(stored[0].testKey, std::optional<bool>(true));
       EXPECT_EQ(stored[0].profileHash, settings.profile.hash);

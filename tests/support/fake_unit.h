@@ -15,7 +15,7 @@
 namespace tc_test {
 
 struct FakeUnit : station::UnitLink {
-  std::map<std::string, std::string> params{{"imei", "860000000000001"}, {"ver", "FW1"}};
+  std::map<std::string, std::string> params{{"imei", "860000000000009"}, {"ver", "FW1"}};
   std::string silentOn;                 // a command starting so gets no answer
   std::string refuseKey, misreportKey;  // its set answers "error" / its read answers "x"
   bool repeatConfirmations = false;     // every confirmation comes twice

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,6 +15,9 @@
 #include <cstring>
 #include <random>
 #include <set>
+
+#include "station/station_engine.h"
+#include "tools/jig/unit_worker.h"
 
 extern char** environ;
 
@@ -30,6 +33,11 @@ constexpr auto kSettleAfterNotice = std::chrono::milliseconds(300);
 constexpr auto kRescanEvery = std::chrono::seconds(2);
 // How often a line's spool is offered to its store while nothing else is written.
 constexpr auto kFlushEvery = std::chrono::seconds(10);
+// Beyond its step's time-out a worker may be late this much (a loaded machine) before it is
+// taken for hung.
+constexpr auto kWorkerGrace = std::chrono::seconds(5);
+// A worker told to stop has this long to write its verdict.
+constexpr auto kStopGrace = std::chrono::seconds(3);
 
 const char* PlaceName(records::RecordPlace place) {
   switch (place) {
@@ -62,13 +70,20 @@ std::string ExitText(int status) {
 // and plugged in again between two scans gets a new node or link, so it is told from the one
 // already tested.
 std::string PlugKey(const ports::PortEntry& entry, const std::string& portsFolder) {
-  struct stat info {};
+  struct statx info {};
   const std::string path =
       entry.isVirtual ? portsFolder + "/COM" + std::to_string(entry.portNumber) : entry.node;
-  if (lstat(path.c_str(), &info) != 0) return entry.node;
-  // The inode alone may be reused at once; with its change time it is a new plugging.
-  return entry.node + "#" + std::to_string(info.st_ino) + "#" +
-         std::to_string(info.st_ctim.tv_sec) + "." + std::to_string(info.st_ctim.tv_nsec);
+  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &info) != 0) {
+    return entry.node;
+  }
+  // The inode alone may be reused at once; with its birth time it is a new plugging. Not the
+  // change time: udev's chmod, a chown or a touch is no new unit.
+  std::string key = entry.node + "#" + std::to_string(info.stx_ino);
+  if ((info.stx_mask & STATX_BTIME) != 0) {
+    key +=
+        "#" + std::to_string(info.stx_btime.tv_sec) + "." + std::to_string(info.stx_btime.tv_nsec);
+  }
+  return key;
 }
 
 }  // namespace
@@ -87,7 +102,7 @@ std::vector<ports::PortEntry> TrackerPorts(const std::vector<ports::PortEntry>& 
   return trackers;
 }
 
-LineRunner::LineRunner(JigOptions options, std::string self, ports::PortListRoots roots,
+LineRunner::LineRunner(JigOptions options, SelfProgram self, ports::PortListRoots roots,
                        EventSink& sink, records::RecordStore* store)
     : options_(std::move(options)),
       self_(std::move(self)),
@@ -104,7 +119,7 @@ LineRunner::LineRunner(JigOptions options, std::string self, ports::PortListRoot
 LineRunner::~LineRunner() {
   for (Worker& worker : workers_) {
     if (worker.pid > 0) kill(worker.pid, SIGKILL);
-    Reap(worker);
+    Reap(worker, true);
   }
 }
 
@@ -145,30 +160,33 @@ void LineRunner::Spawn(const ports::PortEntry& entry, const std::string& key) {
   }
   // Workers never write records: this process does, once per verdict.
   std::vector<std::string> arguments = ChildArguments(options_, entry.node, entry.portName);
-  arguments.insert(arguments.begin(), self_);
+  arguments.insert(arguments.begin(), self_.path);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  // A group of its own: the terminal's Ctrl-C reaches this process alone, which decides
-  // whether running units finish or are interrupted.
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
-  pid_t pid = -1;
-  const int error = posix_spawn(&pid, self_.c_str(), &actions, &attributes, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here: the store may run a thread of its own.
+    // A worker must not outlive the jig, however the jig ends; had the jig already ended before
+    // this was armed, the worker would now belong to another parent.
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) _exit(127);
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(pipeFds[1], STDOUT_FILENO) < 0) {
+      _exit(127);
+    }
+    // A group of its own: the terminal's Ctrl-C reaches this process alone, which decides
+    // whether running units finish or are interrupted.
+    setpgid(0, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    fexecve(self_.fd, argv.data(), environ);
+    _exit(127);
+  }
+  const int error = errno;
   close(pipeFds[1]);
-  if (error != 0) {
+  if (pid < 0) {
     close(pipeFds[0]);
     Notice(entry.portName, std::string("cannot start a worker: ") + std::strerror(error));
     ports_[key] = PortState::kDone;
@@ -181,6 +199,7 @@ void LineRunner::Spawn(const ports::PortEntry& entry, const std::string& key) {
   worker.device = entry.node;
   worker.key = key;
   worker.startedUtc = UtcNow();
+  worker.answerBy = Clock::now() + SilenceAllowed(worker.step);
   workers_.push_back(std::move(worker));
 }
 
@@ -226,6 +245,10 @@ void LineRunner::HandleLine(Worker& worker, const std::string& line) {
     return;
   }
   if (event.kind == UnitEvent::Kind::kSummary || event.kind == UnitEvent::Kind::kRecord) return;
+  if (event.kind == UnitEvent::Kind::kStep && !interrupted_) {
+    worker.step = event.step;
+    worker.answerBy = Clock::now() + SilenceAllowed(worker.step);
+  }
   if (event.kind == UnitEvent::Kind::kVerdict) {
     if (worker.verdict) return;  // one verdict per worker, whatever it says
     worker.verdict = true;
@@ -242,9 +265,12 @@ void LineRunner::HandleLine(Worker& worker, const std::string& line) {
 void LineRunner::ReadWorker(Worker& worker) {
   char chunk[4096];
   const ssize_t got = read(worker.out, chunk, sizeof chunk);
-  if (got < 0 && errno == EINTR) return;
+  if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (got <= 0) {
-    Reap(worker);
+    // Its output ended: the process follows, and is collected once it has.
+    close(worker.out);
+    worker.out = -1;
+    Reap(worker, false);
     return;
   }
   worker.buffer.append(chunk, static_cast<std::size_t>(got));
@@ -256,14 +282,46 @@ void LineRunner::ReadWorker(Worker& worker) {
   }
 }
 
-void LineRunner::Reap(Worker& worker) {
-  if (worker.pid < 0) return;
-  close(worker.out);
-  int status = 0;
-  while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+// How long a worker may be silent in `step`: the longest a healthy one waits there without a
+// word, and some grace.
+std::chrono::milliseconds LineRunner::SilenceAllowed(const std::string& step) const {
+  std::chrono::milliseconds allowed = kWorkerStepTimeout;
+  if (step == "test") {
+    allowed = std::chrono::milliseconds(static_cast<long long>(options_.testTimeoutSeconds * 1000));
+  } else if (step == "gps") {
+    // The fix is waited for from the connection on, at most this long.
+    const double fixWithin =
+        options_.gps.fixWithinSeconds.value_or(station::GpsCriteria{}.fixWithinSeconds);
+    allowed = std::chrono::milliseconds(static_cast<long long>(fixWithin * 1000));
   }
+  return allowed + kWorkerGrace;
+}
+
+// A stopped or hung worker would hold the line for good: it is ended, and its unit fails.
+void LineRunner::KillSilentWorkers() {
+  const auto now = Clock::now();
+  for (Worker& worker : workers_) {
+    if (worker.pid < 0 || worker.hung || now <= worker.answerBy) continue;
+    worker.hung = true;
+    kill(worker.pid, SIGKILL);
+  }
+}
+
+void LineRunner::Reap(Worker& worker, bool wait) {
+  if (worker.pid < 0) return;
+  int status = 0;
+  pid_t ended;
+  while ((ended = waitpid(worker.pid, &status, wait ? 0 : WNOHANG)) < 0 && errno == EINTR) {
+  }
+  if (ended == 0) return;  // still running
+  if (worker.out >= 0) close(worker.out);
+  worker.out = -1;
   worker.pid = -1;
   ports_[worker.key] = PortState::kDone;
+  Ended(worker, status);
+}
+
+void LineRunner::Ended(Worker& worker, int status) {
   const bool exited = WIFEXITED(status);
   if (exited && WEXITSTATUS(status) == kExitUsage) configError_ = true;
   if (worker.verdict ||
@@ -284,7 +342,12 @@ void LineRunner::Reap(Worker& worker) {
   record.operatorName = options_.operatorName;
   record.port = worker.unit;
   record.consoleVersion = TC_VERSION;
-  record.reasons.push_back({"jig", "a verdict from the unit's worker", ExitText(status)});
+  if (worker.hung) {
+    record.reasons.push_back(
+        {"jig", "the unit's worker to answer", "worker stopped answering during " + worker.step});
+  } else {
+    record.reasons.push_back({"jig", "a verdict from the unit's worker", ExitText(status)});
+  }
   ++units_;
   ++failed_;
   Record(verdict);
@@ -293,8 +356,12 @@ void LineRunner::Reap(Worker& worker) {
 void LineRunner::InterruptWorkers() {
   interrupted_ = true;
   stopping_ = true;
-  for (const Worker& worker : workers_) {
-    if (worker.pid > 0) kill(worker.pid, SIGTERM);
+  const auto stopBy = Clock::now() + kStopGrace;
+  for (Worker& worker : workers_) {
+    if (worker.pid < 0) continue;
+    kill(worker.pid, SIGTERM);
+    kill(worker.pid, SIGCONT);  // a stopped worker must still get to its verdict
+    worker.answerBy = std::min(worker.answerBy, stopBy);
   }
 }
 
@@ -348,6 +415,7 @@ int LineRunner::Run(int signalFd) {
   auto nextScan = Clock::now() + kRescanEvery;
   auto nextIdle = Clock::now() + std::chrono::seconds(1);
   while (!Finished()) {
+    // A worker whose output ended is polled as -1 (ignored) until it is collected.
     std::vector<pollfd> fds = {{signalFd, POLLIN, 0}, {notices_.fd(), POLLIN, 0}};
     for (const Worker& worker : workers_) fds.push_back({worker.out, POLLIN, 0});
     fds.push_back({writer_ ? writer_->fd() : -1, POLLIN, 0});
@@ -360,7 +428,11 @@ int LineRunner::Run(int signalFd) {
       nextScan = std::min(nextScan, Clock::now() + kSettleAfterNotice);
     }
     for (std::size_t i = 2; i < fds.size(); ++i) {
-      if (fds[i].revents != 0) ReadWorker(workers_[i - 2]);
+      if (fds[i].revents != 0 && workers_[i - 2].out >= 0) ReadWorker(workers_[i - 2]);
+    }
+    KillSilentWorkers();
+    for (Worker& worker : workers_) {
+      if (worker.out < 0) Reap(worker, false);
     }
     std::erase_if(workers_, [](const Worker& worker) { return worker.pid < 0; });
     const auto now = Clock::now();

@@ -28,10 +28,17 @@ namespace jig {
 std::vector<ports::PortEntry> TrackerPorts(const std::vector<ports::PortEntry>& listed,
                                            const std::string& portName);
 
+// This program, as workers are started from it: the descriptor opened at start (the file itself,
+// even after it was replaced on disk) and the path they are named by.
+struct SelfProgram {
+  std::string path;
+  int fd = -1;
+};
+
 class LineRunner {
  public:
-  // `self`: this program, to start the workers. `store` may be null (no records kept).
-  LineRunner(JigOptions options, std::string self, ports::PortListRoots roots, EventSink& sink,
+  // `store` may be null (no records kept).
+  LineRunner(JigOptions options, SelfProgram self, ports::PortListRoots roots, EventSink& sink,
              records::RecordStore* store);
   ~LineRunner();
   LineRunner(const LineRunner&) = delete;
@@ -44,12 +51,15 @@ class LineRunner {
  private:
   struct Worker {
     pid_t pid = -1;
-    int out = -1;  // its stdout
+    int out = -1;  // its stdout; -1 once it ended
     std::string buffer;
     std::string unit;
     std::string device;
     std::string key;  // the plugging it tests (see PlugKey)
     std::string startedUtc;
+    std::string step = "start";                      // the last step it reported
+    std::chrono::steady_clock::time_point answerBy;  // silent past this: hung
+    bool hung = false;                               // killed for its silence
     bool verdict = false;
   };
   enum class PortState { kTesting, kDone };
@@ -58,7 +68,10 @@ class LineRunner {
   void Spawn(const ports::PortEntry& entry, const std::string& key);
   void ReadWorker(Worker& worker);
   void HandleLine(Worker& worker, const std::string& line);
-  void Reap(Worker& worker);
+  [[nodiscard]] std::chrono::milliseconds SilenceAllowed(const std::string& step) const;
+  void KillSilentWorkers();
+  void Reap(Worker& worker, bool wait);
+  void Ended(Worker& worker, int status);
   void Record(const UnitEvent& verdict);
   void Recorded();
   void Notice(const std::string& unit, const std::string& text);
@@ -68,7 +81,7 @@ class LineRunner {
   int Summary();
 
   JigOptions options_;
-  std::string self_;
+  SelfProgram self_;
   ports::PortListRoots roots_;
   EventSink& sink_;
   records::RecordStore* store_;

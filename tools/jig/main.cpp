@@ -1,7 +1,9 @@
 // tracker-jig: the production station's sequence without a window, on one tracker or many at
 // once. See --help.
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -43,12 +45,14 @@ std::string SelfPath(const char* argv0) {
   return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : argv0;
 }
 
-// SIGINT and SIGTERM arrive through a descriptor, so the loops handle them between events.
+// SIGINT, SIGTERM and SIGHUP (a dropped ssh session) arrive through a descriptor in the same
+// poll as everything else the loops wait on.
 int OpenSignalFd() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) return -1;
   return signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
 }
@@ -103,6 +107,8 @@ int main(int argc, char** argv) {
     return jig::kExitAllPassed;
   }
   std::signal(SIGPIPE, SIG_IGN);
+  // Workers run from a descriptor (see below), which would name them by its number in ps.
+  prctl(PR_SET_NAME, "tracker-jig");
   const int signalFd = OpenSignalFd();
   if (signalFd < 0) return UsageError("cannot watch for signals");
 
@@ -126,8 +132,12 @@ int main(int argc, char** argv) {
   if (options.target == jig::JigOptions::Target::kDevice) {
     return RunOne(options, profile, *sink, store.get(), signalFd);
   }
+  // Held open from the start: a package upgrade replacing the file under a running line must not
+  // leave it unable to start its next worker.
+  const int selfFd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  if (selfFd < 0) return UsageError("cannot open this program to start its workers");
   ports::PortListRoots roots;
   roots.portsFolder = serial::PortsFolder();
-  jig::LineRunner line(options, SelfPath(argv[0]), roots, *sink, store.get());
+  jig::LineRunner line(options, {SelfPath(argv[0]), selfFd}, roots, *sink, store.get());
   return line.Run(signalFd);
 }

@@ -27,8 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 // How long the loop waits between looks at the engine's clock and the timers.
 constexpr auto kTick = std::chrono::milliseconds(50);
-// Per read or set: the device answers within a second or two when it answers at all.
-constexpr auto kStepTimeout = std::chrono::seconds(10);
 
 // A private folder with an empty tty tree and one registered port leading to the device, so the
 // console's scan finds this tracker and only it.
@@ -96,7 +94,7 @@ station::StationSettings SettingsOf(const JigOptions& options, const station::Pr
   settings.station = options.station;
   settings.operatorName = options.operatorName;
   settings.consoleVersion = TC_VERSION;
-  settings.stepTimeout = kStepTimeout;
+  settings.stepTimeout = kWorkerStepTimeout;
   settings.testTimeout =
       std::chrono::milliseconds(static_cast<long long>(options.testTimeoutSeconds * 1000));
   const GpsCriteria& gps = options.gps;
