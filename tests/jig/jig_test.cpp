@@ -231,6 +231,7 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
       // Each way a unit can end, as the summary and the exit status tell it.
       {"passed", {{}}, Args({"--all"}), 0, kNone, "\"PASS\"", "1 1 0"},
       {"failed", {{"--fail-test", "key"}}, Args({"--all"}), 1, kNone, "\"key ok", "1 0 1"},
+      {"silent", {{"--silent"}}, Args({"--all"}), 1, kNone, "\"step\":\"identify\"", "1 0 1"},
       {"unplugged",
        {{"--unplug-on", "factory_test"}},
        Args({"--all"}),

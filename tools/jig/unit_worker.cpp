@@ -27,6 +27,9 @@ using Clock = std::chrono::steady_clock;
 
 // How long the loop waits between looks at the engine's clock and the timers.
 constexpr auto kTick = std::chrono::milliseconds(50);
+// The jig was pointed at this port: a unit silent this long still runs its identify step, and
+// fails it, rather than being waited for until the line stops.
+constexpr auto kAnswerWait = std::chrono::seconds(5);
 
 // A private folder with an empty tty tree and one registered port leading to the device, so the
 // console's scan finds this tracker and only it.
@@ -223,8 +226,16 @@ int RunUnitWorker(const JigOptions& options, const station::Profile& profile, Ev
     listener.Notice("no tracker at " + options.device + (why.empty() ? "" : ": " + why));
     return kExitNoTracker;
   }
+  const Clock::time_point opened = Clock::now();
+  bool silentUnitStarted = false;
   while (!listener.HasVerdict()) {
     ui.RunFor(kTick);
+    if (!silentUnitStarted && !logic.DeviceAnswered() && logic.Port().IsOpen() &&
+        station.Engine().CurrentStep() == station::Step::kIdle &&
+        Clock::now() - opened >= kAnswerWait) {
+      silentUnitStarted = true;
+      station.OnLinkUp(gbk::ToUtf8(state.m_portName), "");
+    }
     if (Readable(logic.DeviceNoticeFd())) logic.OnDeviceNoticesReadable();
     surface.FireDueTimers();
     station.Tick();
