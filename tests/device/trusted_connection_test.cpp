@@ -1,6 +1,5 @@
-// A connection the operator can trust: a port someone else holds is never taken (and the
-// holder keeps it undisturbed), a silent port gives way to one that answers, a port busy at
-// plug time is tried again, and recording stops with a word when its file cannot take a line.
+// A port someone else holds is never taken nor disturbed, the tracker wins over other ports, a
+// port busy at plug time is tried again, a recording stops with a word when its file fails.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -323,41 +322,27 @@ TEST(PrivateFolder, AFolderOthersCouldWriteOrALinkIsNotUsedForVirtualPorts) {
   }
 }
 
-TEST(RightPort, ASilentPortGivesWayToOneThatAnswers) {
-  Rig r([](ConsoleEnvironment& e) { e.answerWaitMilliseconds = 1500; });  // COM97: silent
-  SimProcess sim(TC_SIM_PATH, r.h.PortsFolder(), Quiet());
-  ASSERT_EQ(sim.WaitForPlug(), 98);
-  r.h.logic.OnInitDialog();
-  EXPECT_TRUE(r.Connected());
-  const std::string& name = r.h.state.m_portName;  // "COM98 (pts/N)"
-  ASSERT_TRUE(name.starts_with("COM98 (") && name.ends_with(")")) << name;
-  EXPECT_EQ(r.h.surface.portDetails,
-            "virtual tracker port → /dev/" + name.substr(7, name.size() - 8));
-}
-
 TEST(RightPort, WhatAFrameTellsAboutThePort) {
   using W = FrameWitness;
   const std::vector<std::string> sent = {"nnect ok!#", "rt:imei,?#"};  // our frames as decoded
   const struct {
     std::string text;
     W witness;
-  } rows[] = {
-      {"nnect ok!#", W::kEcho},
-      {"rt:imei,?#", W::kEcho},
-      {"AT+uart:gsm,20,agps,0,gps,0,sim,1", W::kTracker},
-      {"AT:connect ok!#", W::kTracker},
-      {"AT+uart:", W::kLine},
-      {"$GPRMC,,V,,,,,,,,,,N*53", W::kTracker},
-      {"$GPRMC,,V,,,,,,,,,,N*52", W::kLine},
-      {"$GPRMC,,V,,,,,,,,,,N*5", W::kLine},
-      {"heartbeat", W::kLine},
-      {"\xb5\xc8\tGBK", W::kLine},
-      {"heart\x01"
-       "beat",
-       W::kNoise},
-      {"\x7f", W::kNoise},
-      {"", W::kNoise},
-  };
+  } rows[] = {{"nnect ok!#", W::kEcho},
+              {"rt:imei,?#", W::kEcho},
+              {"AT+uart:gsm,20,agps,0,gps,0,sim,1", W::kTracker},
+              {"AT:connect ok!#", W::kTracker},
+              {"AT+uart:", W::kLine},
+              {"$GPRMC,,V,,,,,,,,,,N*53", W::kTracker},
+              {"$GPRMC,,V,,,,,,,,,,N*52", W::kLine},
+              {"$GPRMC,,V,,,,,,,,,,N*5", W::kLine},
+              {"heartbeat", W::kLine},
+              {"\xb5\xc8\tGBK", W::kLine},
+              {"heart\x01"
+               "beat",
+               W::kNoise},
+              {"\x7f", W::kNoise},
+              {"", W::kNoise}};
   for (const auto& row : rows) {
     EXPECT_EQ(WitnessOfFrame(row.text, sent), row.witness) << row.text;
   }
