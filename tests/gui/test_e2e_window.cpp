@@ -1,7 +1,5 @@
-// The real window against the real tracker-sim: reads and sets round-trip with their notices,
-// the log and the GPS group fill, an unplug and replug are followed, a receiver log fills the
-// satellite view, station mode runs a unit to its verdict and record, and the test result
-// reads FAIL once its time-out ends.
+// The real window against the real tracker-sim: reads and sets, log, GPS, replug, station mode,
+// the records view and the test's time-out.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -138,8 +136,7 @@ void TestE2eWindow::everyReadAndSetRoundTripsThroughTheTracker() {
        {"30"}, {"120"}},
       // clang-format on
   };
-  std::vector<std::string> arguments = {"--no-nmea", "--status-interval", "0", "--log-interval",
-                                        "0"};
+  std::vector<std::string> arguments = Quiet();
   for (const auto& area : areas) {
     for (std::size_t i = 0; i < area.options.size(); ++i) {
       arguments.insert(arguments.end(), {area.options[i], area.preset[int(i)].toStdString()});
