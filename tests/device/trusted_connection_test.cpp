@@ -44,10 +44,8 @@ struct Holder {
     posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    for (int i = 0; i < 2000 && (!port.empty() || !flockPort.empty()) && !Holds(port + flockPort);
-         ++i) {
-      ::usleep(5000);
-    }
+    const std::string held = port + flockPort;
+    for (int i = 0; i < 2000 && !held.empty() && !Holds(held); ++i) ::usleep(5000);
   }
   ~Holder() { End(); }
   bool Holds(const std::string& port) const {
@@ -179,10 +177,9 @@ struct TtyHolder {
   }
   View Look() {
     View view;
-    if (::write(ask[1], "?", 1) != 1 || ::read(answer[0], &view, sizeof view) != sizeof view) {
-      return {};
-    }
-    return view;
+    const bool told =
+        ::write(ask[1], "?", 1) == 1 && ::read(answer[0], &view, sizeof view) == sizeof view;
+    return told ? view : View{};
   }
   pid_t pid = -1;
   int ask[2] = {-1, -1};
@@ -328,21 +325,15 @@ TEST(RightPort, WhatAFrameTellsAboutThePort) {
   const struct {
     std::string text;
     W witness;
-  } rows[] = {{"nnect ok!#", W::kEcho},
-              {"rt:imei,?#", W::kEcho},
-              {"AT+uart:gsm,20,agps,0,gps,0,sim,1", W::kTracker},
-              {"AT:connect ok!#", W::kTracker},
-              {"AT+uart:", W::kLine},
-              {"$GPRMC,,V,,,,,,,,,,N*53", W::kTracker},
-              {"$GPRMC,,V,,,,,,,,,,N*52", W::kLine},
-              {"$GPRMC,,V,,,,,,,,,,N*5", W::kLine},
-              {"heartbeat", W::kLine},
-              {"\xb5\xc8\tGBK", W::kLine},
-              {"heart\x01"
-               "beat",
-               W::kNoise},
-              {"\x7f", W::kNoise},
-              {"", W::kNoise}};
+  } rows[] = {
+      // clang-format off
+      {"nnect ok!#", W::kEcho}, {"rt:imei,?#", W::kEcho}, {"AT:connect ok!#", W::kTracker},
+      {"AT+uart:gsm,20,agps,0,gps,0,sim,1", W::kTracker}, {"AT+uart:", W::kLine},
+      {"$GPRMC,,V,,,,,,,,,,N*53", W::kTracker}, {"$GPRMC,,V,,,,,,,,,,N*52", W::kLine},
+      {"$GPRMC,,V,,,,,,,,,,N*5", W::kLine}, {"heartbeat", W::kLine}, {"\xb5\xc8\tGBK", W::kLine},
+      {"heart\x01" "beat", W::kNoise}, {"\x7f", W::kNoise}, {"", W::kNoise},
+      // clang-format on
+  };
   for (const auto& row : rows) {
     EXPECT_EQ(WitnessOfFrame(row.text, sent), row.witness) << row.text;
   }
@@ -411,21 +402,14 @@ TEST(RightPort, TheTrackerWinsOverLoopbackNoiseSilenceAndBusiness) {
     bool simBusyAtFirst;
     std::string endsOn;
   } rows[] = {
+      // clang-format off
       {"a loopback and a noisy port listed before the tracker",
-       {{97, Kind::kLoopback}, {98, Kind::kNoise}},
-       99,
-       false,
-       "COM99"},
+       {{97, Kind::kLoopback}, {98, Kind::kNoise}}, 99, false, "COM99"},
       {"a tracker silent for longer than the answer wait, after a silent port",
-       {{97, Kind::kSilent}, {98, Kind::kLateTracker}},
-       0,
-       false,
-       "COM98"},
+       {{97, Kind::kSilent}, {98, Kind::kLateTracker}}, 0, false, "COM98"},
       {"a tracker busy at plug time beside a silent port",
-       {{98, Kind::kSilent}},
-       97,
-       true,
-       "COM97"},
+       {{98, Kind::kSilent}}, 97, true, "COM97"},
+      // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.description);
