@@ -1,7 +1,6 @@
-// The board at line scale: N generated records (default 1,000,000; "10000000" for a year's
-// tenth) in a real PostgreSQL server, a line writing 3.3 records a second, 50 browsers asking
-// for the figures at once. Prints the figures' read time, page and API times (p50/p95), the time
-// from a stored record to its event in an open board's stream, and the idle board's RSS and CPU.
+// The board at line scale: N records (default 1,000,000) on a real PostgreSQL server, a line
+// writing 3.3 records a second, 50 browsers. Prints read, page and API times (p50/p95), record
+// to event time, and the idle board's RSS and CPU.
 //
 // usage: bench_board [RECORDS]
 

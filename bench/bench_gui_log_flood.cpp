@@ -1,15 +1,9 @@
-// The window at the port's pace: a writer floods a real pseudo-terminal with device frames,
-// the real window (offscreen unless a display is asked for) drains, decodes, displays and
-// records them. Two streams, each in a fresh process:
-//   - mix: log lines, status reports, read replies (with their notices) and a GGA/GSA/GSV
-//     group after every ninth line, as a tracker with its receiver on sends them;
-//   - plain: the same without NMEA.
-// Prints for each, before, at and long past the pane's bound: frames/s drained, the UI
-// thread's stalls (a 10 ms probe timer's lateness, p99 and max) and resident memory; then the
-// whole flood's frames/s, CPU seconds per MB on the wire (the writer's own CPU left out), and
-// checks that a recording made during the flood holds every line, in order. Last, what `cat`
-// drains of the same bytes from the same kind of pseudo-terminal, and the ratios. Start-up to
-// the greeting, click to wire and idle CPU are printed too.
+// The real window (offscreen unless a display is asked for) drains, decodes, shows and records
+// a flood of device frames on a pseudo-terminal. Two streams, each in a fresh process: mix (log
+// lines, status reports, read replies and a GGA/GSA/GSV group after every ninth line) and plain
+// (no NMEA). Prints per phase of the pane's bound frames/s, UI stalls (a 10 ms timer's lateness)
+// and RSS; the flood's frames/s, CPU s/MB (the writer's left out), whether the recording holds
+// every line in order; start-up, click to wire, idle CPU; what `cat` drains of the same bytes.
 //
 //   bench_gui_log_flood [frames] [character-bound]   (defaults 2,500,000 and 52,428,800)
 //   bench_gui_log_flood [frames] [character-bound] mix|plain   (one stream, no cat)
@@ -110,6 +104,20 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+// Frames 0 .. frames-1 to `fd` in blocks of 64 KiB; `sent` hears each block's size.
+template <typename Sent>
+void WriteFrames(int fd, std::uint64_t frames, Sent sent) {
+  std::string block;
+  for (std::uint64_t n = 0; n < frames; ++n) {
+    block += linktest::DeviceFrameBytes(FramePayload(n));
+    if (block.size() >= 1 << 16 || n + 1 == frames) {
+      if (!WriteAll(fd, block.data(), block.size())) return;
+      sent(block.size());
+      block.clear();
+    }
+  }
+}
+
 // Lateness of a 10 ms timer: how long the UI thread kept it waiting.
 class StallProbe {
  public:
@@ -162,17 +170,9 @@ std::pair<double, double> MeasureCat(std::uint64_t frames) {
   const double cpuBefore = CpuSeconds(RUSAGE_CHILDREN);
   std::FILE* cat = popen(("exec cat <" + slave + " >/dev/null 2>&1").c_str(), "w");
   if (cat == nullptr) return {};
-  std::string block;
   std::uint64_t bytes = 0;
   const auto start = Clock::now();
-  for (std::uint64_t n = 0; n < frames; ++n) {
-    block += linktest::DeviceFrameBytes(FramePayload(n));
-    if (block.size() >= 1 << 16 || n + 1 == frames) {
-      WriteAll(master, block.data(), block.size());
-      bytes += block.size();
-      block.clear();
-    }
-  }
+  WriteFrames(master, frames, [&](std::size_t size) { bytes += size; });
   // Drained once the pty's queue is empty.
   int queued = 1;
   while (queued > 0 && ioctl(master, TIOCOUTQ, &queued) == 0) usleep(1000);
@@ -348,16 +348,10 @@ int main(int argc, char** argv) {
   std::atomic<std::uint64_t> wireBytes{0};
   std::atomic<double> peerCpu{0};
   std::thread writer([&] {
-    std::string block;
-    for (std::uint64_t n = 0; n < totalLines; ++n) {
-      block += linktest::DeviceFrameBytes(FramePayload(n));
-      if (block.size() >= 1 << 16 || n + 1 == totalLines) {
-        if (!WriteAll(master, block.data(), block.size())) break;
-        bytesWritten += block.size();
-        wireBytes += block.size();
-        block.clear();
-      }
-    }
+    WriteFrames(master, totalLines, [&](std::size_t size) {
+      bytesWritten += size;
+      wireBytes += size;
+    });
     peerCpu = peerCpu + CpuSeconds(RUSAGE_THREAD);
   });
   std::thread drainer([&] {  // the console's own writes must not fill the pty

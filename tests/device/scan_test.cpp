@@ -1,6 +1,5 @@
-// Finding the tracker: the connection scan over fake sysfs trees whose live ports are real
-// pseudo-terminals, the texts the operator sees, what reaches the tracker after connecting,
-// device notices and hot-plug, and the system error texts.
+// The connection scan over fake sysfs trees whose live ports are real pseudo-terminals: the
+// texts shown, what reaches the tracker, device notices and hot-plug, system error texts.
 
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -66,24 +65,15 @@ void Build(FakeSysfs& tree, const std::string& layout) {
   }
 }
 
-void ExpectNoDeviceTexts(const DialogState& state) {
-  EXPECT_EQ(state.m_portState, T(kPortClosed));
-  EXPECT_EQ(state.m_portName, T(kPortNone));
-  EXPECT_EQ(state.m_linkState, T(kLinkConnecting));
-  EXPECT_EQ(state.m_testResult, T(kNotConnected));
+// The window's texts with the tracker on `portName`, or with none ("").
+void ExpectTexts(const DialogState& state, const std::string& portName) {
+  const bool open = !portName.empty();
+  EXPECT_EQ(state.m_portState, open ? T(kPortOpen) : T(kPortClosed));
+  EXPECT_EQ(state.m_portName, open ? portName : T(kPortNone));
+  EXPECT_EQ(state.m_linkState, open ? T(kWaitingForDevice) : T(kLinkConnecting));
+  EXPECT_EQ(state.m_testResult, open ? T(kTesting) : T(kNotConnected));
   EXPECT_FALSE(state.m_gsmOk || state.m_gpsOk || state.m_keyOk);
 }
-
-void ExpectConnectedTexts(const DialogState& state, const std::string& portName) {
-  EXPECT_EQ(state.m_portState, T(kPortOpen));
-  EXPECT_EQ(state.m_portName, portName);
-  EXPECT_EQ(state.m_linkState, T(kWaitingForDevice)) << "connected once the device answers";
-  EXPECT_EQ(state.m_testResult, T(kTesting));
-  EXPECT_FALSE(state.m_gsmOk || state.m_gpsOk || state.m_keyOk);
-}
-
-// ---------------------------------------------------------------------------------------
-// The search
 
 struct ScanCase {
   const char* description;
@@ -164,8 +154,8 @@ TEST(ScanAndConnect, SearchOrderFallbacksAndOutcomes) {
     EXPECT_EQ(logic.Port().IsMonitoring(), expectConnected);
     EXPECT_EQ(logic.Decoder().frameSequence, c.outcome == kNoDevice ? 0 : 41);
     EXPECT_TRUE(rig.surface.boxes.empty()) << "the scan never shows a box";
-    if (expectConnected) ExpectConnectedTexts(rig.state, c.outcome);
-    if (c.outcome == kNoDevice) ExpectNoDeviceTexts(rig.state);
+    if (expectConnected) ExpectTexts(rig.state, c.outcome);
+    if (c.outcome == kNoDevice) ExpectTexts(rig.state, "");
     if (c.outcome == kUnchanged) {
       EXPECT_EQ(rig.state.m_portName, before.m_portName);
       EXPECT_EQ(rig.state.m_linkState, before.m_linkState);
@@ -177,9 +167,6 @@ TEST(ScanAndConnect, SearchOrderFallbacksAndOutcomes) {
   }
 }
 
-// ---------------------------------------------------------------------------------------
-// The connected outcome as the tracker and the operator see it
-
 TEST(ScanAndConnect, GreetsTheTrackerAndStartsTheArmedTest) {
   for (const bool armed : {false, true}) {
     SCOPED_TRACE(armed ? "test armed" : "test not armed");
@@ -190,7 +177,7 @@ TEST(ScanAndConnect, GreetsTheTrackerAndStartsTheArmedTest) {
     rig.surface.portProblem = "stale";
     logic.OnInitDialog();
 
-    ExpectConnectedTexts(rig.state, "COM65 (ttyACM0)");
+    ExpectTexts(rig.state, "COM65 (ttyACM0)");
     EXPECT_EQ(rig.surface.portDetails,
               "ttyACM0 · USB 1a86:7523 · QinHeng USB Serial · serial A1B2C3 · interface 00");
     EXPECT_EQ(rig.surface.portProblem, "") << "a connection clears the problem line";
@@ -235,9 +222,6 @@ TEST(ScanAndConnect, PortNotPermittedSaysWhatToDo) {
       ::testing::ExitedWithCode(0), "");
 }
 
-// ---------------------------------------------------------------------------------------
-// Device changes
-
 TEST(DeviceChange, OtherEventCodesDoNothing) {
   ScanRig rig;
   rig.tree.AddAcm(0);
@@ -263,7 +247,7 @@ TEST(DeviceChange, RemovalOfAnotherDeviceReopensTheRememberedPort) {
   EXPECT_TRUE(logic.OnDeviceChange(kDeviceRemoveComplete, 0));
   EXPECT_EQ(logic.g_knownPortCount, 2);
   EXPECT_EQ(rig.opens->Opened(), (Opens{"ttyUSB0", "ttyUSB0"}));
-  ExpectConnectedTexts(rig.state, "COM33 (ttyUSB0)");
+  ExpectTexts(rig.state, "COM33 (ttyUSB0)");
   EXPECT_TRUE(logic.Port().IsMonitoring());
 }
 
@@ -279,7 +263,7 @@ TEST(DeviceChange, TrackerGoneShowsNoDeviceAndClosesThePort) {
     rig.tree.RemoveTty("ttyACM0");
     logic.Decoder().frameSequence = 9;
     EXPECT_TRUE(logic.OnDeviceChange(code, 0));
-    ExpectNoDeviceTexts(rig.state);
+    ExpectTexts(rig.state, "");
     EXPECT_EQ(logic.Decoder().frameSequence, 0);
     EXPECT_FALSE(logic.Port().IsOpen());
     EXPECT_EQ(rig.surface.portDetails, "");
@@ -332,9 +316,6 @@ TEST(DeviceChange, NoticeDuringTheWaitRunsToItsEndFirst) {
   EXPECT_EQ(rig.state.m_linkState, T(kWaitingForDevice));
   EXPECT_EQ(rig.opens->Opened(), (Opens{"ttyACM0", "ttyACM0", "ttyACM0", "ttyACM0"}));
 }
-
-// ---------------------------------------------------------------------------------------
-// Notice registration and error texts
 
 TEST(DeviceNotices, RegistrationFailureShowsOneBoxAndStartUpGoesOn) {
   ScanRig rig;

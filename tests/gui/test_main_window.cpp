@@ -1,6 +1,5 @@
-// The main window as the operator meets it: groups, first texts and accessible names, the About
-// box, message boxes, the data exchange, the keyboard (focus, Exit question, Tab chain, Alt
-// keys) and the interface language, which leaves the members' Chinese bytes alone.
+// The main window as the operator meets it: texts and accessible names, boxes, the data
+// exchange, the keyboard and the interface language.
 
 #include <QAbstractButton>
 #include <QAccessible>

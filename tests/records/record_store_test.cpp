@@ -1,7 +1,5 @@
-// The records' stores on real parts, the station's SQLite file and the line's PostgreSQL server:
-// the same records back from both, each once, filtered, counted and exported alike; several
-// writers at once; the spool while the server is away; what a file refuses to open; a writer
-// killed mid-stream.
+// The SQLite file and the PostgreSQL server as stores: the same records back from both, several
+// writers, the spool, faults on real parts, what is refused, a writer killed mid-stream.
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>

@@ -1,7 +1,6 @@
 #pragma once
-// The console's logic with a recording surface on an empty fake port tree (no hardware, no
-// udev), driven the way the window drives it; and tracker-sim as a child process registering
-// its port in a ports folder.
+// The console's logic with a recording surface on an empty fake port tree, driven as the window
+// drives it; tracker-sim as a child process.
 
 #include <sys/types.h>
 

@@ -1,9 +1,6 @@
 #pragma once
-// A fake kernel tty class, device folder and ports folder in a temporary folder, laid out like
-// the real sysfs (class entries linking to device folders, `device` and `driver` links, UART
-// `type` files, USB device and interface folders with their attributes), so port listing and
-// the connection scan run on it as on a real machine. A live device node is a link to a real
-// pseudo-terminal's slave, so opening it really succeeds.
+// A fake sysfs tty class, dev and ports folder in a temporary folder, laid out like the real one;
+// a live device node links to a real pseudo-terminal's slave.
 
 #include <map>
 #include <memory>

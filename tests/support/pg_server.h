@@ -1,8 +1,6 @@
 #pragma once
-// A real PostgreSQL server for the tests: initdb into a temporary folder, listening only on a
-// Unix socket in that folder, run as an unprivileged user (postgres refuses root: as root the
-// server runs as `nobody`), stopped (fast) and removed with the object. Debian's server binaries
-// are found under /usr/lib/postgresql/<version>/bin, the newest version first.
+// A real PostgreSQL server in a temporary folder, on a Unix socket there, as `nobody` when run as
+// root; stopped and removed with the object. The newest Debian server version is used.
 
 #include <string>
 #include <vector>

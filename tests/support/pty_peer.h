@@ -1,7 +1,6 @@
 #pragma once
-// The far end of a serial port, for tests: a pseudo-terminal master in raw mode. The code
-// under test opens the slave, directly (SlavePath) or as a virtual port: a link
-// <portsFolder>/COM<n> to the slave, which is how any program registers a tracker port.
+// The far end of a serial port: a raw pseudo-terminal master; the code under test opens the
+// slave, directly or through a link <portsFolder>/COM<n>.
 
 #include <chrono>
 #include <cstddef>

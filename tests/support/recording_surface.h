@@ -1,8 +1,6 @@
 #pragma once
-// A DialogSurface for tests: it keeps what the operator would see (boxes, pane, indicator,
-// refreshes) and lets a test script the Save As answer. Controls are modelled by a copy of
-// the state ("what the widgets show"): UpdateData(FALSE) copies members to it, TRUE copies it
-// back, so a test can type into a control and see when the member takes it.
+// A DialogSurface that keeps what the operator would see. Its controls are a copy of the state:
+// UpdateData(FALSE) copies the members to it, TRUE back, so a test can type into a control.
 
 #include <functional>
 #include <optional>
