@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QStackedBarSeries>
 #include <QTimeZone>
 #include <QValueAxis>
@@ -102,50 +103,107 @@ RecordsCharts::RecordsCharts(std::string storeUrl, QWidget* parent)
   }
 }
 
-RecordsCharts::~RecordsCharts() = default;
-
 QChart* RecordsCharts::Chart(Figure figure) const {
   return charts_[static_cast<int>(figure)];
 }
 
-void RecordsCharts::Refresh() {
+struct RecordsCharts::Figures {
   records::StoreStatus status;
-  if (!reader_) reader_ = records::OpenFigureReader(url_, &status);
+  std::vector<records::HourCount> hours;
+  records::Yields yields, hour;
+  records::Pareto pareto;
+  std::vector<std::pair<Figure, records::Histogram>> histograms;
+};
+
+namespace {
+
+// Today's figures, read on the read's thread.
+void ReadFigures(records::FigureReader& reader, const records::FigureWindow& day,
+                 const records::FigureWindow& lastHour, RecordsCharts::Figures* out);
+
+}  // namespace
+
+void RecordsCharts::Refresh() {
+  if (reading_) {
+    readAgain_ = true;
+    return;
+  }
+  StartRead();
+}
+
+void RecordsCharts::StartRead() {
+  if (read_.joinable()) read_.join();  // the last read has posted its figures: it is ending
+  reading_ = true;
   const QDate today = QDate::currentDate();
   const records::FigureWindow day = {
       UtcOf(QDateTime(today, QTime(0, 0), QTimeZone::systemTimeZone())),
       UtcOf(QDateTime(today.addDays(1), QTime(0, 0), QTimeZone::systemTimeZone()))};
   const QDateTime now = QDateTime::currentDateTime();
   const records::FigureWindow lastHour = {UtcOf(now.addSecs(-3600)), UtcOf(now.addSecs(3600))};
-  std::vector<records::HourCount> hours;
-  records::Yields yields, hour;
-  records::Pareto pareto;
-  if (reader_) status = reader_->HourlyCounts(day, &hours);
-  if (status.ok && reader_) status = reader_->UnitYields(day, &yields);
-  if (status.ok && reader_) status = reader_->UnitYields(lastHour, &hour);
-  if (status.ok && reader_) status = reader_->FailurePareto(day, &pareto);
-  if (!status.ok) {
-    reader_.reset();
-    yields_->setText(U(status.message));
+  QPointer<RecordsCharts> self(this);
+  read_ = std::thread([this, self, day, lastHour] {
+    auto figures = std::make_shared<Figures>();
+    if (!reader_) reader_ = records::OpenFigureReader(url_, &figures->status);
+    if (reader_) ReadFigures(*reader_, day, lastHour, figures.get());
+    if (!figures->status.ok) reader_.reset();
+    // The destructor joins this thread before `this` goes, so `self` is still valid to test.
+    QMetaObject::invokeMethod(
+        self.data(),
+        [self, figures] {
+          if (!self) return;
+          self->reading_ = false;
+          self->ShowFigures(*figures);
+          if (self->readAgain_) {
+            self->readAgain_ = false;
+            self->StartRead();
+          }
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+RecordsCharts::~RecordsCharts() {
+  if (read_.joinable()) read_.join();
+}
+
+namespace {
+
+void ReadFigures(records::FigureReader& reader, const records::FigureWindow& day,
+                 const records::FigureWindow& lastHour, RecordsCharts::Figures* out) {
+  records::StoreStatus& status = out->status;
+  status = reader.HourlyCounts(day, &out->hours);
+  if (status.ok) status = reader.UnitYields(day, &out->yields);
+  if (status.ok) status = reader.UnitYields(lastHour, &out->hour);
+  if (status.ok) status = reader.FailurePareto(day, &out->pareto);
+  if (!status.ok) return;
+  const records::GpsLimits limits;
+  const std::pair<RecordsCharts::Figure, records::GpsMeasure> measures[] = {
+      {RecordsCharts::Figure::kTtff, records::GpsMeasure::kTtff},
+      {RecordsCharts::Figure::kSatellites, records::GpsMeasure::kSatellitesUsed},
+      {RecordsCharts::Figure::kSignal, records::GpsMeasure::kBestSignal}};
+  for (const auto& [figure, measure] : measures) {
+    auto histogram = records::HistogramLayout(measure, limits);
+    if (reader.Distribution(day, &histogram).ok) out->histograms.emplace_back(figure, histogram);
+  }
+}
+
+}  // namespace
+
+void RecordsCharts::ShowFigures(const Figures& figures) {
+  if (!figures.status.ok) {
+    yields_->setText(U(figures.status.message));
     return;
   }
+  const records::Yields& yields = figures.yields;
   yields_->setText(Words("今日 %1 台 · 直通率 %2 · 最终良率 %3 · 最近一小时直通率 %4",
                          "Today %1 units · first-pass %2 · final %3 · last hour first-pass %4")
                        .arg(yields.units)
                        .arg(Percent(yields.firstPassed, yields.units),
                             Percent(yields.finalPassed, yields.units),
-                            Percent(hour.firstPassed, hour.units)));
-  ShowHourly(hours);
-  ShowPareto(pareto);
-  const records::GpsLimits limits;
-  const std::pair<Figure, records::GpsMeasure> measures[] = {
-      {Figure::kTtff, records::GpsMeasure::kTtff},
-      {Figure::kSatellites, records::GpsMeasure::kSatellitesUsed},
-      {Figure::kSignal, records::GpsMeasure::kBestSignal}};
-  for (const auto& [figure, measure] : measures) {
-    auto histogram = records::HistogramLayout(measure, limits);
-    if (reader_->Distribution(day, &histogram).ok) ShowHistogram(figure, histogram);
-  }
+                            Percent(figures.hour.firstPassed, figures.hour.units)));
+  ShowHourly(figures.hours);
+  ShowPareto(figures.pareto);
+  for (const auto& [figure, histogram] : figures.histograms) ShowHistogram(figure, histogram);
 }
 
 void RecordsCharts::ShowHourly(const std::vector<records::HourCount>& hours) {
