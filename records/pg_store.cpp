@@ -348,7 +348,8 @@ StoreStatus PgStore::Migrate() {
   for (const auto& migration : Migrations()) {
     if (!ok || migration.version <= current) continue;
     for (const auto step : migration.steps) ok = ok && Exec(std::string(step).c_str(), &state);
-    for (const auto step : migration.serverSteps) ok = ok && Exec(std::string(step).c_str(), &state);
+    for (const auto step : migration.serverSteps)
+      ok = ok && Exec(std::string(step).c_str(), &state);
     const std::string mark =
         "INSERT INTO schema_version (version) VALUES (" + std::to_string(migration.version) + ")";
     ok = ok && Exec("DELETE FROM schema_version", &state) && Exec(mark.c_str(), &state);
