@@ -5,6 +5,8 @@
 #
 #   scripts/mutate.sh [regex]        only the rows that match the (bash) regular expression
 #   MUTATE_FAULTS=list.tsv scripts/mutate.sh   another list of the same form
+#   MUTATE_CTEST_ARGS='-R Jig' scripts/mutate.sh jig   a quick look with part of the suite; a
+#       survivor there is only a candidate until the whole suite has run on it
 #
 # The copy lives in build/mutation/ (the working tree is never changed); the first run builds
 # it in full, later runs rebuild only what a fault touches. Slow: not part of CI.
@@ -93,7 +95,8 @@ PY
   if ! timeout "$build_timeout" cmake --build --preset dev >/dev/null 2>&1; then
     verdict="NO BUILD"
     broken=$((broken + 1))
-  elif timeout "$test_timeout" ctest --preset dev -j2 --stop-on-failure --timeout 300 >/dev/null 2>&1; then
+  # shellcheck disable=SC2086 # the extra arguments are split on purpose
+  elif timeout "$test_timeout" ctest --preset dev -j2 --stop-on-failure --timeout 300 ${MUTATE_CTEST_ARGS:-} >/dev/null 2>&1; then
     verdict="SURVIVED"
     survived=$((survived + 1))
   else
