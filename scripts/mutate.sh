@@ -66,7 +66,8 @@ cmake --preset dev >/dev/null || exit 1
 echo "building the unchanged copy..."
 cmake --build --preset dev >/dev/null 2>&1 || { echo "the unchanged tree does not build"; exit 1; }
 log="$top/build/mutation/baseline.log"
-if ! ctest --preset dev -j2 >"$log" 2>&1; then
+# shellcheck disable=SC2086
+if ! ctest --preset dev -j2 ${MUTATE_CTEST_ARGS:-} >"$log" 2>&1; then
   echo "the unchanged tree fails its tests (see $log):"
   sed -n '/tests FAILED:/,$p' "$log"
   exit 1
