@@ -227,8 +227,11 @@ std::string JigHelpText() {
       "criteria, verdict. Each\nunit ends in PASS or FAIL with every reason, and leaves one "
       "record.\n",
       Table(scratch),
+      "Ctrl-C, SIGTERM and SIGHUP interrupt the units under test (their records say so); under\n"
+      "--watch the first one lets them finish and a second interrupts them. Records the store\n"
+      "refused are set aside in the spool: see 'tracker-jig records --help'.\n\n"
       "Exit status: 0 every unit passed; 1 a unit failed; 2 no tracker found; 3 a usage or\n"
-      "configuration error (the message says which).\n");
+      "configuration error (the message says which); 4 a unit's record is not in its store.\n");
 }
 
 }  // namespace jig
