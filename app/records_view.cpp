@@ -1,5 +1,6 @@
 #include "app/records_view.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
@@ -16,11 +17,14 @@
 #include <QVBoxLayout>
 
 #include "app/records_charts.h"
+#include "app/settings.h"
 #include "app/store_worker.h"
 #include "app/ui_text.h"
 #include "records/csv_export.h"
 
 namespace {
+
+const QString kExcelMarkKey = QStringLiteral("records/csvBom");
 
 constexpr std::size_t kLastUnits = 500;
 
@@ -82,6 +86,13 @@ RecordsView::RecordsView(StoreWorker& worker, QWidget* parent, const std::string
     b->setAutoDefault(false);
     filters->addWidget(b);
   }
+  // A spreadsheet on Windows reads a CSV without the mark in the local code page, and the
+  // Chinese names turn to noise; other readers may choke on it, so it is the operator's choice.
+  excelMark_ = new QCheckBox(UiText(texts::Id::kRecordsExcelMark), this);
+  excelMark_->setChecked(OpenSettingsStore().value(kExcelMarkKey, false).toBool());
+  connect(excelMark_, &QCheckBox::toggled, this,
+          [](bool on) { OpenSettingsStore().setValue(kExcelMarkKey, on); });
+  filters->addWidget(excelMark_);
   root->addLayout(filters);
 
   table_ = new QTableWidget(this);
@@ -159,16 +170,17 @@ void RecordsView::ExportTo(const QString& path) {
   filter.fromUtc = UtcBoundOfLocalDay(std::min(from_->date(), to_->date()));
   filter.toUtc = UtcBoundOfLocalDay(std::max(from_->date(), to_->date()).addDays(1));
   const std::string file = QFile::encodeName(path).toStdString();
-  worker_.Post(
-      this, [this, filter, file](records::RecordStore* store, const records::StoreStatus& opened) {
-        std::size_t written = 0;
-        const records::StoreStatus status =
-            store != nullptr ? records::ExportCsv(*store, filter, file, &written) : opened;
-        return [this, status, written] {
-          Tell(status.ok ? UiText(texts::Id::kRecordsExported) + QString::number(written)
-                         : UiText(texts::Id::kRecordsExportFailed) + U(status.message));
-        };
-      });
+  const bool mark = excelMark_->isChecked();
+  worker_.Post(this, [this, filter, file, mark](records::RecordStore* store,
+                                                const records::StoreStatus& opened) {
+    std::size_t written = 0;
+    const records::StoreStatus status =
+        store != nullptr ? records::ExportCsv(*store, filter, file, &written, mark) : opened;
+    return [this, status, written] {
+      Tell(status.ok ? UiText(texts::Id::kRecordsExported) + QString::number(written)
+                     : UiText(texts::Id::kRecordsExportFailed) + U(status.message));
+    };
+  });
 }
 
 void RecordsView::Tell(const QString& text) {

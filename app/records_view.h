@@ -9,6 +9,7 @@
 
 class StoreWorker;
 
+class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -35,6 +36,8 @@ class RecordsView final : public QDialog {
   [[nodiscard]] QDateEdit* From() const { return from_; }
   [[nodiscard]] QDateEdit* To() const { return to_; }
   [[nodiscard]] RecordsCharts* Charts() const { return charts_; }
+  // Whether an export starts with the UTF-8 byte order mark; remembered between runs.
+  [[nodiscard]] QCheckBox* ExcelMark() const { return excelMark_; }
 
   std::function<void(const QString& text)> messageHook;
 
@@ -51,6 +54,7 @@ class RecordsView final : public QDialog {
   QDateEdit* from_ = nullptr;
   QDateEdit* to_ = nullptr;
   RecordsCharts* charts_ = nullptr;
+  QCheckBox* excelMark_ = nullptr;
 };
 
 // Local midnight of `date` as an ISO 8601 UTC bound, the form records keep their times in.

@@ -2,7 +2,7 @@
 // What the console remembers between runs, in one store: the user's
 // ~/.config/tracker-console/tracker-console.ini (XDG_CONFIG_HOME is honoured, which is how
 // the tests keep away from the user's file). Each area keeps its keys under its own group:
-// "window/", "ui/", "files/" here; "connection/", "station/", "log/" for theirs.
+// "window/", "ui/", "files/" here; "connection/", "station/", "records/", "log/" for theirs.
 
 #include <QByteArray>
 #include <QSettings>

@@ -952,6 +952,11 @@ POWEROFF  power off</translation>
         <translation>Export CSV...</translation>
     </message>
     <message>
+        <source>供Excel打开 (UTF-8 BOM)</source>
+        <comment>kRecordsExcelMark</comment>
+        <translation>For Excel (UTF-8 BOM)</translation>
+    </message>
+    <message>
         <source>已导出记录: </source>
         <comment>kRecordsExported</comment>
         <translation>Records exported: </translation>
