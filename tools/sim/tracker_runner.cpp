@@ -10,6 +10,7 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/port_list.h"
 #include "platform/serial_io.h"
 
 namespace sim {
@@ -83,7 +84,8 @@ TrackerRunner::TrackerRunner(SimOptions options, std::FILE* out, std::FILE* err)
       random_(SeedOf(options_)),
       model_(ModelFrom(options_)),
       drive_(random_(), options_.glonass) {
-  if (options_.portsFolder.empty()) options_.portsFolder = serial::PortsFolder();
+  defaultFolder_ = options_.portsFolder.empty();
+  if (defaultFolder_) options_.portsFolder = serial::PortsFolder();
   drive_.SetNeverFix(options_.neverFix);
   lastPortNumber_ = options_.portNumber;
 }
@@ -152,6 +154,17 @@ bool TrackerRunner::Start() {
 
 bool TrackerRunner::Plug() {
   std::string error;
+  // The console ignores a default folder that others could write to; a port registered there
+  // would never be found, and nobody would be told why.
+  if (defaultFolder_ && ports::MakePrivateFolder(options_.portsFolder)) {
+    if (const std::string problem = ports::PrivateFolderProblem(options_.portsFolder);
+        !problem.empty()) {
+      Note("the ports folder is not private (" + problem +
+           "), so the console would not look there; make it yours with mode 0700, or give "
+           "--ports-folder");
+      return false;
+    }
+  }
   if (!port_.Plug(options_.portsFolder, lastPortNumber_, &error)) {
     Note(error);
     return false;

@@ -80,6 +80,7 @@ class TrackerRunner {
   SkyCounts sky_;  // what the last second of sentences said
   VirtualPort port_;
   int lastPortNumber_ = 0;
+  bool defaultFolder_ = false;  // the console's own ports folder, which it reads only if private
   ConsoleFrameDecoder decoder_;
   long reportedBadChecksums_ = 0;
 
