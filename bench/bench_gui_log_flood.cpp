@@ -9,8 +9,6 @@
 //   bench_gui_log_flood [frames] [character-bound] mix|plain   (one stream, no cat)
 
 #include <sys/ioctl.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -295,24 +293,31 @@ Figures RunStream(int argc, char** argv, Count totalLines, qsizetype bound) {
   return figures;
 }
 
-// Each stream in a fresh process, then cat on the same bytes, and the comparison.
-int CompareStreams(int argc, char** argv, Count frames, qsizetype bound) {
-  auto* figures = static_cast<Figures*>(mmap(nullptr, 2 * sizeof(Figures), PROT_READ | PROT_WRITE,
-                                             MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-  if (figures == MAP_FAILED) return 1;
-  Figures& plain = figures[0];
-  Figures& mix = figures[1];
+// Each stream in a fresh process, launched as the window is, then cat on the same bytes, and the
+// comparison.
+int CompareStreams(const char* self, Count frames, qsizetype bound) {
+  Figures plain, mix;
   for (Figures* stream : {&plain, &mix}) {
-    g_mix = stream == &mix;
-    std::printf("\n=== %s stream ===\n", g_mix ? "mix" : "plain");
+    const char* mode = stream == &mix ? "mix" : "plain";
+    std::printf("\n=== %s stream ===\n", mode);
     std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-      *stream = RunStream(argc, argv, frames, bound);
-      std::fflush(stdout);
-      _exit(0);
+    const std::string command =
+        std::string(self) + " " + std::to_string(frames) + " " + std::to_string(bound) + " " + mode;
+    std::FILE* child = popen(command.c_str(), "r");
+    if (child == nullptr) return 1;
+    char line[512];
+    while (std::fgets(line, sizeof line, child) != nullptr) {
+      std::fputs(line, stdout);
+      int complete = 0;
+      if (std::sscanf(line,
+                      "summary: %lf frames/s, %lf CPU s/MB, UI p99 %lf ms, RSS at the bound %lf "
+                      "MB, complete %d",
+                      &stream->framesPerSecond, &stream->cpuPerMb, &stream->p99, &stream->rss,
+                      &complete) == 5) {
+        stream->complete = complete == 1;
+      }
     }
-    waitpid(child, nullptr, 0);
+    pclose(child);
   }
   std::printf("\n=== side by side ===\n%-8s %12s %10s %10s %14s\n", "stream", "frames/s",
               "CPU s/MB", "UI p99 ms", "RSS bound MB");
@@ -343,7 +348,7 @@ int CompareStreams(int argc, char** argv, Count frames, qsizetype bound) {
 int main(int argc, char** argv) {
   const auto totalLines = static_cast<Count>(Argument(argc, argv, 1, 2'500'000));
   const auto bound = static_cast<qsizetype>(Argument(argc, argv, 2, 52'428'800));
-  if (argc <= 3) return CompareStreams(argc, argv, totalLines, bound);
+  if (argc <= 3) return CompareStreams(argv[0], totalLines, bound);
   g_mix = std::string(argv[3]) == "mix";
   return RunStream(argc, argv, totalLines, bound).complete ? 0 : 1;
 }
