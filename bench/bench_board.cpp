@@ -13,7 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,12 +26,6 @@
 #include "tools/board/board_figures.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double MsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // A line of 50 stations writes about 300,000 records a day: one every 0.288 s, back from now.
 std::string FillSql(long rows) {
@@ -77,15 +71,6 @@ double ProcessCpu(pid_t pid) {
   return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-long RssKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
 records::UnitRecord Marked(int n) {
   records::UnitRecord r;
   r.recordId = "bench-marker-" + std::to_string(n);
@@ -96,73 +81,49 @@ records::UnitRecord Marked(int n) {
   return r;
 }
 
-void Report(const char* what, const std::vector<double>& ms) {
-  if (ms.empty()) return std::printf("%-34s no samples\n", what), void();
-  std::printf("%-34s p50 %8.1f ms   p95 %8.1f ms   (%zu)\n", what, Percentile(ms, 0.5),
-              Percentile(ms, 0.95), ms.size());
+// `rounds` reads, each into a fresh copy of `empty`; the spread of those that went through.
+template <typename Out, typename Read>
+void TimeReads(const char* what, int rounds, const Out& empty, Read read) {
+  std::vector<double> ms;
+  for (int i = 0; i < rounds; ++i) {
+    Out out = empty;
+    const auto start = Clock::now();
+    if (read(&out).ok) ms.push_back(MsSince(start));
+  }
+  PrintSpread(what, ms);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
+  const long rows = static_cast<long>(Argument(argc, argv, 1, 1000000));
   signal(SIGPIPE, SIG_IGN);
   PgServer server;
   if (!server.ok()) return std::fprintf(stderr, "%s\n", server.error().c_str()), 1;
   records::StoreStatus status;
   auto store = records::OpenPostgresStore(server.Url(), &status);
   if (!store) return std::fprintf(stderr, "%s\n", status.message.c_str()), 1;
-  auto start = Clock::now();
+  const auto filling = Clock::now();
   if (server.Value(FillSql(rows)) != "1") return std::fprintf(stderr, "fill failed\n"), 1;
-  std::printf("%ld records generated in %.1f s\n", rows, MsSince(start) / 1000);
+  std::printf("%ld records generated in %.1f s\n", rows, SecondsSince(filling));
 
-  // What one refresh of the board costs the server.
+  // What one refresh of the board costs the server, then each figure alone, over today.
   auto reader = records::OpenFigureReader(server.Url(), &status);
-  std::vector<double> reads;
-  for (int i = 0; i < 10 && reader; ++i) {
-    nlohmann::json figures;
-    start = Clock::now();
-    if (!board::ReadFigures(*reader, {}, std::time(nullptr), &figures).ok) break;
-    reads.push_back(MsSince(start));
-  }
-  Report("all figures read from the server", reads);
-  // Each figure alone, over today.
+  if (!reader) return std::fprintf(stderr, "%s\n", status.message.c_str()), 1;
+  TimeReads("all figures read from the server", 10, nlohmann::json(), [&](nlohmann::json* out) {
+    return board::ReadFigures(*reader, {}, std::time(nullptr), out);
+  });
   const auto today = board::LocalDays(std::time(nullptr), 1);
-  const std::pair<const char*, std::function<records::StoreStatus()>> figures[] = {
-      {"  units per hour",
-       [&] {
-         std::vector<records::HourCount> out;
-         return reader->HourlyCounts(today, &out);
-       }},
-      {"  yields",
-       [&] {
-         records::Yields out;
-         return reader->UnitYields(today, &out);
-       }},
-      {"  Pareto",
-       [&] {
-         records::Pareto out;
-         return reader->FailurePareto(today, &out);
-       }},
-      {"  time to first fix",
-       [&] {
-         auto out = records::HistogramLayout(records::GpsMeasure::kTtff, {});
-         return reader->Distribution(today, &out);
-       }},
-      {"  last units",
-       [&] {
-         std::vector<records::UnitSummary> out;
-         return reader->LastUnits(15, &out);
-       }},
-  };
-  for (const auto& [name, read] : figures) {
-    std::vector<double> ms;
-    for (int i = 0; i < 5 && reader; ++i) {
-      start = Clock::now();
-      if (read().ok) ms.push_back(MsSince(start));
-    }
-    Report(name, ms);
-  }
+  TimeReads("  units per hour", 5, std::vector<records::HourCount>(),
+            [&](auto* out) { return reader->HourlyCounts(today, out); });
+  TimeReads("  yields", 5, records::Yields(),
+            [&](auto* out) { return reader->UnitYields(today, out); });
+  TimeReads("  Pareto", 5, records::Pareto(),
+            [&](auto* out) { return reader->FailurePareto(today, out); });
+  TimeReads("  time to first fix", 5, records::HistogramLayout(records::GpsMeasure::kTtff, {}),
+            [&](auto* out) { return reader->Distribution(today, out); });
+  TimeReads("  last units", 5, std::vector<records::UnitSummary>(),
+            [&](auto* out) { return reader->LastUnits(15, out); });
 
   const int port = 18000 + getpid() % 1000;
   const pid_t boardPid = StartBoard(server.Url(), port);
@@ -172,19 +133,23 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
 
-  // The stream as a browser holds it, noting when each marked record arrives.
-  std::mutex seenMutex;
-  std::vector<std::pair<std::string, Clock::time_point>> seen;
+  // The stream as a browser holds it: each marked record's time from stored to its event.
+  std::mutex notifyMutex;
+  std::map<std::string, Clock::time_point> storedAt;  // marked records not seen yet
+  std::vector<double> notifyMs;
   std::atomic<bool> stop{false};
   std::thread stream([&] {
     httplib::Client client("127.0.0.1", port);
     client.set_read_timeout(30, 0);
     client.Get("/events", [&](const char* data, std::size_t size) {
       const std::string chunk(data, size);
-      std::lock_guard lock(seenMutex);
+      std::lock_guard lock(notifyMutex);
       for (std::size_t at = chunk.find("bench-marker-"); at != std::string::npos;
            at = chunk.find("bench-marker-", at + 1)) {
-        seen.emplace_back(chunk.substr(at, chunk.find('"', at) - at), Clock::now());
+        const auto marked = storedAt.find(chunk.substr(at, chunk.find('"', at) - at));
+        if (marked == storedAt.end()) continue;
+        notifyMs.push_back(MsSince(marked->second));
+        storedAt.erase(marked);
       }
       return !stop;
     });
@@ -214,36 +179,30 @@ int main(int argc, char** argv) {
       }
     });
   }
-  std::vector<double> notifyMs;
   for (int n = 0; Clock::now() < loadEnd; ++n) {
     const auto stored = Clock::now();
-    if (!store->Append(Marked(n)).ok) break;
-    const std::string id = "bench-marker-" + std::to_string(n);
-    while (MsSince(stored) < 5000) {
-      {
-        std::lock_guard lock(seenMutex);
-        const auto found =
-            std::find_if(seen.begin(), seen.end(), [&](const auto& s) { return s.first == id; });
-        if (found != seen.end()) {
-          notifyMs.push_back(
-              std::chrono::duration<double, std::milli>(found->second - stored).count());
-          break;
-        }
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    {
+      std::lock_guard lock(notifyMutex);
+      storedAt["bench-marker-" + std::to_string(n)] = stored;
     }
+    if (!store->Append(Marked(n)).ok) break;
     std::this_thread::sleep_until(stored + std::chrono::milliseconds(300));
   }
   for (auto& b : browsers) b.join();
-  Report("page (/, style, script, Chart.js)", pageMs);
-  Report("/api/figures", apiMs);
-  Report("stored record -> open board's event", notifyMs);
+  PrintSpread("page (/, style, script, Chart.js)", pageMs);
+  PrintSpread("/api/figures", apiMs);
 
-  // Idle: one board still open, nothing stored.
+  // Idle: one board still open, nothing stored; the last records' events come in meanwhile.
   std::this_thread::sleep_for(std::chrono::seconds(3));
+  {
+    std::lock_guard lock(notifyMutex);
+    PrintSpread("stored record -> open board's event", notifyMs);
+    std::printf("%zu stored records without an event\n", storedAt.size());
+  }
   const double cpuBefore = ProcessCpu(boardPid);
   std::this_thread::sleep_for(std::chrono::seconds(20));
-  std::printf("idle board: RSS %ld kB, CPU %.2f %% of a core\n", RssKb(boardPid),
+  std::printf("idle board: RSS %ld kB, CPU %.2f %% of a core\n",
+              StatusKb(std::to_string(boardPid), "VmRSS:"),
               100 * (ProcessCpu(boardPid) - cpuBefore) / 20);
   stop = true;
   kill(boardPid, SIGTERM);

@@ -2,14 +2,13 @@
 // NMEA, 0x5A-rich payloads, noise) decoded in 4900-byte chunks, as the monitor thread
 // delivers them.
 
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "link/frame_decoder.h"
 #include "tests/link/device_frames.h"
 
@@ -87,14 +86,13 @@ int main() {
       ++frames;
       payloadBytes += f.text.size();
     };
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     for (std::size_t offset = 0; offset < stream.size(); offset += kChunkSize) {
       const auto count =
           static_cast<int>(std::min<std::size_t>(kChunkSize, stream.size() - offset));
       devlink::DecodeChunk(decoder, bytes + offset, count, onFrame);
     }
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best = std::min(best, took.count());
+    best = std::min(best, SecondsSince(start));
   }
   std::printf(
       "bench_decoder: %.1f MiB in %d-byte chunks, %zu frames sent, %zu decoded (%zu payload "

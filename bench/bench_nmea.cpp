@@ -2,20 +2,17 @@
 // thread delivers them, parsed round after round with the tables kept per log. Under callgrind
 // (--toggle-collect='*ParseLogs*') the instruction count of the parsing alone, per sentence.
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "gps/nmea_parser.h"
 
 namespace {
-
-constexpr int kDefaultRounds = 200;
 
 struct ReceiverLog {
   std::vector<std::string> sentences;  // each NUL-terminated, as a payload
@@ -67,7 +64,7 @@ const gps::NmeaTexts kTexts{"no fix", "non-differential", "differential", "inval
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::atoi(argv[1]) : kDefaultRounds;
+  const auto rounds = static_cast<int>(Argument(argc, argv, 1, 200));
   const std::filesystem::path folder = argc > 2 ? argv[2] : TC_NMEA_DIR;
   std::vector<ReceiverLog> logs = LoadLogs(folder);
   std::size_t perRound = 0;
@@ -76,13 +73,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_nmea: no sentences in %s\n", folder.c_str());
     return 1;
   }
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = Clock::now();
   const std::size_t refreshes = ParseLogs(logs, rounds);
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  const double seconds = SecondsSince(start);
   const double sentences = static_cast<double>(perRound) * rounds;
   std::printf("bench_nmea: %zu logs, %zu sentences x %d rounds, %zu refreshes\n", logs.size(),
               perRound, rounds, refreshes);
-  std::printf("%.3f s, %.2f M sentences/s, %.0f ns/sentence\n", took.count(),
-              sentences / took.count() / 1e6, took.count() * 1e9 / sentences);
+  std::printf("%.3f s, %.2f M sentences/s, %.0f ns/sentence\n", seconds, sentences / seconds / 1e6,
+              seconds * 1e9 / sentences);
   return 0;
 }

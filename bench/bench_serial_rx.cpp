@@ -5,22 +5,19 @@
 //
 //   bench_serial_rx [megabytes]     (default 256)
 
-#include <stdlib.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "bench/bench_util.h"
 #include "serial/comm_port.h"
 #include "serial/std_ui_dispatcher.h"
+#include "tests/support/pty_peer.h"
 
 namespace {
 
@@ -43,20 +40,15 @@ class CountingOwner final : public PortOwner {
   std::uint64_t sum = 0;
 };
 
-// The peer's side: big blocking writes, timed on its own thread's CPU clock.
-void WriteStream(int master, std::uint64_t total, std::atomic<double>* writerCpu) {
-  std::vector<std::uint8_t> block(kWriteSize);
-  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 31 + 7);
-  std::uint64_t sent = 0;
-  while (sent < total) {
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), total - sent));
-    const ssize_t n = write(master, block.data(), want);
-    if (n < 0) {
+// The peer's side: big writes, timed on its own thread's CPU clock.
+void WriteStream(PtyPeer& peer, std::uint64_t total, std::atomic<double>* writerCpu) {
+  std::string block(kWriteSize, '\0');
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 31 + 7);
+  for (std::uint64_t sent = 0; sent < total; sent += block.size()) {
+    if (!peer.Write(std::string_view(block).substr(0, total - sent))) {
       std::perror("peer write");
       break;
     }
-    sent += static_cast<std::uint64_t>(n);
   }
   *writerCpu = CpuSeconds(RUSAGE_THREAD);
 }
@@ -64,15 +56,11 @@ void WriteStream(int master, std::uint64_t total, std::atomic<double>* writerCpu
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long megabytes = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 256;
+  const long long megabytes = Argument(argc, argv, 1, 256);
   const std::uint64_t total = static_cast<std::uint64_t>(megabytes > 0 ? megabytes : 256) << 20;
-
-  char folderName[] = "/tmp/tc-bench-serial-XXXXXX";
-  if (mkdtemp(folderName) == nullptr) return 1;
-  const std::filesystem::path folder = folderName;
-  std::string slavePath;
-  const int master = OpenRawMaster(&slavePath);
-  if (master < 0 || symlink(slavePath.c_str(), (folder / "COM127").c_str()) != 0) {
+  const ScratchFolder folder("tc-bench-serial");
+  PtyPeer peer;
+  if (folder.path().empty() || !peer.RegisterAsPort(folder.path(), kBenchPort)) {
     std::perror("pseudo-terminal");
     return 1;
   }
@@ -80,7 +68,7 @@ int main(int argc, char** argv) {
   StdUiDispatcher ui;
   CountingOwner owner;
   CCommPort port(ui);
-  port.SetDeviceFolders((folder / "dev").string(), folder.string());
+  port.SetDeviceFolders(folder.path() + "/dev", folder.path());
   if (port.OpenPort(&owner, kBenchPort, 115200, 'N', 8, 1, 9, 512) != 1 ||
       port.StartMonitor() != 1) {
     std::fprintf(stderr, "open failed: %s\n",
@@ -89,17 +77,14 @@ int main(int argc, char** argv) {
   }
 
   const double cpuBefore = CpuSeconds(RUSAGE_SELF);
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = Clock::now();
   std::atomic<double> writerCpu{0.0};
-  std::thread writer(WriteStream, master, total, &writerCpu);
+  std::thread writer([&] { WriteStream(peer, total, &writerCpu); });
   const bool complete = ui.RunUntil([&] { return owner.bytes >= total; }, std::chrono::minutes(5));
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = SecondsSince(start);
   const double cpu = CpuSeconds(RUSAGE_SELF) - cpuBefore;
   writer.join();
   port.ClosePort();
-  close(master);
-  std::filesystem::remove_all(folder);
 
   const double mb = static_cast<double>(owner.bytes) / 1e6;
   const double rate = mb / seconds;

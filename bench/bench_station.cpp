@@ -3,11 +3,9 @@
 // into a store already holding 100,000.
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,14 +15,6 @@
 #include "tests/support/fake_unit.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-void Print(const char* what, const std::vector<double>& ms, double target) {
-  std::printf("%-44s p50 %7.3f ms  p99 %7.3f ms  max %7.3f ms  (target %s %.0f ms)\n", what,
-              Percentile(ms, 0.5), Percentile(ms, 0.99), Percentile(ms, 1.0),
-              what[0] == 'r' ? "p99 <" : "<", target);
-}
 
 void UnitsBenchmark(records::RecordStore& store) {
   station::Profile profile;
@@ -51,10 +41,10 @@ void UnitsBenchmark(records::RecordStore& store) {
       engine.OnReply(reply, Clock::now());
     }
     engine.OnTick(Clock::now());
-    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    ms.push_back(MsSince(start));
     if (!engine.LastRecord().passed) std::printf("unexpected FAIL\n");
   }
-  Print("station's own time per unit (with record)", ms, 100);
+  PrintSpread("station's own time per unit (with record)", ms, "  (target < 100 ms)");
 }
 
 // 100,000 records in one statement, straight into the file, as a busy line's year would be.
@@ -89,23 +79,22 @@ void WriteBenchmark(const std::string& path) {
     record.mismatches = {{"sos2", "120", "999"}};
     const auto start = Clock::now();
     if (!store->Append(record).ok) std::printf("append failed\n");
-    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    ms.push_back(MsSince(start));
   }
-  Print("record write with 100,000 stored", ms, 10);
+  PrintSpread("record write with 100,000 stored", ms, "  (target p99 < 10 ms)");
 }
 
 }  // namespace
 
 int main() {
-  const std::string dir = "/tmp/tc-bench-station-" + std::to_string(getpid());
+  const ScratchFolder dir("tc-bench-station");
   records::StoreStatus status;
-  auto store = records::OpenStore("sqlite:" + dir + "/units.sqlite", &status);
+  auto store = records::OpenStore("sqlite:" + dir.path() + "/units.sqlite", &status);
   if (!store) {
     std::printf("%s\n", status.message.c_str());
     return 1;
   }
   UnitsBenchmark(*store);
-  WriteBenchmark(dir + "/full.sqlite");
-  std::filesystem::remove_all(dir);
+  WriteBenchmark(dir.path() + "/full.sqlite");
   return 0;
 }
