@@ -15,9 +15,7 @@
 namespace {
 
 // The system's texts are spelled out: a changed text must fail here.
-std::string U(const char* utf8) {
-  return gbk::FromUtf8(utf8);
-}
+constexpr auto U = &gbk::FromUtf8;
 
 using D = DialogState;
 using Member = std::string D::*;
