@@ -1,7 +1,6 @@
 // CCommPort and its monitor thread against a real pseudo-terminal: open and close, the receive
 // ring and its hand-over, the write queue, unplug, and stopping in every state.
 
-#include <atomic>
 #include <thread>
 
 #include "tests/serial/serial_fixture.h"
