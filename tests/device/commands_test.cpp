@@ -17,9 +17,7 @@
 namespace {
 
 // The system's texts are spelled out: a changed text must fail here.
-std::string U(const char* utf8) {
-  return gbk::FromUtf8(utf8);
-}
+constexpr auto U = &gbk::FromUtf8;
 
 using Press = void (ConfigLogic::*)();
 
@@ -107,16 +105,16 @@ struct PressCase {
   std::function<void(DialogState&)> type;  // after TypeEverything
   Press press;
   std::string sent;  // bytes at the tracker
-  int saves;
-  int refreshes;
-  std::string box;  // GBK, empty: none
+  int refreshes = 0;
+  std::string box = {};  // GBK, empty: none
   // A control whose content matters afterwards, and what it shows (member alike).
   std::string DialogState::*shown = nullptr;
   std::string shownAfter = {};
+  int saves = 1;
 };
 
 PressCase Read(const char* description, Press press, const char* command) {
-  return {description, nullptr, press, Uart(command), 0, 1, ""};
+  return {description, nullptr, press, Uart(command), 1, "", nullptr, "", 0};
 }
 
 std::vector<PressCase> PressCases() {
@@ -148,61 +146,60 @@ std::vector<PressCase> PressCases() {
       Read("read upload", &ConfigLogic::OnReadUpload, "upload,?"),
 
       {"set address as IP", address("10.0.0.1", "8080", false), &ConfigLogic::OnSetAddress,
-       Uart("ip_url,10.0.0.1,port,8080,url,0"), 1, 0, ""},
+       Uart("ip_url,10.0.0.1,port,8080,url,0")},
       {"set address as domain", address("t.example.cn", "9000", true), &ConfigLogic::OnSetAddress,
-       Uart("ip_url,t.example.cn,port,9000,url,1"), 1, 0, ""},
+       Uart("ip_url,t.example.cn,port,9000,url,1")},
       {"set address with , and # inside, untrimmed", address(" a,b#c ", "1#", false),
-       &ConfigLogic::OnSetAddress, Uart("ip_url, a,b#c ,port,1#,url,0"), 1, 0, ""},
-      {"set address empty", address("", "9000", false), &ConfigLogic::OnSetAddress, "", 1, 0,
+       &ConfigLogic::OnSetAddress, Uart("ip_url, a,b#c ,port,1#,url,0")},
+      {"set address empty", address("", "9000", false), &ConfigLogic::OnSetAddress, "", 0,
        U("IP或域名,端口为空!")},
       {"set address with the port empty", address("a", "", false), &ConfigLogic::OnSetAddress, "",
-       1, 0, U("IP或域名,端口为空!")},
+       0, U("IP或域名,端口为空!")},
 
       {"set imei", imei("867530912345678"), &ConfigLogic::OnSetImei, Uart("imei,867530912345678"),
-       1, 1, "", &DialogState::m_imei, "867530912345678"},
+       1, "", &DialogState::m_imei, "867530912345678"},
       {"set imei of 15 GBK bytes", imei(gbkImei), &ConfigLogic::OnSetImei, Uart("imei," + gbkImei),
-       1, 1, ""},
-      {"set imei empty keeps the box", imei(""), &ConfigLogic::OnSetImei, "", 1, 0, U("imei为空!"),
+       1},
+      {"set imei empty keeps the box", imei(""), &ConfigLogic::OnSetImei, "", 0, U("imei为空!"),
        &DialogState::m_imei, ""},
       {"set imei of 14 digits empties the box", imei("86753091234567"), &ConfigLogic::OnSetImei, "",
-       1, 1, U("imei号长度错误!"), &DialogState::m_imei, ""},
+       1, U("imei号长度错误!"), &DialogState::m_imei, ""},
       {"set imei of 16 digits empties the box", imei("8675309123456789"), &ConfigLogic::OnSetImei,
-       "", 1, 1, U("imei号长度错误!"), &DialogState::m_imei, ""},
+       "", 1, U("imei号长度错误!"), &DialogState::m_imei, ""},
 
       {"set numbers in GBK", type(&DialogState::m_centerNumber, gbkNumber),
-       &ConfigLogic::OnSetNumbers, Uart("center_number," + gbkNumber + ",slave_number,1"), 1, 0,
-       ""},
+       &ConfigLogic::OnSetNumbers, Uart("center_number," + gbkNumber + ",slave_number,1")},
       {"set numbers empty still sends",
        [](DialogState& c) { c.m_centerNumber = c.m_slaveNumber = ""; }, &ConfigLogic::OnSetNumbers,
-       Uart("center_number,,slave_number,"), 1, 0, ""},
+       Uart("center_number,,slave_number,")},
       {"set language", type(&DialogState::m_zone, "-8"), &ConfigLogic::OnSetLanguage,
-       Uart("language,1,zone,-8"), 1, 0, ""},
+       Uart("language,1,zone,-8")},
       {"set sos with bytes that need stuffing", type(&DialogState::m_sos1, stuffed),
-       &ConfigLogic::OnSetSos, Uart("sos1," + stuffed + ",sos2,2,sos3,2"), 1, 0, ""},
+       &ConfigLogic::OnSetSos, Uart("sos1," + stuffed + ",sos2,2,sos3,2")},
       {"set monitor", type(&DialogState::m_monitorNumber, "137"), &ConfigLogic::OnSetMonitor,
-       Uart("monitor,137"), 1, 0, ""},
+       Uart("monitor,137")},
       {"set upload too long for the frame", type(&DialogState::m_uploadInterval, longValue),
-       &ConfigLogic::OnSetUpload, Uart("upload," + longValue), 1, 0, ""},
+       &ConfigLogic::OnSetUpload, Uart("upload," + longValue)},
 
-      {"send keeps its text", nullptr, &ConfigLogic::OnSend, At("POWEROFF"), 1, 1, "",
+      {"send keeps its text", nullptr, &ConfigLogic::OnSend, At("POWEROFF"), 1, "",
        &DialogState::m_sendText, "POWEROFF"},
       {"send GBK with , and #", type(&DialogState::m_sendText, gbkSend), &ConfigLogic::OnSend,
-       At(gbkSend), 1, 1, ""},
-      {"send empty", type(&DialogState::m_sendText, ""), &ConfigLogic::OnSend, "", 1, 1,
+       At(gbkSend), 1},
+      {"send empty", type(&DialogState::m_sendText, ""), &ConfigLogic::OnSend, "", 1,
        U("发送内容为空!")},
 
       {"ticking the test sends it", [](DialogState& c) { c.m_testEnabled = true; },
-       &ConfigLogic::OnStartTest, Uart("factory_test"), 1, 0, ""},
-      {"unticking sends nothing", nullptr, &ConfigLogic::OnStartTest, "", 1, 0, ""},
+       &ConfigLogic::OnStartTest, Uart("factory_test")},
+      {"unticking sends nothing", nullptr, &ConfigLogic::OnStartTest, ""},
       // Switching between IP and domain starts the address afresh (a tracker or not).
       {"domain ticked: relabelled", address("1.2.3.4", "9000", true), &ConfigLogic::OnDomainCheck,
-       "", 1, 1, "", &DialogState::m_addrLabel, T(kAddrLabelUrl)},
+       "", 1, "", &DialogState::m_addrLabel, T(kAddrLabelUrl)},
       {"domain ticked: the address emptied", address("1.2.3.4", "9000", true),
-       &ConfigLogic::OnDomainCheck, "", 1, 1, "", &DialogState::m_serverAddr, ""},
+       &ConfigLogic::OnDomainCheck, "", 1, "", &DialogState::m_serverAddr, ""},
       {"domain ticked: the port kept", address("1.2.3.4", "9000", true),
-       &ConfigLogic::OnDomainCheck, "", 1, 1, "", &DialogState::m_serverPort, "9000"},
+       &ConfigLogic::OnDomainCheck, "", 1, "", &DialogState::m_serverPort, "9000"},
       {"domain unticked: relabelled", address("t.example.cn", "9000", false),
-       &ConfigLogic::OnDomainCheck, "", 1, 1, "", &DialogState::m_addrLabel, T(kAddrLabelIp)},
+       &ConfigLogic::OnDomainCheck, "", 1, "", &DialogState::m_addrLabel, T(kAddrLabelIp)},
   };
 }
 

@@ -16,11 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "device/config_logic.h"
-#include "serial/std_ui_dispatcher.h"
 #include "tests/link/device_frames.h"
-#include "tests/support/fake_sysfs.h"
-#include "tests/support/recording_surface.h"
+#include "tests/support/console_harness.h"
 
 namespace {
 
@@ -29,22 +26,17 @@ using fake::Node;
 using Opens = std::vector<std::string>;
 using linktest::WireBytes;
 
-// A console logic on a fake tree. The tree is built first; the logic is made on Start().
-struct ScanRig {
-  FakeSysfs tree;
-  StdUiDispatcher ui;
-  DialogState state;
-  RecordingSurface surface{state};
-  std::unique_ptr<ConfigLogic> logic;
-  std::unique_ptr<fake::OpenRecorder> opens;
-
-  ConfigLogic& Start(unsigned settleMilliseconds = 0) {
-    logic = std::make_unique<ConfigLogic>(
-        state, surface, ui,
-        ConsoleEnvironment{tree.Roots(), false, settleMilliseconds, /*answerWait=*/0});
-    opens = std::make_unique<fake::OpenRecorder>(tree);  // the nodes that exist now
-    return *logic;
+// The console's logic on a fake tree, with no answer wait. Start() records the opens of the
+// nodes that exist then.
+struct ScanRig : ConsoleHarness {
+  explicit ScanRig(unsigned settleMilliseconds = 0)
+      : ConsoleHarness(settleMilliseconds,
+                       [](ConsoleEnvironment& e) { e.answerWaitMilliseconds = 0; }) {}
+  ConfigLogic& Start() {
+    opens = std::make_unique<fake::OpenRecorder>(tree);
+    return logic;
   }
+  std::unique_ptr<fake::OpenRecorder> opens;
 };
 
 // Builds a tree from tty names: "ttyS2", "ttyACM0", "ttyUSB1:<driver>"; a trailing '-' leaves
@@ -274,9 +266,9 @@ TEST(DeviceChange, TrackerGoneShowsNoDeviceAndClosesThePort) {
 TEST(DeviceChange, RemovalClosesFirstAndAQuitDuringTheSettleEndsIt) {
   for (const std::uint32_t code : {kDeviceRemoveComplete, kDeviceArrival}) {
     SCOPED_TRACE(code);
-    ScanRig rig;
+    ScanRig rig(20000);
     rig.tree.AddAcm(0);
-    ConfigLogic& logic = rig.Start(/*settleMilliseconds=*/20000);
+    ConfigLogic& logic = rig.Start();
     logic.OnInitDialog();
     ASSERT_TRUE(logic.Port().IsOpen());
     (void)rig.opens->Opened();
@@ -297,9 +289,9 @@ TEST(DeviceChange, RemovalClosesFirstAndAQuitDuringTheSettleEndsIt) {
 }
 
 TEST(DeviceChange, NoticeDuringTheWaitRunsToItsEndFirst) {
-  ScanRig rig;
+  ScanRig rig(200);
   rig.tree.AddAcm(0);
-  ConfigLogic& logic = rig.Start(/*settleMilliseconds=*/200);
+  ConfigLogic& logic = rig.Start();
   std::vector<std::string> steps;
   rig.ui.Post([&] {
     steps.push_back("nested removal starts");
@@ -318,18 +310,15 @@ TEST(DeviceChange, NoticeDuringTheWaitRunsToItsEndFirst) {
 }
 
 TEST(DeviceNotices, RegistrationFailureShowsOneBoxAndStartUpGoesOn) {
-  ScanRig rig;
+  ConsoleHarness rig(0, [](ConsoleEnvironment& e) { e.roots.portsFolder = e.lockFolder + "/f/p"; });
   rig.tree.AddAcm(0);
-  std::ofstream(rig.tree.Root() + "/file") << "x";
-  ConsoleEnvironment env{rig.tree.Roots(), false, 0};
-  env.roots.portsFolder = rig.tree.Root() + "/file/ports";
-  ConfigLogic logic(rig.state, rig.surface, rig.ui, env);
-  logic.OnInitDialog();
+  std::ofstream(rig.LockFolder() + "/f") << "x";  // a file where a folder should be
+  rig.logic.OnInitDialog();
   ASSERT_EQ(rig.surface.boxes.size(), 1u);
   EXPECT_EQ(rig.surface.boxes[0].text, "Can't register device notification: Not a directory");
   EXPECT_EQ(rig.surface.boxes[0].icon, MessageIcon::kExclamation);
   EXPECT_EQ(rig.surface.boxes[0].caption, T(kAppTitle));
-  EXPECT_EQ(logic.g_knownPortCount, 1);
+  EXPECT_EQ(rig.logic.g_knownPortCount, 1);
   EXPECT_EQ(rig.state.m_linkState, T(kWaitingForDevice));
 }
 

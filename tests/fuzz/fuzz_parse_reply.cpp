@@ -15,16 +15,12 @@ namespace {
 
 constexpr std::size_t kMaxFieldBytes = 99;
 
-void CheckMember(const std::string& value) {
-  if (value.size() > kMaxFieldBytes) std::abort();
-}
-
 void CheckMembers(const DialogState& s) {
   for (const std::string* value :
        {&s.m_serverAddr, &s.m_serverPort, &s.m_imei, &s.m_version, &s.m_centerNumber,
         &s.m_slaveNumber, &s.m_language, &s.m_zone, &s.m_monitorNumber, &s.m_uploadInterval,
         &s.m_sos1, &s.m_sos2, &s.m_sos3, &s.m_gsmSignal, &s.m_agpsCount, &s.m_gpsCount}) {
-    CheckMember(*value);
+    if (value->size() > kMaxFieldBytes) std::abort();
   }
 }
 

@@ -21,10 +21,6 @@ Bytes Hex(std::string_view text) {
   return out;
 }
 
-Bytes Repeat(std::uint8_t byte, int count) {
-  return Bytes(static_cast<std::size_t>(count), byte);
-}
-
 Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -33,10 +29,6 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
 
 Bytes Wire(const devlink::StuffedFrame& frame) {
   return Bytes(frame.bytes.begin(), frame.bytes.begin() + frame.length);
-}
-
-std::string Text(char c, int count) {
-  return std::string(static_cast<std::size_t>(count), c);
 }
 
 const Bytes kHeader = Hex("55 00 84 63 07 00 80 00");
@@ -55,30 +47,30 @@ struct EncoderCase {
 const std::vector<EncoderCase>& EncoderCases() {
   static const std::vector<EncoderCase> cases = {
       {"uart ver,? : nothing to stuff, ends in 0x72", Encoder::kUartCommand, "ver,?",
-       Cat({kHeader, kUartPrefix, Hex("76 65 72 2C 3F 23"), Repeat(0, 114), Hex("72")})},
+       Cat({kHeader, kUartPrefix, Hex("76 65 72 2C 3F 23"), Bytes(114, 0), Hex("72")})},
       {"at ZU : both escapes in the text", Encoder::kAtText, "ZU",
-       Cat({kHeader, kAtPrefix, Hex("5A 5A 5A 01"), Repeat(0, 123), Hex("15")})},
+       Cat({kHeader, kAtPrefix, Hex("5A 5A 5A 01"), Bytes(123, 0), Hex("15")})},
       {"at 0x40 : checksum 0x5A doubled", Encoder::kAtText, "\x40",
-       Cat({kHeader, kAtPrefix, Hex("40"), Repeat(0, 124), Hex("5A 5A")})},
+       Cat({kHeader, kAtPrefix, Hex("40"), Bytes(124, 0), Hex("5A 5A")})},
       {"at O : checksum 0x55 sent as 5A 01", Encoder::kAtText, "O",
-       Cat({kHeader, kAtPrefix, Hex("4F"), Repeat(0, 124), Hex("5A 01")})},
+       Cat({kHeader, kAtPrefix, Hex("4F"), Bytes(124, 0), Hex("5A 01")})},
       {"at 125 bytes : text area full, no NUL before the checksum", Encoder::kAtText,
-       Text('a', 125), Cat({kHeader, kAtPrefix, Repeat('a', 125), Hex("7B")})},
+       std::string(125, 'a'), Cat({kHeader, kAtPrefix, Bytes(125, 'a'), Hex("7B")})},
       {"at 128 bytes : cut to the text area, checksum over what was kept", Encoder::kAtText,
-       Text('a', 125) + "XYZ", Cat({kHeader, kAtPrefix, Repeat('a', 125), Hex("7B")})},
+       std::string(125, 'a') + "XYZ", Cat({kHeader, kAtPrefix, Bytes(125, 'a'), Hex("7B")})},
       {"uart 119 bytes : the longest command that keeps its #", Encoder::kUartCommand,
-       Text('c', 119), Cat({kHeader, kUartPrefix, Repeat('c', 119), Hex("23 63")})},
-      {"uart 120 bytes : the # falls off the text area", Encoder::kUartCommand, Text('c', 120),
-       Cat({kHeader, kUartPrefix, Repeat('c', 120), Hex("23")})},
+       std::string(119, 'c'), Cat({kHeader, kUartPrefix, Bytes(119, 'c'), Hex("23 63")})},
+      {"uart 120 bytes : the # falls off the text area", Encoder::kUartCommand,
+       std::string(120, 'c'), Cat({kHeader, kUartPrefix, Bytes(120, 'c'), Hex("23")})},
       {"at GBK 語礥 : trail bytes 0x5A and 0x55 escaped like any byte", Encoder::kAtText,
        "\xD5\x5A\xB5\x55",
-       Cat({kHeader, kAtPrefix, Hex("D5 5A 5A B5 5A 01"), Repeat(0, 121), Hex("75")})},
+       Cat({kHeader, kAtPrefix, Hex("D5 5A 5A B5 5A 01"), Bytes(121, 0), Hex("75")})},
       {"uart GBK trail 0x5A after a command", Encoder::kUartCommand, "imei,\xD5\x5A",
-       Cat({kHeader, kUartPrefix, Hex("69 6D 65 69 2C D5 5A 5A 23"), Repeat(0, 112), Hex("AB")})},
+       Cat({kHeader, kUartPrefix, Hex("69 6D 65 69 2C D5 5A 5A 23"), Bytes(112, 0), Hex("AB")})},
       {"uart empty command : AT+uart:# and checksum 0x00", Encoder::kUartCommand, "",
-       Cat({kHeader, kUartPrefix, Hex("23"), Repeat(0, 119), Hex("00")})},
+       Cat({kHeader, kUartPrefix, Hex("23"), Bytes(119, 0), Hex("00")})},
       {"at text with a NUL : ends at the NUL", Encoder::kAtText, std::string("ab\0cd", 5),
-       Cat({kHeader, kAtPrefix, Hex("61 62"), Repeat(0, 123), Hex("19")})},
+       Cat({kHeader, kAtPrefix, Hex("61 62"), Bytes(123, 0), Hex("19")})},
   };
   return cases;
 }
@@ -101,10 +93,10 @@ TEST(FrameEncoder, GoldenWireBytes) {
 }
 
 TEST(FrameEncoder, ConsecutiveCallsShareNothing) {
-  const Bytes expected = Cat({kHeader, kAtPrefix, Hex("78"), Repeat(0, 124), Hex("62")});
-  (void)devlink::EncodeAtText(Text('Z', 125));
+  const Bytes expected = Cat({kHeader, kAtPrefix, Hex("78"), Bytes(124, 0), Hex("62")});
+  (void)devlink::EncodeAtText(std::string(125, 'Z'));
   EXPECT_EQ(Wire(devlink::EncodeAtText("x")), expected);
-  (void)devlink::EncodeUartCommand(Text('U', 119));
+  (void)devlink::EncodeUartCommand(std::string(119, 'U'));
   EXPECT_EQ(Wire(devlink::EncodeUartCommand("ver,?")), EncoderCases()[0].wire);
 }
 
