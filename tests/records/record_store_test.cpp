@@ -60,6 +60,19 @@ UnitRecord MakeRecord(int n, bool passed = true) {
   return r;
 }
 
+// The first value a query on a SQLite file gives, as text; "" when there is none.
+std::string FileValue(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(file.c_str(), &db);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  const bool found = sqlite3_step(st) == SQLITE_ROW;
+  std::string value = found ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "";
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return value;
+}
+
 // A spool in `folder` that tries its store again at once.
 records::SpoolSettings Spool(const std::string& folder) {
   return {folder + "/spool.sqlite", std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
@@ -231,18 +244,6 @@ struct FaultBench {
   void Sql(const std::string& sql) const {
     EXPECT_EQ(server.Value(sql + "; SELECT 1"), "1") << sql;
   }
-  std::string FileValue(const std::string& sql) const {
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
-    std::string value = sqlite3_step(st) == SQLITE_ROW
-                            ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
-                            : "";
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return value;
-  }
 };
 
 void AddStation(FaultBench& b, const std::string& password) {
@@ -344,20 +345,17 @@ TEST(LineStoreFaults, EveryRecordOnceAfterTheFaultIsCleared) {
     FaultBench b;
     ASSERT_TRUE(b.server.ok()) << b.server.error();
     records::StoreStatus status;
-    auto open = [&] {
-      if (row.onFile) {
-        return records::SpoolInFront(records::OpenSqliteStore(b.file, &status), "sqlite:" + b.file,
-                                     Spool(b.temp.path), &status);
-      }
-      return records::OpenSpooledStore(b.url, Spool(b.temp.path), &status);
-    };
+    // The file's store is open before its lock is taken; the server's schema is there before the
+    // fault, and the station connects under it.
     std::unique_ptr<records::RecordStore> store;
-    if (row.onFile) store = open();
-    if (!row.onFile) {
+    if (row.onFile) {
+      store = records::SpoolInFront(records::OpenSqliteStore(b.file, &status), "sqlite:" + b.file,
+                                    Spool(b.temp.path), &status);
+    } else {
       ASSERT_TRUE(records::OpenPostgresStore(b.url, &status)) << status.message;
     }
     row.inject(b);
-    if (!row.onFile) store = open();
+    if (!row.onFile) store = records::OpenSpooledStore(b.url, Spool(b.temp.path), &status);
     ASSERT_TRUE(store) << status.message;
     const records::StoreStatus first = store->Append(b.make(1));
     store->Append(b.make(2));
@@ -377,15 +375,13 @@ TEST(LineStoreFaults, EveryRecordOnceAfterTheFaultIsCleared) {
     ASSERT_TRUE(records::ListSpool(b.temp.path + "/spool.sqlite", &left).ok);
     EXPECT_EQ(left.size(), 0u);
     const std::string once = "SELECT COUNT(*) || ' ' || COUNT(DISTINCT record_id) FROM unit_record";
-    EXPECT_EQ(row.onFile ? b.FileValue(once) : b.server.Value(once), "2 2");
+    EXPECT_EQ(row.onFile ? FileValue(b.file, once) : b.server.Value(once), "2 2");
     if (row.onFile) continue;
-    const std::string id = "'" + MakeRecord(1).recordId + "'";
-    EXPECT_EQ(b.server.Value("SELECT ttff_seconds::text FROM unit_record WHERE record_id = " + id),
-              "12.25");
-    const auto column = [&](const char* name) {
-      return b.server.Value(std::string("SELECT ") + name +
-                            " FROM unit_record WHERE record_id = " + id);
+    const auto column = [&](const std::string& name) {
+      return b.server.Value("SELECT " + name + " FROM unit_record WHERE record_id = '" +
+                            MakeRecord(1).recordId + "'");
     };
+    EXPECT_EQ(column("ttff_seconds::text"), "12.25");
     const std::string station = column("station");
     const std::string operatorName = column("operator_name");
     EXPECT_TRUE(records::IsUtf8(station) && records::IsUtf8(operatorName));
@@ -500,23 +496,12 @@ TEST(RecordStore, KillNineLosesNoReportedRecord) {
   waitpid(child, nullptr, 0);
   ASSERT_GE(reported, 40);
 
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  auto scalar = [&](const char* sql) {
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
-    std::string value = sqlite3_step(st) == SQLITE_ROW
-                            ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
-                            : "";
-    sqlite3_finalize(st);
-    return value;
-  };
-  EXPECT_EQ(scalar("PRAGMA integrity_check"), "ok");
-  EXPECT_GE(std::stoi(scalar("SELECT COUNT(*) FROM unit_record")), reported);
-  EXPECT_EQ(scalar("SELECT COUNT(*) FROM unit_record r WHERE passed = 0 AND "
-                   "(SELECT COUNT(*) FROM unit_reason WHERE record_id = r.record_id) != 2"),
+  EXPECT_EQ(FileValue(path, "PRAGMA integrity_check"), "ok");
+  EXPECT_GE(std::stoi(FileValue(path, "SELECT COUNT(*) FROM unit_record")), reported);
+  EXPECT_EQ(FileValue(path,
+                      "SELECT COUNT(*) FROM unit_record r WHERE passed = 0 AND (SELECT "
+                      "COUNT(*) FROM unit_reason WHERE record_id = r.record_id) != 2"),
             "0");
-  sqlite3_close(db);
 }
 
 }  // namespace
