@@ -435,31 +435,6 @@ TEST_F(LineStore, BothStoresGiveTheFiguresCountedFromTheRecords) {
   }
 }
 
-// What the reader refuses, and that it never writes.
-TEST_F(LineStore, FigureReaderRefusesWhatItCannotReadAndNeverWrites) {
-  const std::string missing = folder + "/none.sqlite";
-  const struct {
-    const char* what;
-    std::string url;
-  } cases[] = {
-      {"a file that is not there", "sqlite:" + missing},
-      {"a file that is not a records file", "sqlite:/etc/hostname"},
-      {"an unknown kind of store", "mysql://line"},
-      {"a server that does not answer", "postgresql:///none?host=" + folder + "&connect_timeout=2"},
-  };
-  for (const auto& c : cases) {
-    records::StoreStatus status;
-    EXPECT_FALSE(records::OpenFigureReader(c.url, &status)) << c.what;
-    EXPECT_FALSE(status.ok || status.message.empty()) << c.what;
-  }
-  EXPECT_FALSE(std::filesystem::exists(missing)) << "the reader created the file";
-  records::StoreStatus status;
-  auto reader = records::OpenFigureReader(server.Url(), &status);
-  ASSERT_TRUE(reader) << status.message;
-  std::vector<records::FigureReader::Row> rows;
-  EXPECT_FALSE(reader->Select("CREATE TABLE board_wrote (x INTEGER)", {}, &rows).ok);
-}
-
 // A record stored by a station wakes a watch on either store; a quiet store times out.
 TEST_F(LineStore, WatchSeesEveryStoredRecord) {
   for (const std::string& url : {"sqlite:" + folder + "/watch.sqlite", server.Url()}) {
@@ -665,34 +640,53 @@ TEST(LineStoreUrl, PasswordsNeverShow) {
   }
 }
 
-TEST(RecordStore, RefusesWhatItCannotOpen) {
-  TempDir dir;
+// What a station's store and the board's reader refuse, and that the reader never writes.
+TEST_F(LineStore, StoreAndReaderRefuseWhatTheyCannotOpen) {
   {
     sqlite3* db = nullptr;
-    sqlite3_open((dir.path + "/newer.sqlite").c_str(), &db);
+    sqlite3_open((folder + "/newer.sqlite").c_str(), &db);
     sqlite3_exec(
         db, "CREATE TABLE schema_version (version INTEGER); INSERT INTO schema_version VALUES (99)",
         nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
-  std::ofstream(dir.path + "/junk.sqlite") << "not a database at all, not at all, no";
-  struct Case {
-    std::string url, fragment;
+  std::ofstream(folder + "/junk.sqlite") << "not a database at all, not at all, no";
+  const std::string missing = folder + "/none.sqlite";
+  const struct {
+    std::string url;
+    const char* store;  // in the store's refusal; nullptr: a store would open or make it
+    bool reader;        // the reader refuses it too
   } cases[] = {
       {"postgresql://line:s3cret@db/records?nosuchoption=1",
        "\"postgresql://(a URL libpq cannot read)\": not a PostgreSQL URL: invalid URI query "
-       "parameter"},
-      {"mysql://x", "unknown kind of store"},
-      {"sqlite:", "no file"},
-      {"sqlite:" + dir.path + "/newer.sqlite", "newer console"},
-      {"sqlite:" + dir.path + "/junk.sqlite", "junk.sqlite"},
+       "parameter",
+       true},
+      {"mysql://x", "unknown kind of store", true},
+      {"sqlite:", "no file", true},
+      {"sqlite:" + folder + "/newer.sqlite", "newer console", false},
+      {"sqlite:" + folder + "/junk.sqlite", "junk.sqlite", true},
+      {"sqlite:" + missing, nullptr, true},
+      {"sqlite:/etc/hostname", nullptr, true},
+      {"postgresql:///none?host=" + folder + "&connect_timeout=2", nullptr, true},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
     records::StoreStatus status;
-    EXPECT_EQ(records::OpenStore(c.url, &status), nullptr) << c.url;
-    EXPECT_FALSE(status.ok) << c.url;
-    EXPECT_NE(status.message.find(c.fragment), std::string::npos) << status.message;
+    if (c.store != nullptr) {
+      EXPECT_EQ(records::OpenStore(c.url, &status), nullptr);
+      EXPECT_FALSE(status.ok);
+      EXPECT_NE(status.message.find(c.store), std::string::npos) << status.message;
+    }
+    status = {};
+    EXPECT_EQ(records::OpenFigureReader(c.url, &status) == nullptr, c.reader);
+    EXPECT_EQ(status.ok || status.message.empty(), !c.reader) << status.message;
   }
+  EXPECT_FALSE(std::filesystem::exists(missing)) << "the reader created the file";
+  records::StoreStatus status;
+  auto reader = records::OpenFigureReader(server.Url(), &status);
+  ASSERT_TRUE(reader) << status.message;
+  std::vector<records::FigureReader::Row> rows;
+  EXPECT_FALSE(reader->Select("CREATE TABLE board_wrote (x INTEGER)", {}, &rows).ok);
 }
 
 TEST(RecordStore, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
