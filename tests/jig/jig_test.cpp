@@ -14,10 +14,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "records/record_store.h"
@@ -36,11 +38,15 @@ using Lines = std::vector<std::string>;
 
 constexpr auto kPatience = std::chrono::seconds(60);
 
-// tracker-jig as a child process; its stdout goes to an anonymous file, read as it grows.
+// A program as a child process, without a display (a program that reached for a window would
+// fail on the xcb platform); its stdout and stderr go to anonymous files, read as they grow.
 class Jig {
  public:
   explicit Jig(Lines arguments, const std::string& program = TC_JIG_PATH)
-      : out_(memfd_create("jig-out", MFD_CLOEXEC)) {
+      : out_(memfd_create("out", MFD_CLOEXEC)), err_(memfd_create("err", MFD_CLOEXEC)) {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
     arguments.insert(arguments.begin(), program);
     std::vector<char*> argv;
     for (std::string& a : arguments) argv.push_back(a.data());
@@ -48,12 +54,15 @@ class Jig {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out_, STDOUT_FILENO);
-    posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_adddup2(&actions, err_, STDERR_FILENO);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+      pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
   ~Jig() {
     if (pid_ > 0) kill(pid_, SIGKILL), Wait();
     close(out_);
+    close(err_);
   }
   // The next line holding `fragment`, after the last one found; "" when none came in time.
   std::string WaitFor(const std::string& fragment) {
@@ -66,32 +75,50 @@ class Jig {
   }
   void Signal(int number) const { kill(pid_, number); }
   [[nodiscard]] pid_t Pid() const { return pid_; }
+  // The exit status; -1 for a signal or a program that never started.
   int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    int status = -1;
+    if (pid_ > 0) waitpid(pid_, &status, 0);
     pid_ = -1;
     ReadLines();
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  Lines lines;  // every whole line written so far
+  [[nodiscard]] std::string Out() const { return ReadAll(out_); }
+  [[nodiscard]] std::string Err() const { return ReadAll(err_); }
+  Lines lines;  // every whole line written to stdout so far
 
  private:
-  void ReadLines() {
+  static std::string ReadAll(int fd) {
+    std::string text;
     char chunk[4096];
-    for (ssize_t got; (got = pread(out_, chunk, sizeof chunk, read_)) > 0; read_ += got) {
-      partial_.append(chunk, static_cast<std::size_t>(got));
+    for (ssize_t got; (got = pread(fd, chunk, sizeof chunk, std::ssize(text))) > 0;) {
+      text.append(chunk, static_cast<std::size_t>(got));
     }
-    for (std::size_t end; (end = partial_.find('\n')) != std::string::npos;
-         partial_.erase(0, end + 1)) {
-      lines.push_back(partial_.substr(0, end));
+    return text;
+  }
+  void ReadLines() {
+    const std::string text = Out();
+    lines.clear();
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+      lines.push_back(text.substr(at, end - at));
     }
   }
   pid_t pid_ = -1;
-  int out_;
-  off_t read_ = 0;
-  std::string partial_;
+  int out_, err_;
   std::size_t from_ = 0;
 };
+
+Lines Words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), {}};
+}
+
+// How many lines hold both fragments.
+long Count(const Lines& lines, const std::string& a, const std::string& b = "") {
+  return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+    return line.find(a) != std::string::npos && line.find(b) != std::string::npos;
+  });
+}
 
 // The run's summary, "units passed failed", when it is the last line and the only summary.
 std::string Summary(const Lines& lines) {
@@ -154,9 +181,9 @@ class JigTest : public ::testing::Test {
     setenv("XDG_DATA_HOME", (root_ + "/" + name).c_str(), 1);
     ports_ = root_ + "/" + name + "/tracker-console/ports";
   }
-  Lines Args(Lines extra) const {
-    extra.insert(extra.end(), {"--profile", profile, "--test-timeout", "4", "--json"});
-    return extra;
+  // Options apart by spaces; later ones override these.
+  Lines Args(const std::string& extra) const {
+    return Words("--profile " + profile + " --test-timeout 4 --json " + extra);
   }
 
   std::string root_;
@@ -214,71 +241,39 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
   enum Fault { kNone, kKillWorker, kStopWorker, kInterrupt, kHangUp, kStopWorkerInterruptTwice };
   const struct {
     const char* what;
-    std::vector<Lines> units;
-    Lines arguments;
+    const char* unit;  // the simulator's options; nullptr: none plugged
+    std::string arguments;
     int status;
     Fault fault = kNone;
     const char* verdict = nullptr;  // in the unit's verdict
     const char* summary = nullptr;  // "units passed failed"; each unit's record stored
   } cases[] = {
-      {"a passing unit", {{}}, Args({}), 0},
-      {"a failing unit", {{"--fail-test", "gps"}}, Args({"--all"}), 1},
-      {"no tracker", {}, Args({"--all"}), 2},
-      {"no tracker on that port", {{}}, Args({"--port", "COM120"}), 2},
-      {"no such device", {}, Args({"--device", "/dev/nonexistent-tty"}), 2},
-      {"bad profile", {}, {"--profile", badProfile, "--all"}, 3},
-      {"bad store URL", {}, Args({"--records", "mysql://x"}), 3},
+      {"a passing unit", "", "", 0},
+      {"no tracker", nullptr, "--all", 2},
+      {"no tracker on that port", "", "--port COM120", 2},
+      {"no such device", nullptr, "--device /dev/nonexistent-tty", 2},
+      {"bad profile", nullptr, "--all --profile " + badProfile, 3},
+      {"bad store URL", nullptr, "--records mysql://x", 3},
       // Each way a unit can end, as the summary and the exit status tell it.
-      {"passed", {{}}, Args({"--all"}), 0, kNone, "\"PASS\"", "1 1 0"},
-      {"failed", {{"--fail-test", "key"}}, Args({"--all"}), 1, kNone, "\"key ok", "1 0 1"},
-      {"silent", {{"--silent"}}, Args({"--all"}), 1, kNone, "\"step\":\"identify\"", "1 0 1"},
-      {"unplugged",
-       {{"--unplug-on", "factory_test"}},
-       Args({"--all"}),
-       1,
-       kNone,
-       "unplugged during test",
+      {"passed", "", "--all", 0, kNone, "\"PASS\"", "1 1 0"},
+      {"failed", "--fail-test key", "--all", 1, kNone, "\"key ok", "1 0 1"},
+      {"silent", "--silent", "--all", 1, kNone, "\"step\":\"identify\"", "1 0 1"},
+      {"unplugged", "--unplug-on factory_test", "--all", 1, kNone, "unplugged during test",
        "1 0 1"},
-      {"worker crashed",
-       {{"--no-test-result"}},
-       Args({"--all"}),
-       1,
-       kKillWorker,
-       "signal Killed",
+      {"worker crashed", "--no-test-result", "--all", 1, kKillWorker, "signal Killed", "1 0 1"},
+      {"worker hung", "--no-test-result", "--all", 1, kStopWorker, "stopped answering during test",
        "1 0 1"},
-      {"worker hung",
-       {{"--no-test-result"}},
-       Args({"--all"}),
-       1,
-       kStopWorker,
-       "worker stopped answering during test",
+      {"stopped by the operator", "--no-test-result", "--all", 1, kInterrupt,
+       "station stopped during test", "1 0 1"},
+      {"terminal hung up", "--no-test-result", "--all", 1, kHangUp, "station stopped during test",
        "1 0 1"},
-      {"stopped by the operator",
-       {{"--no-test-result"}},
-       Args({"--all"}),
-       1,
-       kInterrupt,
-       "station stopped during test",
-       "1 0 1"},
-      {"terminal hung up",
-       {{"--no-test-result"}},
-       Args({"--all"}),
-       1,
-       kHangUp,
-       "station stopped during test",
-       "1 0 1"},
-      {"hung worker, two interrupts",
-       {{"--no-test-result"}},
-       Args({"--watch"}),
-       1,
-       kStopWorkerInterruptTwice,
-       "station stopped during test",
-       "1 0 1"},
+      {"hung worker, two interrupts", "--no-test-result", "--watch", 1, kStopWorkerInterruptTwice,
+       "station stopped during test", "1 0 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const Lines& unit : c.units) Plug(unit);
-    Jig jig(c.arguments);
+    if (c.unit != nullptr) Plug(Words(c.unit));
+    Jig jig(Args(c.arguments));
     if (c.fault != kNone) {
       ASSERT_NE(jig.WaitFor("\"step\":\"test\""), "");
       const std::map<pid_t, bool> workers = JigsUnder(jig.Pid());
@@ -300,16 +295,22 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
     EXPECT_EQ(jig.Wait(), c.status);
     if (c.summary != nullptr) {
       EXPECT_EQ(Summary(jig.lines), c.summary);
-      const auto has = [&](const char* a, const char* b) {
-        return std::count_if(jig.lines.begin(), jig.lines.end(), [&](const std::string& line) {
-          return line.find(a) != std::string::npos && line.find(b) != std::string::npos;
-        });
-      };
-      EXPECT_EQ(has("\"event\":\"verdict\"", c.verdict), 1);
-      EXPECT_EQ(has("\"event\":\"record\"", "\"stored\":true"), c.summary[0] - '0');
+      EXPECT_EQ(Count(jig.lines, "\"event\":\"verdict\"", c.verdict), 1);
+      EXPECT_EQ(Count(jig.lines, "\"event\":\"record\"", "\"stored\":true"), c.summary[0] - '0');
     }
     sims_.clear();
   }
+}
+
+// The ids of the records in a store, as a station reads them back.
+std::multiset<std::string> StoredIds(const std::string& url) {
+  records::StoreStatus opened;
+  std::vector<records::UnitRecord> kept;
+  const auto store = records::OpenStore(url, &opened);
+  EXPECT_TRUE(store && store->Query({}, &kept).ok) << opened.message;
+  std::multiset<std::string> ids;
+  for (const auto& record : kept) ids.insert(record.recordId);
+  return ids;
 }
 
 // The jig's workers still running after the jig is gone (this process reaps them as their
@@ -346,9 +347,8 @@ TEST_F(JigTest, ProcessFaultsLeaveNoOrphanAndNoUnitWithoutItsVerdict) {
     const Lines unit = fault == 0 ? Lines{"--no-test-result"} : Lines{};
     Plug(unit);
     Plug(unit);
-    Lines arguments = Args({"--all", "--records", store});
-    if (fault == 0) arguments.insert(arguments.end(), {"--test-timeout", "9"});
-    auto jig = std::make_unique<Jig>(arguments);
+    auto jig = std::make_unique<Jig>(
+        Args("--all --records " + store + (fault == 0 ? " --test-timeout 9" : "")));
     ASSERT_NE(jig->WaitFor("\"event\""), "");
     std::this_thread::sleep_for(std::chrono::milliseconds(random() % 2000));
     const std::map<pid_t, bool> workers = JigsUnder(jig->Pid());
@@ -378,13 +378,7 @@ TEST_F(JigTest, ProcessFaultsLeaveNoOrphanAndNoUnitWithoutItsVerdict) {
         reported.insert(event.recordId);
       }
     }
-    records::StoreStatus opened;
-    auto reader = records::OpenStore(store, &opened);
-    ASSERT_TRUE(reader) << opened.message;
-    std::vector<records::UnitRecord> kept;
-    ASSERT_TRUE(reader->Query({}, &kept).ok);
-    std::set<std::string> keptIds;
-    for (const auto& record : kept) keptIds.insert(record.recordId);
+    const std::multiset<std::string> keptIds = StoredIds(store);
     EXPECT_TRUE(std::includes(keptIds.begin(), keptIds.end(), reported.begin(), reported.end()));
     if (fault != 0) {
       EXPECT_EQ(status, failed > 0 ? 1 : 0);
@@ -392,7 +386,7 @@ TEST_F(JigTest, ProcessFaultsLeaveNoOrphanAndNoUnitWithoutItsVerdict) {
       EXPECT_EQ(judged, begun);
       EXPECT_EQ(reported.size(), judged.size());
     } else {
-      Jig again(Args({"--all", "--records", store}));
+      Jig again(Args("--all --records " + store));
       EXPECT_LE(again.Wait(), 1);
       EXPECT_EQ(Summary(again.lines).substr(0, 2), "2 ");
       for (const std::string& line : again.lines) EXPECT_EQ(line.find("busy"), std::string::npos);
@@ -406,7 +400,7 @@ TEST_F(JigTest, JsonLinesFollowTheDocumentedSchemaInAMixedParallelRun) {
   Plug({"--imei", "861111111111111"});
   Plug({"--imei", "862222222222223", "--fail-test", "gps"});
   Plug({"--imei", "863333333333335", "--refuse-set", "sos1"});
-  Jig jig(Args({"--all"}));
+  Jig jig(Args("--all"));
   ASSERT_EQ(jig.Wait(), 1);
   using Type = nlohmann::json::value_t;
   const Type S = Type::string, B = Type::boolean, N = Type::number_unsigned, A = Type::array,
@@ -456,7 +450,7 @@ TEST_F(JigTest, JsonLinesFollowTheDocumentedSchemaInAMixedParallelRun) {
 TEST_F(JigTest, WatchTestsUnitsAsTheyArePluggedAndPulled) {
   const std::string program = root_ + "/tracker-jig";
   fs::copy_file(TC_JIG_PATH, program);
-  Jig jig(Args({"--watch"}), program);
+  Jig jig(Args("--watch"), program);
   SimProcess& first = Plug({"--imei", "861111111111111"});
   EXPECT_NE(jig.WaitFor("\"verdict\":\"PASS\""), "");
   // An upgrade takes the program away under the running line; a chown of a tested unit's port
@@ -467,11 +461,7 @@ TEST_F(JigTest, WatchTestsUnitsAsTheyArePluggedAndPulled) {
   }
   Plug({"--imei", "862222222222223", "--fail-test", "key"});
   EXPECT_NE(jig.WaitFor("\"verdict\":\"FAIL\""), "");
-  EXPECT_EQ(std::count_if(jig.lines.begin(), jig.lines.end(),
-                          [](const std::string& line) {
-                            return line.find("\"imei\":\"861111111111111\"") != std::string::npos;
-                          }),
-            1);
+  EXPECT_EQ(Count(jig.lines, "\"imei\":\"861111111111111\""), 1);
   first.Signal(SIGUSR1);  // pulled: the port is free for the next unit
   ASSERT_TRUE(first.WaitForLine("unplugged"));
   first.Signal(SIGUSR1);  // the next unit on that port is tested afresh
@@ -497,7 +487,7 @@ TEST_F(JigTest, TwoJigsShareOneServerAndItsOutagesLoseNothing) {
   auto station = [&](const std::string& name) {
     UseFolders(name);
     for (int i = 0; i < 3; ++i) Plug({});
-    return std::make_unique<Jig>(Args({"--all", "--records", url, "--station", name}));
+    return std::make_unique<Jig>(Args("--all --records " + url + " --station " + name));
   };
   auto east = station("east");
   auto west = station("west");
@@ -508,7 +498,7 @@ TEST_F(JigTest, TwoJigsShareOneServerAndItsOutagesLoseNothing) {
   // The server goes away mid-run: the next units wait in the spool and go once it is back.
   sims_.clear();
   UseFolders("east");
-  Jig jig(Args({"--watch", "--records", url}));
+  Jig jig(Args("--watch --records " + url));
   ASSERT_TRUE(server.Stop());
   Plug({});
   EXPECT_NE(jig.WaitFor("1 record waits"), "");
@@ -534,51 +524,28 @@ TEST_F(JigTest, StoreFaultsLoseNoRecordAndTheExitStatusSaysSo) {
   const struct Row {
     const char* what;
     std::string url;
-    Lines extra;
+    std::string extra;
     std::function<void()> inject, clear;
     int status;
     std::string kept, told;
-    std::string count;  // how to count the unit's records in the store afterwards
+    std::string count;  // how to count the unit's records on the server afterwards
   } rows[] = {
-      {"SQLite write lock held past the busy time-out",
-       file,
-       {},
+      {"SQLite write lock held past the busy time-out", file, "",
        [&] {
          sqlite3_open((root_ + "/line.sqlite").c_str(), &holder);
          sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
        },
-       [&] { sqlite3_close(holder); },
-       0,
-       "spool",
-       "database is locked",
-       ""},
-      {"CHECK constraint",
-       server.Url(),
-       {},
+       [&] { sqlite3_close(holder); }, 0, "spool", "database is locked", ""},
+      {"CHECK constraint", server.Url(), "",
        [&] { sql("ALTER TABLE unit_record ADD CONSTRAINT no_8611 CHECK (imei NOT LIKE '8611%')"); },
-       [&] { sql("ALTER TABLE unit_record DROP CONSTRAINT no_8611"); },
-       4,
-       "quarantine",
-       "refused (data)",
-       "SELECT COUNT(*) FROM unit_record"},
-      {"server hung: accepts and never answers",
-       server.TcpUrl("jig"),
-       {},
-       [&] { kill(server.Pid(), SIGSTOP); },
-       [&] { kill(server.Pid(), SIGCONT); },
-       0,
-       "spool",
-       "cannot reach the server",
-       "SELECT COUNT(*) FROM unit_record"},
-      {"decimal-comma locale, GBK station name",
-       server.Url(),
-       {"--station", "\xB9\xA4\xCE\xBB 1"},
-       [] { setenv("LC_ALL", "de_DE.UTF-8", 1); },
-       [] { unsetenv("LC_ALL"); },
-       0,
-       "store",
-       "",
-       "SELECT COUNT(*) FROM unit_record WHERE station = '工位 1'"},
+       [&] { sql("ALTER TABLE unit_record DROP CONSTRAINT no_8611"); }, 4, "quarantine",
+       "refused (data)", "SELECT COUNT(*) FROM unit_record"},
+      {"server hung: accepts and never answers", server.TcpUrl("jig"), "",
+       [&] { kill(server.Pid(), SIGSTOP); }, [&] { kill(server.Pid(), SIGCONT); }, 0, "spool",
+       "cannot reach the server", "SELECT COUNT(*) FROM unit_record"},
+      {"decimal-comma locale, GBK station name", server.Url(), "--station \xB9\xA4\xCE\xBB",
+       [] { setenv("LC_ALL", "de_DE.UTF-8", 1); }, [] { unsetenv("LC_ALL"); }, 0, "store", "",
+       "SELECT COUNT(*) FROM unit_record WHERE station = '工位'"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -586,36 +553,103 @@ TEST_F(JigTest, StoreFaultsLoseNoRecordAndTheExitStatusSaysSo) {
     ASSERT_TRUE(records::OpenStore(row.url, &status)) << status.message;  // the schema is there
     Plug({"--imei", "861111111111111"});
     row.inject();
-    Lines arguments = {"--records", row.url};
-    arguments.insert(arguments.end(), row.extra.begin(), row.extra.end());
-    Jig jig(Args(arguments));
+    Jig jig(Args("--records " + row.url + " " + row.extra));
     EXPECT_EQ(jig.Wait(), row.status);
     row.clear();
-    Lines records;
-    for (const std::string& line : jig.lines) {
-      if (line.find("\"event\":\"record\"") != std::string::npos) records.push_back(line);
-    }
-    ASSERT_EQ(records.size(), 1u) << jig.lines.size();
-    EXPECT_NE(records[0].find("\"kept\":\"" + row.kept + "\""), std::string::npos) << records[0];
-    EXPECT_NE(records[0].find(row.told), std::string::npos) << records[0];
+    ASSERT_EQ(Count(jig.lines, "\"event\":\"record\""), 1) << jig.Out();
+    EXPECT_EQ(Count(jig.lines, "\"event\":\"record\"", "\"kept\":\"" + row.kept + "\""), 1);
+    EXPECT_EQ(Count(jig.lines, "\"event\":\"record\"", row.told), 1);
     Jig list({"records", "list"});
     EXPECT_EQ(list.Wait(), row.kept == "store" ? 0 : 4);
     Jig resend({"records", "resend", "--all", "--records", row.url});
-    EXPECT_EQ(resend.Wait(), 0) << resend.lines.back();
+    EXPECT_EQ(resend.Wait(), 0) << resend.Out();
     if (!row.count.empty()) {
       EXPECT_EQ(server.Value(row.count), "1");
       sql("DELETE FROM unit_record");
     }
     sims_.clear();
   }
-  sqlite3* db = nullptr;
-  sqlite3_open((root_ + "/line.sqlite").c_str(), &db);
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM unit_record", -1, &st, nullptr);
-  EXPECT_EQ(sqlite3_step(st), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(st, 0), 1);  // the locked row's record, once
-  sqlite3_finalize(st);
-  sqlite3_close(db);
+  EXPECT_EQ(StoredIds(file).size(), 1u);  // the locked row's record, once
+}
+
+// The three programs' command lines, run as an operator runs them: each answer byte for byte on
+// the stream it belongs to, and the exit status scripts rely on.
+TEST(CommandLines, EveryProgramAnswersAlike) {
+  constexpr const char* kJig = TC_JIG_PATH;
+  constexpr const char* kSim = TC_SIM_PATH;
+#ifdef TC_CONSOLE_PATH
+  constexpr const char* kConsole = TC_CONSOLE_PATH;
+#else
+  constexpr const char* kConsole = nullptr;  // built without the window
+#endif
+  const struct {
+    const char* what;
+    const char* program;
+    const char* arguments;  // apart by spaces
+    int status;
+    std::string said;  // status 0: stdout's start; else stderr's line between "NAME: " and "(see"
+  } rows[] = {
+      {"help", kJig, "--help", 0, "usage: tracker-jig [--port COMn"},
+      {"help, short", kJig, "-h", 0, "usage: tracker-jig [--port COMn"},
+      {"version", kJig, "--version", 0, "tracker-jig " TC_VERSION "\n"},
+      {"unknown option", kJig, "--colour", 3, "unknown option --colour"},
+      {"unknown short option", kJig, "-x", 3, "unknown option -x"},
+      {"missing value", kJig, "--all --profile", 3, "--profile wants FILE"},
+      {"switch with a value", kJig, "--all=yes", 3, "--all takes no value"},
+      {"stray word", kJig, "--all now", 3, "unexpected argument \"now\""},
+      {"without a profile", kJig, "--all", 3, "--profile FILE is required"},
+      {"port below", kJig, "--port COM0", 3, "--port wants a port name COM1..COM127, not \"COM0\""},
+      {"lowest port", kJig, "--port COM1 --help", 0, "usage: tracker-jig"},
+      {"highest port", kJig, "--port=COM127 --help", 0, "usage: tracker-jig"},
+      {"port above", kJig, "--port=COM128", 3,
+       "--port wants a port name COM1..COM127, not \"COM128\""},
+      {"two targets", kJig, "--all --port COM97", 3, "--port and --all exclude each other"},
+      {"time-out at its limit", kJig, "--test-timeout 3600 -h", 0, "usage: tracker-jig"},
+      {"time-out past it", kJig, "--test-timeout 3600.5", 3,
+       "--test-timeout wants seconds between 0 and 3600, not \"3600.5\""},
+      {"time-out not a number", kJig, "--test-timeout inf", 3,
+       "--test-timeout wants seconds between 0 and 3600, not \"inf\""},
+      {"bad GPS criteria", kJig, "--gps-criteria fix=soon", 3,
+       "--gps-criteria \"fix=soon\" is not one of fix=SECONDS, used=N, strong=K, dbhz=X (e.g. "
+       "fix=60,used=4,strong=3,dbhz=30)"},
+      {"help", kSim, "--help", 0, "usage: tracker-sim [OPTION]..."},
+      {"help, short", kSim, "-h", 0, "usage: tracker-sim [OPTION]..."},
+      {"version", kSim, "--version", 0, "tracker-sim " TC_VERSION "\n"},
+      {"unknown option", kSim, "--colour", 2, "unknown option --colour"},
+      {"missing value", kSim, "--seed", 2, "--seed wants N"},
+      {"switch with a value", kSim, "--glonass=1", 2, "--glonass takes no value"},
+      {"port below", kSim, "--port-number 96", 2, "--port-number expects a number from 97 to 127"},
+      {"lowest port", kSim, "--port-number 97 --help", 0, "usage: tracker-sim"},
+      {"highest port", kSim, "--port-number=127 --help", 0, "usage: tracker-sim"},
+      {"port above", kSim, "--port-number 128", 2, "--port-number expects a number from 97 to 127"},
+      {"bad fault list", kSim, "--fail-test gsm,lcd", 2,
+       "--fail-test expects gsm, gps or key (comma-separated)"},
+      {"help", kConsole, "--help", 0, "usage: tracker-console [--lang zh|en]"},
+      {"help, short", kConsole, "-h", 0, "usage: tracker-console [--lang zh|en]"},
+      {"version", kConsole, "--version", 0, "tracker-console " TC_VERSION "\n"},
+      {"unknown option", kConsole, "--colour", 2, "unknown option --colour"},
+      {"missing value", kConsole, "--lang", 2, "--lang wants zh|en"},
+      {"bad value", kConsole, "--lang fr", 2, "--lang wants zh or en, not \"fr\""},
+      {"stray word", kConsole, "now", 2, "unexpected argument \"now\""},
+      {"Qt's options passed on", kConsole, "-platform offscreen --lang=en -h", 0, "usage: "},
+  };
+  for (const auto& row : rows) {
+    if (row.program == nullptr) continue;
+    const std::string name = fs::path(row.program).filename();
+    SCOPED_TRACE(name + ": " + row.what);
+    Jig program(Words(row.arguments), row.program);
+    EXPECT_EQ(program.Wait(), row.status) << program.Err();
+    if (row.status == 0) {
+      EXPECT_EQ(program.Out().substr(0, row.said.size()), row.said);
+      EXPECT_EQ(program.Err(), "");
+      // One layout for the three help pages: options in two columns, -h beside --help.
+      const bool help = row.said.starts_with("usage: ");
+      EXPECT_EQ(help, program.Out().find("\n  -h, --help  ") != std::string::npos) << program.Out();
+    } else {
+      EXPECT_EQ(program.Err(), name + ": " + row.said + " (see " + name + " --help)\n");
+      EXPECT_EQ(program.Out(), "");
+    }
+  }
 }
 
 }  // namespace

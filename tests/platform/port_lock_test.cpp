@@ -104,40 +104,9 @@ TEST(PortLock, TwoProcessesRacingForStaleLocksNeverBothHoldOne) {
   ::munmap(tally, sizeof(RaceTally));
 }
 
-TEST(PortLock, APidInUseByAProcessYoungerThanTheLockIsStale) {
-  char sleepPath[] = "/usr/bin/sleep";
-  char seconds[] = "60";
-  char* argv[] = {sleepPath, seconds, nullptr};
-  pid_t sleeper = -1;
-  ASSERT_EQ(::posix_spawn(&sleeper, sleepPath, nullptr, nullptr, argv, environ), 0);
-  const std::time_t started = serial::ProcessStartTime(sleeper);
-  ASSERT_GT(started, 0);
-  const struct {
-    const char* description;
-    std::time_t writtenBeforeStart;
-    bool taken;
-  } rows[] = {
-      {"written a minute before the process started", 60, true},
-      {"written just past the slack before it started", serial::kStartTimeSlackSeconds + 1, true},
-      {"written at the slack before it started", serial::kStartTimeSlackSeconds, false},
-      {"written when it started", 0, false},
-      {"written after it started", -5, false},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.description);
-    LockFolder folder;
-    PlantLock(folder.Lock(), PidLine(sleeper), started - row.writtenBeforeStart);
-    serial::PortLockFile lock;
-    int holder = 0;
-    EXPECT_EQ(lock.Acquire(folder.path, kDevice, &holder), row.taken ? 0 : EBUSY);
-    EXPECT_EQ(holder, row.taken ? 0 : sleeper) << "the window names the holder";
-    EXPECT_EQ(Read(folder.Lock()), PidLine(row.taken ? ::getpid() : sleeper));
-  }
-  ::kill(sleeper, SIGKILL);
-  ::waitpid(sleeper, nullptr, 0);
-}
-
-TEST(PortLock, ALockWithoutAPidIsHeldUntilItIsOlderThanFiveSeconds) {
+// A lock naming a live process is stale when written before that process started (its PID was
+// reused); a lock without a PID is held until it is older than five seconds.
+TEST(PortLock, AStaleLockIsTakenOverAndALiveOneNamesItsHolder) {
   const struct {
     std::time_t age;
     bool leftOver;
@@ -145,19 +114,46 @@ TEST(PortLock, ALockWithoutAPidIsHeldUntilItIsOlderThanFiveSeconds) {
   for (const auto& row : ages) {
     EXPECT_EQ(serial::IsUnfinishedLockLeftOver(row.age), row.leftOver) << row.age << " s";
   }
-  // The same rule on real files, away from the boundary's second.
-  for (const auto& [content, age, taken] : {std::tuple{"", 3, false},
-                                            {"", 8, true},
-                                            {"   garbage\n", 3, false},
-                                            {"   garbage\n", 8, true}}) {
-    SCOPED_TRACE(std::string("\"") + content + "\", " + std::to_string(age) + " s old");
+  char sleepPath[] = "/usr/bin/sleep";
+  char seconds[] = "60";
+  char* argv[] = {sleepPath, seconds, nullptr};
+  pid_t sleeper = -1;
+  ASSERT_EQ(::posix_spawn(&sleeper, sleepPath, nullptr, nullptr, argv, environ), 0);
+  const std::time_t started = serial::ProcessStartTime(sleeper);
+  ASSERT_GT(started, 0);
+  const std::string held = PidLine(sleeper);
+  const std::time_t now = std::time(nullptr);
+  const std::time_t slack = serial::kStartTimeSlackSeconds;
+  const struct {
+    const char* description;
+    std::string content;
+    std::time_t modified;
+    bool taken;
+  } rows[] = {
+      // Without a PID: the same rule as above on real files, away from the boundary's second.
+      {"empty, 3 s old", "", now - 3, false},
+      {"empty, 8 s old", "", now - 8, true},
+      {"garbage, 3 s old", "   garbage\n", now - 3, false},
+      {"garbage, 8 s old", "   garbage\n", now - 8, true},
+      {"written a minute before the process started", held, started - 60, true},
+      {"written just past the slack before it started", held, started - slack - 1, true},
+      {"written at the slack before it started", held, started - slack, false},
+      {"written when it started", held, started, false},
+      {"written after it started", held, started + 5, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.description);
     LockFolder folder;
-    PlantLock(folder.Lock(), content, std::time(nullptr) - age);
+    PlantLock(folder.Lock(), row.content, row.modified);
     serial::PortLockFile lock;
     int holder = -1;
-    EXPECT_EQ(lock.Acquire(folder.path, kDevice, &holder), taken ? 0 : EBUSY);
-    EXPECT_EQ(holder, 0);
+    EXPECT_EQ(lock.Acquire(folder.path, kDevice, &holder), row.taken ? 0 : EBUSY);
+    // The window names a live holder.
+    EXPECT_EQ(holder, row.content == held && !row.taken ? sleeper : 0);
+    EXPECT_EQ(Read(folder.Lock()), row.taken ? PidLine(::getpid()) : row.content);
   }
+  ::kill(sleeper, SIGKILL);
+  ::waitpid(sleeper, nullptr, 0);
 }
 
 TEST(PortLock, ExitGivesTheLockBackAKillDoesNot) {

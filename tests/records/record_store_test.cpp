@@ -1,5 +1,6 @@
 // The SQLite file and the PostgreSQL server as stores: the same records back from both, several
-// writers, the spool, faults on real parts, what is refused, a writer killed mid-stream.
+// writers, the spool, faults on real parts, what is refused, a writer killed mid-stream, and the
+// line's figures read from both.
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -8,13 +9,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <random>
+#include <set>
 #include <thread>
 
 #include "records/csv_export.h"
+#include "records/line_figures.h"
 #include "records/pg_store.h"
 #include "records/record_json.h"
 #include "records/schema.h"
@@ -60,10 +67,134 @@ UnitRecord MakeRecord(int n, bool passed = true) {
   return r;
 }
 
+// The first value a query on a SQLite file gives, as text; "" when there is none.
+std::string FileValue(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(file.c_str(), &db);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  const bool found = sqlite3_step(st) == SQLITE_ROW;
+  std::string value = found ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "";
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return value;
+}
+
 // A spool in `folder` that tries its store again at once.
 records::SpoolSettings Spool(const std::string& folder) {
   return {folder + "/spool.sqlite", std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
 }
+
+struct Scenario {
+  const char* what;
+  int count;        // generated records
+  int imeis;        // distinct units among them (0: none has an IMEI)
+  int failPercent;  // chance of a FAIL
+  int hours;        // spread over this many hours from 2026-12-06T22:00
+  records::FigureWindow window;
+};
+
+// A record's fields from a seeded generator: the same scenario gives the same records.
+std::vector<UnitRecord> Generate(const Scenario& s) {
+  std::mt19937 random(static_cast<unsigned>(s.count * 31 + s.imeis));
+  std::vector<UnitRecord> out;
+  for (int n = 0; n < s.count; ++n) {
+    UnitRecord r;
+    char text[48];
+    std::snprintf(text, sizeof text, "%032x", n);
+    r.recordId = text;
+    const int minute = static_cast<int>(random() % static_cast<unsigned>(60 * s.hours));
+    std::snprintf(text, sizeof text, "2026-12-%02dT%02d:%02d:%02d.%03dZ",
+                  6 + (22 + minute / 60) / 24, (22 + minute / 60) % 24, minute % 60, n % 60,
+                  n % 1000);
+    r.startedUtc = r.endedUtc = text;
+    r.station = "站 " + std::to_string(1 + random() % 3);
+    if (s.imeis > 0) r.imei = std::to_string(861000000000000 + random() % s.imeis);
+    r.firmware = n % 7 == 0 ? "<img src=x onerror=alert(1)>" : "V1.2";
+    r.passed = static_cast<int>(random() % 100) >= s.failPercent;
+    // Times on quarter seconds (exact in both stores), some on a bucket's edge or the limit.
+    if (random() % 10 != 0) r.ttffSeconds = double(random() % 1000) / 4;
+    if (random() % 10 != 0) r.satellitesUsed = static_cast<int>(random() % 20);
+    r.bestSignalDbHz = static_cast<int>(random() % 70);
+    if (!r.passed) {
+      const char* steps[] = {"gps", "verify", "test"};
+      const int reasons = 1 + static_cast<int>(random() % 2);
+      for (int k = 0; k < reasons; ++k) {
+        r.reasons.push_back(
+            {steps[random() % 3], k ? "4 satellites used" : "a fix within 120 s", "none"});
+      }
+    }
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+// A station's store without a spool in front: "sqlite:PATH" or a server's URL.
+std::unique_ptr<records::RecordStore> OpenWriter(const std::string& url,
+                                                 records::StoreStatus* status) {
+  return records::IsPostgresUrl(url) ? records::OpenPostgresStore(url, status)
+                                     : records::OpenSqliteStore(url.substr(7), status);
+}
+
+bool InWindow(const UnitRecord& r, const records::FigureWindow& w) {
+  return r.startedUtc >= w.fromUtc && r.startedUtc < w.toUtc;
+}
+
+bool Earlier(const UnitRecord& a, const UnitRecord& b) {
+  return a.startedUtc != b.startedUtc ? a.startedUtc < b.startedUtc : a.recordId < b.recordId;
+}
+
+records::Yields ExpectedYields(const std::vector<UnitRecord>& all, const records::FigureWindow& w) {
+  records::Yields y;
+  std::map<std::string, std::pair<const UnitRecord*, const UnitRecord*>> firstLast;
+  for (const auto& r : all) {
+    if (!InWindow(r, w)) continue;
+    ++y.records;
+    if (r.imei.empty()) {
+      ++y.unidentified;
+      continue;
+    }
+    auto [it, fresh] = firstLast.try_emplace(r.imei, &r, &r);
+    if (!fresh && Earlier(r, *it->second.first)) it->second.first = &r;
+    if (!fresh && Earlier(*it->second.second, r)) it->second.second = &r;
+  }
+  for (const auto& [imei, ends] : firstLast) {
+    ++y.units;
+    y.firstPassed += ends.first->passed;
+    y.finalPassed += ends.second->passed;
+  }
+  return y;
+}
+
+std::vector<std::int64_t> ExpectedBuckets(const std::vector<UnitRecord>& all,
+                                          const records::FigureWindow& w,
+                                          const records::Histogram& h) {
+  // below, each bucket, above, missing, within
+  std::vector<std::int64_t> counts(h.counts.size() + 4, 0);
+  for (const auto& r : all) {
+    if (!InWindow(r, w)) continue;
+    std::optional<double> v = r.ttffSeconds;
+    if (h.measure == records::GpsMeasure::kSatellitesUsed) v = r.satellitesUsed;
+    if (h.measure == records::GpsMeasure::kBestSignal) v = r.bestSignalDbHz;
+    if (!v) {
+      ++counts[h.counts.size() + 2];
+      continue;
+    }
+    const double slot = std::floor((*v - h.low) / h.width);
+    const auto last = static_cast<double>(h.counts.size());
+    counts[static_cast<std::size_t>(std::clamp(slot + 1, 0.0, last + 1))]++;
+    if (h.limitIsMaximum ? *v <= h.limit : *v >= h.limit) ++counts.back();
+  }
+  return counts;
+}
+
+const Scenario kScenarios[] = {
+    {"an empty store", 0, 5, 10, 1, {"2026-12-06", "2026-12-08"}},
+    {"every unit passes the first time", 40, 40, 0, 2, {"2026-12-06", "2026-12-08"}},
+    {"retests: many units tested more than once", 200, 30, 35, 6, {"2026-12-06", "2026-12-08"}},
+    {"a window across midnight", 300, 50, 20, 5, {"2026-12-06T23:00:00Z", "2026-12-07T01:00:00Z"}},
+    {"records without an IMEI count apart", 25, 0, 50, 1, {"2026-12-06", "2026-12-08"}},
+};
 
 // A fresh server per test; the spool and the files in a folder of the test's own.
 class LineStore : public ::testing::Test {
@@ -142,12 +273,6 @@ TEST_F(LineStore, BothStoresKeepEachRecordOnceAndGiveItBackWhole) {
       EXPECT_FALSE(std::filesystem::exists(folder + "/torn.csv"));
       EXPECT_EQ(server.Value("ALTER TABLE unit_reason_away RENAME TO unit_reason; SELECT 1"), "1");
     }
-
-    // Opened again: the schema as it was, every record still there.
-    store = records::OpenStore(url, &status);
-    ASSERT_TRUE(store) << status.message;
-    ASSERT_TRUE(store->Query({}, &found).ok);
-    EXPECT_EQ(found.size(), 10u);
   }
   EXPECT_TRUE(std::filesystem::exists(folder + "/tracker-console/records.sqlite"));
 }
@@ -207,15 +332,131 @@ TEST_F(LineStore, SpoolHoldsRecordsWhileTheServerIsAwayAndSendsThemInOrderOnce) 
   EXPECT_TRUE(store->Flush().ok);
   EXPECT_EQ(store->Flush().message, "");  // nothing waits any more
 
-  // The spool knows the server, not the URL's text: another spelling of it sends what waits.
+  // The spool knows the server, not the URL's text: another spelling of it sends what waits,
+  // with what a station that never reached the server kept under that spelling.
   ASSERT_TRUE(server.Stop());
   EXPECT_EQ(store->Append(MakeRecord(6)).place, records::RecordPlace::kSpool);
-  ASSERT_TRUE(server.Start());
-  auto other =
-      records::OpenSpooledStore(server.Url() + "&application_name=other", Spool(folder), &status);
+  const std::string otherUrl = server.Url() + "&application_name=other";
+  auto other = records::OpenSpooledStore(otherUrl, Spool(folder), &status);
   ASSERT_TRUE(other) << status.message;
-  EXPECT_NE(status.message.find("1 waiting record sent"), std::string::npos) << status.message;
-  EXPECT_EQ(server.Value("SELECT COUNT(*) FROM unit_record"), "6");
+  EXPECT_EQ(other->Append(MakeRecord(7)).place, records::RecordPlace::kSpool);
+  ASSERT_TRUE(server.Start());
+  other = records::OpenSpooledStore(otherUrl, Spool(folder), &status);
+  ASSERT_TRUE(other) << status.message;
+  EXPECT_NE(status.message.find("2 waiting records sent"), std::string::npos) << status.message;
+  EXPECT_EQ(server.Value("SELECT COUNT(*) FROM unit_record"), "7");
+}
+
+// The line's figures from both stores against the same figures counted here straight from the
+// records that were written.
+TEST_F(LineStore, BothStoresGiveTheFiguresCountedFromTheRecords) {
+  const records::GpsLimits limits;
+  int round = 0;
+  for (const auto& s : kScenarios) {
+    SCOPED_TRACE(s.what);
+    const auto all = Generate(s);
+    const std::string schema = "s" + std::to_string(round++);
+    // Each scenario in a fresh file and a fresh database schema on the one server.
+    ASSERT_EQ(server.Value("CREATE SCHEMA " + schema + "; SELECT 1"), "1");
+    const std::string serverUrl = server.Url() + "&options=-csearch_path%3D" + schema;
+    const std::string fileUrl = "sqlite:" + folder + "/" + schema + ".sqlite";
+    for (const std::string& url : {fileUrl, serverUrl}) {
+      SCOPED_TRACE(url);
+      records::StoreStatus status;
+      auto store = OpenWriter(url, &status);
+      ASSERT_TRUE(store) << status.message;
+      for (const auto& r : all) ASSERT_TRUE(store->Append(r).ok);
+      auto reader = records::OpenFigureReader(url, &status);
+      ASSERT_TRUE(reader) << status.message;
+
+      records::Yields yields;
+      ASSERT_TRUE(reader->UnitYields(s.window, &yields).ok);
+      const auto fields = [](const records::Yields& y) {
+        return std::tuple(y.units, y.firstPassed, y.finalPassed, y.records, y.unidentified);
+      };
+      EXPECT_EQ(fields(yields), fields(ExpectedYields(all, s.window)));
+
+      std::map<std::pair<std::string, std::string>, std::pair<std::int64_t, std::int64_t>> hours;
+      std::map<std::string, std::set<std::string>> failedByStep;
+      std::map<std::pair<std::string, std::string>, std::int64_t> reasons;
+      for (const auto& r : all) {
+        if (!InWindow(r, s.window)) continue;
+        auto& hour = hours[{r.startedUtc.substr(0, 13), r.station}];
+        ++hour.first;
+        hour.second += r.passed;
+        for (const auto& reason : r.reasons) {
+          failedByStep[reason.step].insert(r.recordId);
+          ++reasons[{reason.step, reason.expected}];
+        }
+      }
+      std::vector<records::HourCount> hourly;
+      ASSERT_TRUE(reader->HourlyCounts(s.window, &hourly).ok);
+      ASSERT_EQ(hourly.size(), hours.size());
+      for (const auto& h : hourly) {
+        const auto counted = hours[{h.hourUtc, h.station}];
+        EXPECT_EQ(std::make_pair(h.tested, h.passed), counted) << h.hourUtc << " " << h.station;
+      }
+
+      records::Pareto pareto;
+      ASSERT_TRUE(reader->FailurePareto(s.window, &pareto).ok);
+      ASSERT_EQ(pareto.steps.size(), failedByStep.size());
+      for (std::size_t i = 0; i < pareto.steps.size(); ++i) {
+        const auto& e = pareto.steps[i];
+        EXPECT_EQ(e.count, static_cast<std::int64_t>(failedByStep[e.step].size())) << e.step;
+        if (i > 0) {
+          EXPECT_GE(pareto.steps[i - 1].count, e.count) << "most frequent first";
+        }
+      }
+      ASSERT_EQ(pareto.reasons.size(), reasons.size());
+      for (const auto& e : pareto.reasons) EXPECT_EQ(e.count, (reasons[{e.step, e.reason}]));
+
+      for (auto measure : {records::GpsMeasure::kTtff, records::GpsMeasure::kSatellitesUsed,
+                           records::GpsMeasure::kBestSignal}) {
+        auto h = records::HistogramLayout(measure, limits);
+        ASSERT_TRUE(reader->Distribution(s.window, &h).ok);
+        std::vector<std::int64_t> got = {h.below};
+        got.insert(got.end(), h.counts.begin(), h.counts.end());
+        got.insert(got.end(), {h.above, h.missing, h.withinLimit});
+        EXPECT_EQ(got, ExpectedBuckets(all, s.window, h)) << static_cast<int>(measure);
+      }
+
+      auto newest = all;
+      std::sort(newest.begin(), newest.end(), [](auto& a, auto& b) { return Earlier(b, a); });
+      std::vector<records::UnitSummary> units;
+      ASSERT_TRUE(reader->LastUnits(10, &units).ok);
+      ASSERT_EQ(units.size(), std::min<std::size_t>(10, all.size()));
+      for (std::size_t i = 0; i < units.size(); ++i) {
+        EXPECT_EQ(units[i].recordId, newest[i].recordId);
+        EXPECT_EQ(units[i].firmware, newest[i].firmware) << "kept byte for byte";
+        EXPECT_EQ(units[i].firstStep, newest[i].reasons.empty() ? "" : newest[i].reasons[0].step);
+      }
+      if (all.empty() || all[0].imei.empty()) continue;
+      ASSERT_TRUE(reader->UnitHistory(all[0].imei, 1000, &units).ok);
+      EXPECT_EQ(units.size(), std::count_if(all.begin(), all.end(), [&](const UnitRecord& r) {
+                  return r.imei == all[0].imei;
+                }));
+    }
+  }
+}
+
+// A record stored by a station wakes a watch on either store; a quiet store times out.
+TEST_F(LineStore, WatchSeesEveryStoredRecord) {
+  for (const std::string& url : {"sqlite:" + folder + "/watch.sqlite", server.Url()}) {
+    SCOPED_TRACE(url);
+    records::StoreStatus status;
+    auto store = OpenWriter(url, &status);
+    ASSERT_TRUE(store) << status.message;
+    auto watch = records::OpenChangeWatch(url);
+    bool changed = true;
+    ASSERT_TRUE(watch->Wait(300, &changed).ok);
+    EXPECT_FALSE(changed) << "nothing was stored";
+    UnitRecord r;
+    r.recordId = "watched" + url.substr(0, 6);
+    r.startedUtc = "2026-12-07T10:00:00.000Z";
+    ASSERT_TRUE(store->Append(r).ok);
+    for (int tries = 0; tries < 20 && !changed; ++tries) ASSERT_TRUE(watch->Wait(700, &changed).ok);
+    EXPECT_TRUE(changed);
+  }
 }
 
 // One real fault on a real store per row. Records 1 and 2 are written under the fault, then it is
@@ -230,18 +471,6 @@ struct FaultBench {
   std::function<UnitRecord(int)> make = [](int n) { return MakeRecord(n); };
   void Sql(const std::string& sql) const {
     EXPECT_EQ(server.Value(sql + "; SELECT 1"), "1") << sql;
-  }
-  std::string FileValue(const std::string& sql) const {
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
-    std::string value = sqlite3_step(st) == SQLITE_ROW
-                            ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
-                            : "";
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return value;
   }
 };
 
@@ -344,20 +573,17 @@ TEST(LineStoreFaults, EveryRecordOnceAfterTheFaultIsCleared) {
     FaultBench b;
     ASSERT_TRUE(b.server.ok()) << b.server.error();
     records::StoreStatus status;
-    auto open = [&] {
-      if (row.onFile) {
-        return records::SpoolInFront(records::OpenSqliteStore(b.file, &status), "sqlite:" + b.file,
-                                     Spool(b.temp.path), &status);
-      }
-      return records::OpenSpooledStore(b.url, Spool(b.temp.path), &status);
-    };
+    // The file's store is open before its lock is taken; the server's schema is there before the
+    // fault, and the station connects under it.
     std::unique_ptr<records::RecordStore> store;
-    if (row.onFile) store = open();
-    if (!row.onFile) {
+    if (row.onFile) {
+      store = records::SpoolInFront(records::OpenSqliteStore(b.file, &status), "sqlite:" + b.file,
+                                    Spool(b.temp.path), &status);
+    } else {
       ASSERT_TRUE(records::OpenPostgresStore(b.url, &status)) << status.message;
     }
     row.inject(b);
-    if (!row.onFile) store = open();
+    if (!row.onFile) store = records::OpenSpooledStore(b.url, Spool(b.temp.path), &status);
     ASSERT_TRUE(store) << status.message;
     const records::StoreStatus first = store->Append(b.make(1));
     store->Append(b.make(2));
@@ -377,15 +603,13 @@ TEST(LineStoreFaults, EveryRecordOnceAfterTheFaultIsCleared) {
     ASSERT_TRUE(records::ListSpool(b.temp.path + "/spool.sqlite", &left).ok);
     EXPECT_EQ(left.size(), 0u);
     const std::string once = "SELECT COUNT(*) || ' ' || COUNT(DISTINCT record_id) FROM unit_record";
-    EXPECT_EQ(row.onFile ? b.FileValue(once) : b.server.Value(once), "2 2");
+    EXPECT_EQ(row.onFile ? FileValue(b.file, once) : b.server.Value(once), "2 2");
     if (row.onFile) continue;
-    const std::string id = "'" + MakeRecord(1).recordId + "'";
-    EXPECT_EQ(b.server.Value("SELECT ttff_seconds::text FROM unit_record WHERE record_id = " + id),
-              "12.25");
-    const auto column = [&](const char* name) {
-      return b.server.Value(std::string("SELECT ") + name +
-                            " FROM unit_record WHERE record_id = " + id);
+    const auto column = [&](const std::string& name) {
+      return b.server.Value("SELECT " + name + " FROM unit_record WHERE record_id = '" +
+                            MakeRecord(1).recordId + "'");
     };
+    EXPECT_EQ(column("ttff_seconds::text"), "12.25");
     const std::string station = column("station");
     const std::string operatorName = column("operator_name");
     EXPECT_TRUE(records::IsUtf8(station) && records::IsUtf8(operatorName));
@@ -420,34 +644,53 @@ TEST(LineStoreUrl, PasswordsNeverShow) {
   }
 }
 
-TEST(RecordStore, RefusesWhatItCannotOpen) {
-  TempDir dir;
+// What a station's store and the board's reader refuse, and that the reader never writes.
+TEST_F(LineStore, StoreAndReaderRefuseWhatTheyCannotOpen) {
   {
     sqlite3* db = nullptr;
-    sqlite3_open((dir.path + "/newer.sqlite").c_str(), &db);
+    sqlite3_open((folder + "/newer.sqlite").c_str(), &db);
     sqlite3_exec(
         db, "CREATE TABLE schema_version (version INTEGER); INSERT INTO schema_version VALUES (99)",
         nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
-  std::ofstream(dir.path + "/junk.sqlite") << "not a database at all, not at all, no";
-  struct Case {
-    std::string url, fragment;
+  std::ofstream(folder + "/junk.sqlite") << "not a database at all, not at all, no";
+  const std::string missing = folder + "/none.sqlite";
+  const struct {
+    std::string url;
+    const char* store;  // in the store's refusal; nullptr: a store would open or make it
+    bool reader;        // the reader refuses it too
   } cases[] = {
       {"postgresql://line:s3cret@db/records?nosuchoption=1",
        "\"postgresql://(a URL libpq cannot read)\": not a PostgreSQL URL: invalid URI query "
-       "parameter"},
-      {"mysql://x", "unknown kind of store"},
-      {"sqlite:", "no file"},
-      {"sqlite:" + dir.path + "/newer.sqlite", "newer console"},
-      {"sqlite:" + dir.path + "/junk.sqlite", "junk.sqlite"},
+       "parameter",
+       true},
+      {"mysql://x", "unknown kind of store", true},
+      {"sqlite:", "no file", true},
+      {"sqlite:" + folder + "/newer.sqlite", "newer console", false},
+      {"sqlite:" + folder + "/junk.sqlite", "junk.sqlite", true},
+      {"sqlite:" + missing, nullptr, true},
+      {"sqlite:/etc/hostname", nullptr, true},
+      {"postgresql:///none?host=" + folder + "&connect_timeout=2", nullptr, true},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
     records::StoreStatus status;
-    EXPECT_EQ(records::OpenStore(c.url, &status), nullptr) << c.url;
-    EXPECT_FALSE(status.ok) << c.url;
-    EXPECT_NE(status.message.find(c.fragment), std::string::npos) << status.message;
+    if (c.store != nullptr) {
+      EXPECT_EQ(records::OpenStore(c.url, &status), nullptr);
+      EXPECT_FALSE(status.ok);
+      EXPECT_NE(status.message.find(c.store), std::string::npos) << status.message;
+    }
+    status = {};
+    EXPECT_EQ(records::OpenFigureReader(c.url, &status) == nullptr, c.reader);
+    EXPECT_EQ(status.ok || status.message.empty(), !c.reader) << status.message;
   }
+  EXPECT_FALSE(std::filesystem::exists(missing)) << "the reader created the file";
+  records::StoreStatus status;
+  auto reader = records::OpenFigureReader(server.Url(), &status);
+  ASSERT_TRUE(reader) << status.message;
+  std::vector<records::FigureReader::Row> rows;
+  EXPECT_FALSE(reader->Select("CREATE TABLE board_wrote (x INTEGER)", {}, &rows).ok);
 }
 
 TEST(RecordStore, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
@@ -500,23 +743,12 @@ TEST(RecordStore, KillNineLosesNoReportedRecord) {
   waitpid(child, nullptr, 0);
   ASSERT_GE(reported, 40);
 
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  auto scalar = [&](const char* sql) {
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
-    std::string value = sqlite3_step(st) == SQLITE_ROW
-                            ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
-                            : "";
-    sqlite3_finalize(st);
-    return value;
-  };
-  EXPECT_EQ(scalar("PRAGMA integrity_check"), "ok");
-  EXPECT_GE(std::stoi(scalar("SELECT COUNT(*) FROM unit_record")), reported);
-  EXPECT_EQ(scalar("SELECT COUNT(*) FROM unit_record r WHERE passed = 0 AND "
-                   "(SELECT COUNT(*) FROM unit_reason WHERE record_id = r.record_id) != 2"),
+  EXPECT_EQ(FileValue(path, "PRAGMA integrity_check"), "ok");
+  EXPECT_GE(std::stoi(FileValue(path, "SELECT COUNT(*) FROM unit_record")), reported);
+  EXPECT_EQ(FileValue(path,
+                      "SELECT COUNT(*) FROM unit_record r WHERE passed = 0 AND (SELECT "
+                      "COUNT(*) FROM unit_reason WHERE record_id = r.record_id) != 2"),
             "0");
-  sqlite3_close(db);
 }
 
 }  // namespace

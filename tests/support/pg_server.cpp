@@ -94,17 +94,15 @@ std::string PgServer::TcpUrl(const std::string& user) const {
 
 bool PgServer::Trust(const std::string& hbaLines) {
   const std::string path = folder_ + "/data/pg_hba.conf";
-  std::ifstream in(path);
   std::stringstream old;
-  old << in.rdbuf();
+  old << std::ifstream(path).rdbuf();
   std::ofstream(path, std::ios::trunc) << hbaLines << "\n" << old.str();
   return Value("SELECT pg_reload_conf()") == "t";
 }
 
 int PgServer::Pid() const {
-  std::ifstream in(folder_ + "/data/postmaster.pid");
   int pid = 0;
-  in >> pid;
+  std::ifstream(folder_ + "/data/postmaster.pid") >> pid;
   return pid;
 }
 
