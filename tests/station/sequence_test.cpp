@@ -28,10 +28,12 @@ std::string Reasons(const records::UnitRecord& record) {
 
 struct Listener : station::StationListener {
   int verdicts = 0;
-  void OnProgress(const station::Progress&) override {}
+  std::chrono::milliseconds lastElapsed{}, verdictAt{};
+  void OnProgress(const station::Progress& p) override { lastElapsed = p.elapsed; }
   void OnVerdict(const records::UnitRecord&, const records::StoreStatus& saved) override {
     EXPECT_TRUE(saved.ok) << saved.message;
     ++verdicts;
+    verdictAt = lastElapsed;
   }
 };
 
@@ -42,10 +44,12 @@ struct Case {
   std::string reasons;                    // "step:came" of every reason, joined by " | "
   std::string lateOn = "";                // the answer to a command starting so comes ...
   std::chrono::milliseconds lateBy{0};    // ... this long after it was sent
+  std::optional<std::chrono::milliseconds> verdictAt = {};  // after the connection
 };
 
 // Each limit at, just below and just above its boundary; the step time-out is 2 s, the test's
-// 60 s and the fix's 30 s, so one used for another fails a row.
+// 60 s and the fix's 30 s, so one used for another fails a row. Ticks come every second: a
+// tick at a deadline is within it.
 TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
   using U = FakeUnit;
   using S = station::StationSettings;
@@ -53,8 +57,8 @@ TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
   const station::Step kApply = station::Step::kApply, kTest = station::Step::kTest;
   // clang-format off
   const Case cases[] = {
-      {"pass", [](U&, S&) {}, nullopt, ""},
-      {"identify silent", [](U& u, S&) { u.silentOn = "imei"; }, nullopt, "identify:none"},
+      {"pass", [](U& u, S&) { u.replies.push_back("gsm,20,agps,8,gps,9,sim,1#\r\n"); }, nullopt, ""},
+      {"identify silent", [](U& u, S&) { u.silentOn = "imei"; }, nullopt, "identify:none", "", 0ms, 3s},
       {"empty IMEI", [](U& u, S&) { u.params["imei"] = ""; }, nullopt, "identify:an empty answer"},
       {"set refused", [](U& u, S&) { u.refuseKey = "monitor"; }, nullopt, "apply:monitor,error | verify:\"\""},
       {"set never confirmed", [](U& u, S&) { u.silentOn = "sos1,110"; }, nullopt, "apply:none"},
@@ -65,7 +69,9 @@ TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
       {"sub-test fails", [](U& u, S&) { u.testResult = "gsm,ok,gps,fail,key,ok"; }, nullopt, "test:\"fail\""},
       {"test never answers", [](U& u, S&) { u.testResult.reset(); }, nullopt, "test:none"},
       {"gps met", [](U&, S& s) { s.gps = {true, 30, 4, 2, 35}; }, nullopt, ""},
-      {"gps no fix", [](U& u, S& s) { s.gps = {true, 30, 4, 0, 35}; u.gps = {}; }, nullopt, "gps:no fix | gps:0"},
+      // the fix is waited for from the connection, not from the GPS step
+      {"gps no fix", [](U& u, S& s) { s.gps = {true, 30, 4, 0, 35}; u.gps = {}; }, nullopt, "gps:no fix | gps:0", "factory_test", 10s, 30s},
+      {"test result late", [](U&, S&) {}, nullopt, "test:none", "factory_test", 70s, 61s},
       {"gps weak", [](U&, S& s) { s.gps = {true, 30, 4, 3, 35}; }, nullopt, "gps:2"},
       {"unplugged in apply", [](U&, S&) {}, kApply, "unplugged:unplugged during apply"},
       {"unplugged in test", [](U& u, S&) { u.testResult.reset(); }, kTest, "unplugged:unplugged during test"},
@@ -145,6 +151,7 @@ TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
     EXPECT_EQ(listener.verdicts, 1) << c.what;
     EXPECT_EQ(record.passed, c.reasons.empty()) << c.what;
     EXPECT_EQ(Reasons(record), c.reasons) << c.what;
+    EXPECT_EQ(listener.verdictAt, c.verdictAt.value_or(listener.verdictAt)) << c.what;
     std::vector<records::UnitRecord> stored;
     ASSERT_TRUE(store->Query({"", std::nullopt, "", "", 1}, &stored).ok);
     ASSERT_EQ(stored.size(), 1u);
@@ -157,6 +164,8 @@ TEST(StationEngine, EveryStepsSuccessRefusalAndTimeOut) {
       EXPECT_EQ(stored[0].imei, "860000000000009");
       EXPECT_EQ(stored[0].firmware, "FW1");
       EXPECT_EQ(stored[0].testKey, std::optional<bool>(true));
+      EXPECT_EQ(stored[0].gsmSignal + stored[0].agpsCount + stored[0].gpsCount + stored[0].sim,
+                "2089present");
       EXPECT_EQ(stored[0].profileHash, settings.profile.hash);
     }
   }
