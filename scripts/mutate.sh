@@ -5,8 +5,9 @@
 #
 #   scripts/mutate.sh [regex]        only the rows that match the (bash) regular expression
 #   MUTATE_FAULTS=list.tsv scripts/mutate.sh   another list of the same form
-#   MUTATE_CTEST_ARGS='-R Jig' scripts/mutate.sh jig   a quick look with part of the suite; a
-#       survivor there is only a candidate until the whole suite has run on it
+#   MUTATE_CTEST_ARGS='-R Jig|LineStore' scripts/mutate.sh jig   a quick look with part of the
+#       suite (split at spaces, no quotes inside); a survivor there is only a candidate until
+#       the whole suite has run on it
 #
 # The copy lives in build/mutation/ (the working tree is never changed); the first run builds
 # it in full, later runs rebuild only what a fault touches. Slow: not part of CI.
