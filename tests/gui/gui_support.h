@@ -78,7 +78,8 @@ class ConsoleUnderTest {
 
   // Each control of `expected` (id, UTF-8 text) that shows another text, as "id: shown";
   // empty when all show theirs.
-  [[nodiscard]] QString Mismatches(std::initializer_list<std::pair<int, const char*>> expected) {
+  [[nodiscard]] QString Mismatches(
+      std::initializer_list<std::pair<int, const char*>> expected) const {
     QStringList differing;
     for (const auto& [id, text] : expected) {
       if (Shown(id) != QString::fromUtf8(text)) differing << QString::number(id) + ": " + Shown(id);
