@@ -262,17 +262,15 @@ TEST(NmeaParser, EdgeCasesShowTheDescribedState) {
 
 struct IgnoredCase {
   const char* what;
-  std::string sentence;
-  bool raw = false;  // fed as it is, without a checksum added
+  std::string sentence;  // fed as received when it has a checksum, else with one added
 };
 
 const IgnoredCase kIgnoredCases[] = {
-    {"wrong checksum", "$GPGGA,084512.00,3130.5210,N,12126.8843,E,1,03,1.1,12.5,M,8.4,M,,*6F",
-     true},
-    {"checksum one off", "$GPGSV,1,1,00*78", true},
-    {"star without its checksum", "$GPGSV,1,1,00*", true},
-    {"checksum of one digit", "$GPGSV,1,1,00*7", true},
-    {"text after the checksum", "$GPGSV,1,1,00*79x", true},
+    {"wrong checksum", "$GPGGA,084512.00,3130.5210,N,12126.8843,E,1,03,1.1,12.5,M,8.4,M,,*6F"},
+    {"checksum one off", "$GPGSV,1,1,00*78"},
+    {"star without its checksum", "$GPGSV,1,1,00*"},
+    {"checksum of one digit", "$GPGSV,1,1,00*7"},
+    {"text after the checksum", "$GPGSV,1,1,00*79x"},
     {"unknown talker", "$GXGGA,084512.00,0130.5210,N,00126.8843,E,1,03,1.1,12.5,M,8.4,M,,"},
     {"proprietary sentence", "$PSRFEPE,053229.438,V,,,,,"},
     {"course over ground", "$GPVTG,000.0,T,357.0,M,000.0,N,0000.1,K,A"},
@@ -320,11 +318,7 @@ TEST(NmeaParser, IgnoredSentencesChangeNothingAndDoNotRefresh) {
       run.Feed(sentence);
     }
     const std::string before = nmea_test::ViewText(run) + nmea_test::GnssViewText(run);
-    if (row.raw) {
-      run.FeedRaw(row.sentence.c_str());
-    } else {
-      run.Feed(row.sentence);
-    }
+    run.Feed(row.sentence);
     EXPECT_FALSE(run.last.refresh);
     EXPECT_FALSE(run.last.setIndicator);
     std::string after = nmea_test::ViewText(run) + nmea_test::GnssViewText(run);

@@ -4,14 +4,18 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/config_dlg.h"
@@ -48,6 +52,13 @@ class ConsoleUnderTest {
     dialog->saveFileHook = [this]() { return nextSaveFile; };
   }
 
+  // Shown and active, in front of the operator.
+  [[nodiscard]] bool ShowActive() {
+    dialog->show();
+    dialog->activateWindow();
+    return QTest::qWaitForWindowActive(dialog.get());
+  }
+
   [[nodiscard]] QString Path(const QString& name) const {
     return QDir(m_dir.path()).filePath(name);
   }
@@ -65,6 +76,17 @@ class ConsoleUnderTest {
     return QStringLiteral("<no control %1>").arg(id);
   }
 
+  // Each control of `expected` (id, UTF-8 text) that shows another text, as "id: shown";
+  // empty when all show theirs.
+  [[nodiscard]] QString Mismatches(
+      std::initializer_list<std::pair<int, const char*>> expected) const {
+    QStringList differing;
+    for (const auto& [id, text] : expected) {
+      if (Shown(id) != QString::fromUtf8(text)) differing << QString::number(id) + ": " + Shown(id);
+    }
+    return differing.join(QStringLiteral(", "));
+  }
+
   std::unique_ptr<CConfigDlg> dialog;
   std::vector<CapturedBox> boxes;
   std::optional<QString> nextSaveFile;
@@ -75,6 +97,13 @@ class ConsoleUnderTest {
 
 inline QAbstractButton* Button(ConsoleUnderTest& c, int id) {
   return qobject_cast<QAbstractButton*>(c.dialog->Control(id));
+}
+
+// The file's bytes; empty when it cannot be read.
+inline QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
 }
 
 // Hands one device line to the window as a receive slot, framed as the tracker sends it and

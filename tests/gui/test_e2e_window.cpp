@@ -18,7 +18,6 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSpinBox>
@@ -168,22 +167,19 @@ void TestE2eWindow::testsLogsFollowsTheGpsAndSurvivesAReplug() {
                  {"--firmware", "TS-GUI-3", "--log-interval", "1", "--status-interval", "1",
                   "--fail-test", "gps"});
   QCOMPARE(sim.WaitForPlug(), 97);
-  c.dialog->show();
-  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  QVERIFY(c.ShowActive());
   qobject_cast<QCheckBox*>(c.dialog->Control(1099))->setChecked(true);
   c.dialog->OnInitDialog();
   QVERIFY2(c.Shown(1027).startsWith(QStringLiteral("COM97 (")), qPrintable(c.Shown(1027)));
   QCOMPARE(c.Shown(1022), QStringLiteral("打开"));
 
   // The armed test's result: GSM and key ticked, GPS not, so no PASS.
-  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1054) == QStringLiteral("[x]"); }, kPatienceMs));
-  QCOMPARE(c.Shown(1053), QStringLiteral("[x]"));
-  QCOMPARE(c.Shown(1055), QStringLiteral("[ ]"));
-  QCOMPARE(c.Shown(1058), QStringLiteral("正在测试.."));
+  QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1054), QStringLiteral("[x]"), kPatienceMs);
+  QCOMPARE(c.Mismatches({{1053, "[x]"}, {1055, "[ ]"}, {1058, "正在测试.."}}), QString());
 
   // The log pane fills with the device's lines, numbered; NMEA stays out.
   auto* pane = qobject_cast<LogPane*>(c.dialog->Control(1004));
-  QVERIFY(QTest::qWaitFor([&] { return pane->LineCount() > 4; }, kPatienceMs));
+  QTRY_VERIFY_WITH_TIMEOUT(pane->LineCount() > 4, kPatienceMs);
   const QString log = pane->PlainText();
   QVERIFY2((QLatin1Char('\n') + log).contains(QStringLiteral("\n 0\t")), qPrintable(log));
   QVERIFY2(log.contains(QStringLiteral("\tAT:connect ok!#\n")), qPrintable(log));
@@ -193,21 +189,19 @@ void TestE2eWindow::testsLogsFollowsTheGpsAndSurvivesAReplug() {
            "one break a line");
 
   // Status reports and the simulated drive's clock (its fix: the receiver log below).
-  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1036) == QStringLiteral("存在"); }, kPatienceMs));
-  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1093) != QStringLiteral("0"); }, kPatienceMs));
+  QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1036), QStringLiteral("存在"), kPatienceMs);
+  QTRY_VERIFY_WITH_TIMEOUT(c.Shown(1093) != QStringLiteral("0"), kPatienceMs);
   const QString firstTime = c.Shown(1093);
-  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1093) != firstTime; }, kPatienceMs));
+  QTRY_VERIFY_WITH_TIMEOUT(c.Shown(1093) != firstTime, kPatienceMs);
 
   // Unplugged, the window shows no device and closes the port; plugged back, it reconnects.
   qobject_cast<QCheckBox*>(c.dialog->Control(1099))->setChecked(false);
   sim.Signal(SIGUSR1);
-  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1027) == QStringLiteral("无"); }, kPatienceMs));
-  QCOMPARE(c.Shown(1022), QStringLiteral("关闭"));
-  QCOMPARE(c.Shown(1028), QStringLiteral("正在连接.."));
-  QCOMPARE(c.Shown(1058), QStringLiteral("未连接到设备"));
+  QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1027), QStringLiteral("无"), kPatienceMs);
+  QCOMPARE(c.Mismatches({{1022, "关闭"}, {1028, "正在连接.."}, {1058, "未连接到设备"}}), QString());
   QVERIFY(!c.dialog->Logic().Port().IsOpen());
   sim.Signal(SIGUSR1);
-  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1028) == QStringLiteral("已连接"); }, kPatienceMs));
+  QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1028), QStringLiteral("已连接"), kPatienceMs);
   QVERIFY(c.Shown(1027).startsWith(QStringLiteral("COM97 (")));
   QCOMPARE(ClickForNotice(c, 1056), QStringLiteral("版本号读取成功!"));
 }
@@ -219,32 +213,24 @@ void TestE2eWindow::showsAMultiConstellationReceiver() {
   SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(),
                  {"--nmea", TC_NMEA_DIR "/neo-m8n.nmea", "--status-interval", "60"});
   QCOMPARE(sim.WaitForPlug(), 97);
-  c.dialog->show();
-  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  QVERIFY(c.ShowActive());
   c.dialog->OnInitDialog();
   QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1028), QStringLiteral("已连接"), kPatienceMs);
 
   // Bend, Oregon: west is negative.
-  QVERIFY(QTest::qWaitFor([&] { return c.Shown(1091).startsWith(QStringLiteral("-121.31")); },
-                          kPatienceMs));
+  QTRY_VERIFY_WITH_TIMEOUT(c.Shown(1091).startsWith(QStringLiteral("-121.31")), kPatienceMs);
   QVERIFY(c.Shown(1092).startsWith(QStringLiteral("44.06")));
-  QCOMPARE(c.Shown(1096), QStringLiteral("定位"));
-  QCOMPARE(c.Shown(1100), QStringLiteral("非差分定位"));
-  QVERIFY(
-      QTest::qWaitFor([&] { return c.Shown(1113) == QStringLiteral("2015-03-18"); }, kPatienceMs));
-  QVERIFY(QTest::qWaitFor(
-      [&] {
-        return !c.Shown(1110).isEmpty() && !c.Shown(1111).isEmpty() && !c.Shown(1112).isEmpty();
-      },
-      kPatienceMs));
+  QCOMPARE(c.Mismatches({{1096, "定位"}, {1100, "非差分定位"}}), QString());
+  QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1113), QStringLiteral("2015-03-18"), kPatienceMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!c.Shown(1110).isEmpty() && !c.Shown(1111).isEmpty(), kPatienceMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!c.Shown(1112).isEmpty(), kPatienceMs);
   QVERIFY(c.dialog->Logic().FirstFixInfo().have);
   QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1116),
                             QString::number(c.dialog->Logic().FirstFixInfo().seconds, 'f', 1),
                             kPatienceMs);
   // GPS satellite 4 is used and strong in every second of the log.
-  QVERIFY(QTest::qWaitFor(
-      [&] { return c.dialog->State().m_snr[3] != "0" && !c.dialog->State().m_snr[3].empty(); },
-      kPatienceMs));
+  const std::string& snr4 = c.dialog->State().m_snr[3];
+  QTRY_VERIFY_WITH_TIMEOUT(snr4 != "0" && !snr4.empty(), kPatienceMs);
 
   QAbstractButton* toggle = Button(c, 1117);
   QCOMPARE(toggle->accessibleName(), QStringLiteral("卫星视图"));
@@ -254,11 +240,10 @@ void TestE2eWindow::showsAMultiConstellationReceiver() {
   QCOMPARE(view->Table()->accessibleName(), QStringLiteral("可见卫星"));
   QCOMPARE(view->Plot()->accessibleName(), QStringLiteral("天空图"));
   const QTableWidget& table = *view->Table();
-  QVERIFY(QTest::qWaitFor([&] { return table.rowCount() == 23; }, kPatienceMs));
-  QCOMPARE(TableRow(table, QStringLiteral("GLONASS"), QStringLiteral("67")).mid(2, 2),
-           (QStringList{QStringLiteral("62"), QStringLiteral("349")}));
-  QCOMPARE(TableRow(table, QStringLiteral("GLONASS"), QStringLiteral("67")).last(),
-           QStringLiteral("是"));
+  QTRY_COMPARE_WITH_TIMEOUT(table.rowCount(), 23, kPatienceMs);
+  const QStringList glonass67 = TableRow(table, QStringLiteral("GLONASS"), QStringLiteral("67"));
+  QCOMPARE(glonass67.mid(2, 2), (QStringList{QStringLiteral("62"), QStringLiteral("349")}));
+  QCOMPARE(glonass67.last(), QStringLiteral("是"));
   QCOMPARE(TableRow(table, QStringLiteral("GPS"), QStringLiteral("12")).last(), QString());
   QVERIFY(view->Plot()->accessibleDescription().startsWith(QStringLiteral("可见 23 颗")));
 
@@ -304,8 +289,7 @@ void TestE2eWindow::stationModeRunsAUnitToAVerdictAndARecord() {
   SimProcess sim(TC_SIM_PATH, c.Path(QStringLiteral("ports")).toStdString(), Quiet());
   QCOMPARE(sim.WaitForPlug(), 97);
   c.dialog->OnInitDialog();
-  QVERIFY(QTest::qWaitFor([&] { return panel->Verdict()->text() == QStringLiteral("PASS"); },
-                          kPatienceMs));
+  QTRY_COMPARE_WITH_TIMEOUT(panel->Verdict()->text(), QStringLiteral("PASS"), kPatienceMs);
   QVERIFY2(c.boxes.empty(), "station notices open no box");
   QVERIFY(panel->ProgressList()->count() > 5);
   std::vector<records::UnitRecord> stored;
@@ -320,9 +304,8 @@ void TestE2eWindow::stationModeRunsAUnitToAVerdictAndARecord() {
   QCOMPARE(stored[0].recordId, panel->Station().Engine().LastRecord().recordId);
 
   sim.Signal(SIGUSR1);  // unplug: the panel waits for the next unit, the verdict stays
-  QVERIFY(QTest::qWaitFor(
-      [&] { return panel->StatusLine()->text() == UiText(texts::Id::kStationWaiting); },
-      kPatienceMs));
+  QTRY_COMPARE_WITH_TIMEOUT(panel->StatusLine()->text(), UiText(texts::Id::kStationWaiting),
+                            kPatienceMs);
   QCOMPARE(panel->Verdict()->text(), QStringLiteral("PASS"));
 
   // A failed unit whose record could not be stored: FAIL on red, and the store's reason.
@@ -347,7 +330,7 @@ void TestE2eWindow::testResultReadsFailWhenTheTimeOutEnds() {
     QCOMPARE(sim.WaitForPlug(), 97);
     c.dialog->OnInitDialog();
     QCOMPARE(c.Shown(1058), QStringLiteral("正在测试.."));
-    QVERIFY(QTest::qWaitFor([&] { return c.Shown(1058) == row.result; }, kPatienceMs));
+    QTRY_COMPARE_WITH_TIMEOUT(c.Shown(1058), row.result, kPatienceMs);
     QTest::qWait(3000);  // past the time-out: a result once reached stays
     QCOMPARE(c.Shown(1058), row.result);
   }
@@ -355,8 +338,9 @@ void TestE2eWindow::testResultReadsFailWhenTheTimeOutEnds() {
 
 void TestE2eWindow::recordsViewCountsFiltersAndExports() {
   QTemporaryDir dir;
+  const std::string url = "sqlite:" + dir.filePath("r.sqlite").toStdString();
   records::StoreStatus status;
-  auto store = records::OpenStore("sqlite:" + dir.filePath("r.sqlite").toStdString(), &status);
+  auto store = records::OpenStore(url, &status);
   QVERIFY(store);
   const QDateTime now = QDateTime::currentDateTime();
   const QDate today = now.date();
@@ -385,24 +369,18 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
     if (!u.passed) r.reasons = {{"gps", "a fix within 120 s", "no fix"}};
     QVERIFY(store->Append(r).ok);
   }
-  const std::string url = "sqlite:" + dir.filePath("r.sqlite").toStdString();
   StoreWorker worker(url);
   RecordsView view(worker, nullptr, url);
   QString told;
   view.messageHook = [&](const QString& text) { told = text; };
-  QVERIFY(QTest::qWaitFor(
-      [&] { return view.Counts()->text().contains(QStringLiteral("PASS 3    FAIL 1")); },
-      kPatienceMs));
+  QTRY_VERIFY_WITH_TIMEOUT(view.Counts()->text().contains(QStringLiteral("PASS 3    FAIL 1")),
+                           kPatienceMs);
   QCOMPARE(view.Table()->rowCount(), 7);
   // The charts, read back from their series: today's four tests of three units, one of them
   // failed once on its GPS; the passes fixed after 30 s.
-  QVERIFY2(
-      QTest::qWaitFor(
-          [&] {
-            return view.Charts()->Yields()->text().contains(QStringLiteral("3 台 · 直通率 66.7 %"));
-          },
-          kPatienceMs),
-      qPrintable(view.Charts()->Yields()->text()));
+  QTRY_VERIFY_WITH_TIMEOUT(
+      view.Charts()->Yields()->text().contains(QStringLiteral("3 台 · 直通率 66.7 %")),
+      kPatienceMs);
   const auto setsOf = [&](RecordsCharts::Figure figure) {
     QList<QList<qreal>> values;
     for (QAbstractSeries* series : view.Charts()->Chart(figure)->series()) {
@@ -428,13 +406,13 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
            (QList<QList<qreal>>{{0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0}}));
   view.ImeiFilter()->setText(QStringLiteral(" 111 "));
   view.Refresh();
-  QVERIFY(QTest::qWaitFor([&] { return view.Table()->rowCount() == 2; }, kPatienceMs));
+  QTRY_COMPARE_WITH_TIMEOUT(view.Table()->rowCount(), 2, kPatienceMs);
   view.ImeiFilter()->clear();
   view.VerdictFilter()->setCurrentIndex(2);  // FAIL
-  QVERIFY(QTest::qWaitFor([&] { return view.Table()->rowCount() == 1; }, kPatienceMs));
+  QTRY_COMPARE_WITH_TIMEOUT(view.Table()->rowCount(), 1, kPatienceMs);
   QCOMPARE(view.Table()->item(0, 1)->text(), QStringLiteral("222"));
   view.VerdictFilter()->setCurrentIndex(1);  // PASS
-  QVERIFY(QTest::qWaitFor([&] { return view.Table()->rowCount() == 6; }, kPatienceMs));
+  QTRY_COMPARE_WITH_TIMEOUT(view.Table()->rowCount(), 6, kPatienceMs);
 
   // The ends either way round; a range's own units in the file, its neighbours' not.
   const struct {
@@ -451,11 +429,8 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
     told.clear();
     const QString csv = dir.filePath(range.count + QStringLiteral(".csv"));
     view.ExportTo(csv);
-    QVERIFY(QTest::qWaitFor(
-        [&] { return told == UiText(texts::Id::kRecordsExported) + range.count; }, kPatienceMs));
-    QFile file(csv);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray written = file.readAll();
+    QTRY_COMPARE_WITH_TIMEOUT(told, UiText(texts::Id::kRecordsExported) + range.count, kPatienceMs);
+    const QByteArray written = ReadFile(csv);
     for (std::size_t i = 0; i < range.exported.size(); ++i)
       QCOMPARE(written.contains("86000000000000" + QByteArray::number(int(i) + 1)),
                bool(range.exported[i]));
@@ -483,12 +458,10 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
   QVERIFY2(opening.elapsed() < 2000, qPrintable(QString::number(opening.elapsed())));
   waiting.messageHook = [](const QString&) {};
   QCOMPARE(waiting.Counts()->text(), QString());
-  QVERIFY(QTest::qWaitFor(
-      [&] {
-        return waiting.Counts()->text().contains(QStringLiteral("cannot reach the server")) &&
-               waiting.Charts()->Yields()->text().contains(QStringLiteral("cannot reach"));
-      },
-      kPatienceMs));
+  QTRY_VERIFY_WITH_TIMEOUT(
+      waiting.Counts()->text().contains(QStringLiteral("cannot reach the server")), kPatienceMs);
+  QTRY_VERIFY_WITH_TIMEOUT(
+      waiting.Charts()->Yields()->text().contains(QStringLiteral("cannot reach")), kPatienceMs);
 }
 
 // What the operator reads of a label or tooltip: markup is rendered, plain text shown as is.

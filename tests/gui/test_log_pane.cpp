@@ -7,7 +7,6 @@
 #include <QAccessibleTextInterface>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QFile>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -17,12 +16,6 @@
 #include "tests/gui/gui_support.h"
 
 namespace {
-
-QByteArray ReadFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
 
 // " 0\t09:15:02\tpayload" with the time of day blanked; bytes stay bytes.
 QByteArray WithoutTime(QByteArray text) {
@@ -49,10 +42,8 @@ class TestLogPane : public QObject {
   void cancelledOrFailedSaveDoesNotRecord();
   void viewAndSelectionStayWhileLinesComeAndGo();
   void burstsRepaintLaterButAreThereAtOnce();
-  void followsTheTailThroughBurstsAndTrimsUnlessScrolledBack_data();
   void followsTheTailThroughBurstsAndTrimsUnlessScrolledBack();
   void textIsReadableThroughAccessibility();
-  void extrasShowInThePaneAndReachTheFileOnlyWhenAsked_data();
   void extrasShowInThePaneAndReachTheFileOnlyWhenAsked();
   void searchFindsNextAndPreviousAndWrapsAlsoInHex();
 };
@@ -118,8 +109,7 @@ void TestLogPane::cancelledOrFailedSaveDoesNotRecord() {
 void TestLogPane::viewAndSelectionStayWhileLinesComeAndGo() {
   ConsoleUnderTest c;
   c.dialog->resize(900, 700);
-  c.dialog->show();
-  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  QVERIFY(c.ShowActive());
   LogPane* pane = c.dialog->Log();
   pane->SetCharacterLimit(6000);
   DeliverLines(c, 300);  // trims along the way, whole lines at a time
@@ -162,8 +152,7 @@ void TestLogPane::viewAndSelectionStayWhileLinesComeAndGo() {
 
 void TestLogPane::burstsRepaintLaterButAreThereAtOnce() {
   ConsoleUnderTest c;
-  c.dialog->show();
-  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  QVERIFY(c.ShowActive());
   LogPane* pane = c.dialog->Log();
   QTest::qWait(200);  // a quiet spell
   DeliverLines(c, 200);
@@ -176,55 +165,51 @@ void TestLogPane::burstsRepaintLaterButAreThereAtOnce() {
   QCOMPARE(bar->maximum(), 0);
 }
 
-void TestLogPane::followsTheTailThroughBurstsAndTrimsUnlessScrolledBack_data() {
-  QTest::addColumn<bool>("scrolledBack");
-  QTest::newRow("at the bottom: the newest line stays in view") << false;
-  QTest::newRow("scrolled back: the view stays on its line") << true;
-}
-
 // A burst far past the bound (lines ever wider, two batches between repaints, so the pane
-// trims and re-measures all along), then a few slow device lines.
+// trims and re-measures all along), then a few slow device lines. At the bottom the newest
+// line stays in view; scrolled back, the view stays on its line.
 void TestLogPane::followsTheTailThroughBurstsAndTrimsUnlessScrolledBack() {
-  QFETCH(bool, scrolledBack);
-  ConsoleUnderTest c;
-  c.dialog->resize(900, 700);
-  c.dialog->show();
-  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
-  LogPane* pane = c.dialog->Log();
-  pane->SetCharacterLimit(300000);
-  QScrollBar* bar = pane->verticalScrollBar();
-  const auto burst = [&](int lines) {
-    std::string batch;
-    for (int n = 0; n < lines; ++n) {
-      batch += " " + std::to_string(n) + "\t00:00:00\tburst " + std::string(n / 1000 % 150, 'x');
-      batch += "\r\n";
-      if (n % 500 == 499) {
-        pane->AppendBatch(batch);
-        batch.clear();
-        if (n % 1000 == 999) QCoreApplication::processEvents();
+  for (const bool scrolledBack : {false, true}) {
+    ConsoleUnderTest c;
+    c.dialog->resize(900, 700);
+    QVERIFY(c.ShowActive());
+    LogPane* pane = c.dialog->Log();
+    pane->SetCharacterLimit(300000);
+    QScrollBar* bar = pane->verticalScrollBar();
+    const auto burst = [&](int lines) {
+      std::string batch;
+      for (int n = 0; n < lines; ++n) {
+        batch += " " + std::to_string(n) + "\t00:00:00\tburst " + std::string(n / 1000 % 150, 'x');
+        batch += "\r\n";
+        if (n % 500 == 499) {
+          pane->AppendBatch(batch);
+          batch.clear();
+          if (n % 1000 == 999) QCoreApplication::processEvents();
+        }
       }
+    };
+    burst(2000);
+    pane->Flush();
+    if (scrolledBack) bar->setValue(bar->maximum() / 2);
+    const logstore::LineId top = pane->TopLine();
+    const QString topText = pane->LineText(top);
+    burst(scrolledBack ? 1000 : 200000);
+    QVERIFY(scrolledBack || pane->Store().FirstLine() > top);  // trimmed past the old view
+    for (int i = 0; i < 20; ++i) {
+      Deliver(*c.dialog, "slow " + std::to_string(i));
+      QTest::qWait(15);
     }
-  };
-  burst(2000);
-  pane->Flush();
-  if (scrolledBack) bar->setValue(bar->maximum() / 2);
-  const logstore::LineId top = pane->TopLine();
-  const QString topText = pane->LineText(top);
-  burst(scrolledBack ? 1000 : 200000);
-  QVERIFY(scrolledBack || pane->Store().FirstLine() > top);  // trimmed past the old view
-  for (int i = 0; i < 20; ++i) {
-    Deliver(*c.dialog, "slow " + std::to_string(i));
-    QTest::qWait(15);
-  }
-  pane->Flush();
-  if (scrolledBack) {
-    QCOMPARE(pane->TopLine(), top);
-    QCOMPARE(pane->LineText(pane->TopLine()), topText);
-    QVERIFY(bar->value() < bar->maximum());
-  } else {
-    QCOMPARE(bar->value(), bar->maximum());
-    QCOMPARE(pane->TopLine() + static_cast<quint64>(pane->VisibleRows()), pane->Store().EndLine());
-    QVERIFY(pane->LineText(pane->Store().EndLine() - 1).endsWith(QStringLiteral("\tslow 19")));
+    pane->Flush();
+    if (scrolledBack) {
+      QCOMPARE(pane->TopLine(), top);
+      QCOMPARE(pane->LineText(pane->TopLine()), topText);
+      QVERIFY(bar->value() < bar->maximum());
+    } else {
+      QCOMPARE(bar->value(), bar->maximum());
+      QCOMPARE(pane->TopLine() + static_cast<quint64>(pane->VisibleRows()),
+               pane->Store().EndLine());
+      QVERIFY(pane->LineText(pane->Store().EndLine() - 1).endsWith(QStringLiteral("\tslow 19")));
+    }
   }
 }
 
@@ -247,45 +232,40 @@ void TestLogPane::textIsReadableThroughAccessibility() {
   QCOMPARE(std::pair(start, end), std::pair(second, second + 3));
 }
 
-void TestLogPane::extrasShowInThePaneAndReachTheFileOnlyWhenAsked_data() {
-  QTest::addColumn<bool>("extrasInFile");
-  QTest::newRow("standard file") << false;
-  QTest::newRow("extras in the file") << true;
-}
-
+// Both ways the file may be kept: the standard form, or with the extras.
 void TestLogPane::extrasShowInThePaneAndReachTheFileOnlyWhenAsked() {
-  QFETCH(bool, extrasInFile);
-  ConsoleUnderTest c;
-  Option(c, "logShowNmea")->setChecked(true);
-  Option(c, "logDateAndMs")->setChecked(true);
-  Option(c, "logExtrasInFile")->setChecked(extrasInFile);
-  Deliver(*c.dialog, "before");
-  c.nextSaveFile = c.Path(QStringLiteral("log.txt"));
-  Button(c, 1052)->click();
-  c.dialog->Logic().SendUartCommand("imei,?");
-  Deliver(*c.dialog, "$GPGGA,1");
-  Deliver(*c.dialog, "after");
+  for (const bool extrasInFile : {false, true}) {
+    ConsoleUnderTest c;
+    Option(c, "logShowNmea")->setChecked(true);
+    Option(c, "logDateAndMs")->setChecked(true);
+    Option(c, "logExtrasInFile")->setChecked(extrasInFile);
+    Deliver(*c.dialog, "before");
+    c.nextSaveFile = c.Path(QStringLiteral("log.txt"));
+    Button(c, 1052)->click();
+    c.dialog->Logic().SendUartCommand("imei,?");
+    Deliver(*c.dialog, "$GPGGA,1");
+    Deliver(*c.dialog, "after");
 
-  LogPane* pane = c.dialog->Log();
-  QCOMPARE(pane->LineCount(), 4);
-  QVERIFY(pane->LineText(1).startsWith(QStringLiteral(" >>\t")));
-  QVERIFY(pane->LineText(1).endsWith(QStringLiteral("\tAT+uart:imei,?#")));
-  const QRegularExpression longTime(
-      QStringLiteral("^ 2\\t\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\tafter$"));
-  QVERIFY2(longTime.match(pane->LineText(3)).hasMatch(), qPrintable(pane->LineText(3)));
+    LogPane* pane = c.dialog->Log();
+    QCOMPARE(pane->LineCount(), 4);
+    QVERIFY(pane->LineText(1).startsWith(QStringLiteral(" >>\t")));
+    QVERIFY(pane->LineText(1).endsWith(QStringLiteral("\tAT+uart:imei,?#")));
+    const QRegularExpression longTime(
+        QStringLiteral("^ 2\\t\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\tafter$"));
+    QVERIFY2(longTime.match(pane->LineText(3)).hasMatch(), qPrintable(pane->LineText(3)));
 
-  const QString recorded = QString::fromLatin1(ReadFile(*c.nextSaveFile));
-  const QRegularExpression shortTime(QStringLiteral("^ 0\\t\\d\\d:\\d\\d:\\d\\d\\tbefore\\r\\n"));
-  QCOMPARE(recorded.contains(QStringLiteral("imei,?#")), extrasInFile);
-  QCOMPARE(recorded.contains(QStringLiteral("$GPGGA")), extrasInFile);
-  QCOMPARE(shortTime.match(recorded).hasMatch(), !extrasInFile);
-  QCOMPARE(recorded.count(QStringLiteral("\r\n")), extrasInFile ? 4 : 2);
+    const QString recorded = QString::fromLatin1(ReadFile(*c.nextSaveFile));
+    const QRegularExpression shortTime(QStringLiteral("^ 0\\t\\d\\d:\\d\\d:\\d\\d\\tbefore\\r\\n"));
+    QCOMPARE(recorded.contains(QStringLiteral("imei,?#")), extrasInFile);
+    QCOMPARE(recorded.contains(QStringLiteral("$GPGGA")), extrasInFile);
+    QCOMPARE(shortTime.match(recorded).hasMatch(), !extrasInFile);
+    QCOMPARE(recorded.count(QStringLiteral("\r\n")), extrasInFile ? 4 : 2);
+  }
 }
 
 void TestLogPane::searchFindsNextAndPreviousAndWrapsAlsoInHex() {
   ConsoleUnderTest c;
-  c.dialog->show();
-  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  QVERIFY(c.ShowActive());
   for (const char* payload : {"imei,1", "gsm", "IMEI,2", "gps", "\xD6\xD0\x41"})
     Deliver(*c.dialog, payload);
   LogPane* pane = c.dialog->Log();

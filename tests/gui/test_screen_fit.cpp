@@ -99,8 +99,7 @@ void TestScreenFit::everyControlIsReachableAndApart() {
   QFETCH(UiLanguage, language);
   QVERIFY(ApplyLanguage(language));
   ConsoleUnderTest c;
-  c.dialog->show();
-  QVERIFY(QTest::qWaitForWindowExposed(c.dialog.get()));
+  QVERIFY(c.ShowActive());
   const qreal ratio = c.dialog->devicePixelRatioF();
   const QSize logical(qRound(physical.width() / ratio), qRound(physical.height() / ratio));
   c.dialog->resize(logical);

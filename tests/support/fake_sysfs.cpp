@@ -70,6 +70,13 @@ void FakeSysfs::AddClassEntry(const std::string& name, const std::string& ttyFol
   Link(ttyFolder, roots_.sysClassTty + "/" + name);
 }
 
+void FakeSysfs::AddTty(const std::string& name, const std::string& device, Node node) {
+  const std::string folder = device + "/tty/" + name;
+  AddClassEntry(name, folder);
+  Link(device, folder + "/device");
+  SetNode(name, node);
+}
+
 void FakeSysfs::AddVirtualTty(const std::string& name) {
   AddClassEntry(name, sys_ + "/devices/virtual/tty/" + name);
 }
@@ -80,11 +87,8 @@ void FakeSysfs::AddUart(int index, int uartType, Node node) {
       sys_ + "/devices/platform/serial8250/serial8250:0." + std::to_string(index);
   MakeFolder(port);
   Link(sys_ + "/bus/platform/drivers/serial8250", port + "/driver");
-  const std::string folder = port + "/tty/" + name;
-  AddClassEntry(name, folder);
-  Link(port, folder + "/device");
-  WriteFile(folder + "/type", std::to_string(uartType) + "\n");
-  SetNode(name, node);
+  AddTty(name, port, node);
+  WriteFile(port + "/tty/" + name + "/type", std::to_string(uartType) + "\n");
 }
 
 std::string FakeSysfs::MakeUsbDevice(const UsbIdentity& usb, const std::string& driver) {
@@ -114,19 +118,11 @@ void FakeSysfs::AddUsbSerial(int index, const std::string& driver, const UsbIden
   const std::string driverFolder = sys_ + "/bus/usb-serial/drivers/" + driver;
   MakeFolder(driverFolder);
   Link(driverFolder, port + "/driver");
-  const std::string folder = port + "/tty/" + name;
-  AddClassEntry(name, folder);
-  Link(port, folder + "/device");
-  SetNode(name, node);
+  AddTty(name, port, node);
 }
 
 void FakeSysfs::AddAcm(int index, const UsbIdentity& usb, Node node) {
-  const std::string name = "ttyACM" + std::to_string(index);
-  const std::string interface = MakeUsbDevice(usb, "cdc_acm");
-  const std::string folder = interface + "/tty/" + name;
-  AddClassEntry(name, folder);
-  Link(interface, folder + "/device");
-  SetNode(name, node);
+  AddTty("ttyACM" + std::to_string(index), MakeUsbDevice(usb, "cdc_acm"), node);
 }
 
 void FakeSysfs::AddPlainTty(const std::string& name, Node node) {

@@ -69,6 +69,8 @@ class FakeSysfs {
   void SetNode(const std::string& name, Node node);
   std::string MakeUsbDevice(const UsbIdentity& usb, const std::string& driver);
   void AddClassEntry(const std::string& name, const std::string& ttyFolder);
+  // <device>/tty/<name> in the tty class, its device link and its node.
+  void AddTty(const std::string& name, const std::string& device, Node node);
 
   std::string root_;
   std::string sys_;

@@ -16,18 +16,10 @@ void RecordingSurface::MessageBox(const std::string& gbkText, MessageIcon icon,
   if (onBox) onBox(boxes.back());
 }
 
-std::optional<std::string> RecordingSurface::AskLogFileName() {
-  return nextLogFileName;
-}
-
 void RecordingSurface::StartNoticeTimer(int milliseconds) {
   noticeTimerRunning = true;
   noticeTimerInterval = milliseconds;
   ++noticeTimerStarts;
-}
-
-void RecordingSurface::KillNoticeTimer() {
-  noticeTimerRunning = false;
 }
 
 void RecordingSurface::AppendToLogPane(const std::string& gbkText) {
@@ -35,13 +27,8 @@ void RecordingSurface::AppendToLogPane(const std::string& gbkText) {
   pane += gbkText;
 }
 
-void RecordingSurface::SetUpdateIndicator(bool on) {
-  indicatorHistory.push_back(on);
-}
-
 std::vector<std::string> RecordingSurface::BoxTexts() const {
   std::vector<std::string> out;
-  out.reserve(boxes.size());
   for (const auto& b : boxes) out.push_back(b.text);
   return out;
 }

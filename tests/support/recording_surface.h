@@ -24,12 +24,12 @@ class RecordingSurface : public DialogSurface {
   void MessageBox(const std::string& gbkText, MessageIcon icon,
                   const std::string& gbkCaption) override;
   void StartNoticeTimer(int milliseconds) override;
-  void KillNoticeTimer() override;
+  void KillNoticeTimer() override { noticeTimerRunning = false; }
   void AppendToLogPane(const std::string& gbkText) override;
   std::string LogPaneText() override { return pane; }
   void ClearLogPane() override { pane.clear(); }
-  void SetUpdateIndicator(bool on) override;
-  std::optional<std::string> AskLogFileName() override;
+  void SetUpdateIndicator(bool on) override { indicatorHistory.push_back(on); }
+  std::optional<std::string> AskLogFileName() override { return nextLogFileName; }
   void ShowPortProblem(const std::string& gbkText) override {
     portProblem = gbkText;
     if (onPortProblem) onPortProblem();
