@@ -32,6 +32,7 @@
 #include "app/records_charts.h"
 #include "app/records_view.h"
 #include "app/satellite_view.h"
+#include "app/settings.h"
 #include "app/station_panel.h"
 #include "app/ui_text.h"
 #include "tests/gui/gui_support.h"
@@ -414,16 +415,19 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
   view.VerdictFilter()->setCurrentIndex(1);  // PASS
   QTRY_COMPARE_WITH_TIMEOUT(view.Table()->rowCount(), 6, kPatienceMs);
 
-  // The ends either way round; a range's own units in the file, its neighbours' not.
+  // The ends either way round; a range's own units in the file, its neighbours' not; the
+  // spreadsheet's byte order mark only when asked for, and the choice remembered.
   const struct {
     QDate from, to;
     QString count;
     std::vector<bool> exported;  // the four units on a day's bound
+    bool excelMark = false;
   } ranges[] = {
       {today.addDays(-4), today, QStringLiteral("7"), {true, true, true, true}},
-      {today, today, QStringLiteral("4"), {true, false, false, false}},
+      {today, today, QStringLiteral("4"), {true, false, false, false}, true},
       {today.addDays(-1), today.addDays(-3), QStringLiteral("2"), {false, true, true, false}}};
   for (const auto& range : ranges) {
+    view.ExcelMark()->setChecked(range.excelMark);
     view.From()->setDate(range.from);
     view.To()->setDate(range.to);
     told.clear();
@@ -431,6 +435,8 @@ void TestE2eWindow::recordsViewCountsFiltersAndExports() {
     view.ExportTo(csv);
     QTRY_COMPARE_WITH_TIMEOUT(told, UiText(texts::Id::kRecordsExported) + range.count, kPatienceMs);
     const QByteArray written = ReadFile(csv);
+    QCOMPARE(written.startsWith("\xEF\xBB\xBFrecord_id,"), range.excelMark);
+    QCOMPARE(OpenSettingsStore().value(QStringLiteral("records/csvBom")).toBool(), range.excelMark);
     for (std::size_t i = 0; i < range.exported.size(); ++i)
       QCOMPARE(written.contains("86000000000000" + QByteArray::number(int(i) + 1)),
                bool(range.exported[i]));
