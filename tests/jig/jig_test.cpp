@@ -473,10 +473,14 @@ TEST_F(JigTest, WatchTestsUnitsAsTheyArePluggedAndPulled) {
   EXPECT_NE(jig.WaitFor("\"step\":\"test\""), "");
   jig.Signal(SIGINT);
   EXPECT_NE(jig.WaitFor("interrupt again"), "");
+  // A unit plugged in while the line stops is left alone: longer than a rescan to be sure.
+  Plug({"--imei", "864444444444444"});
+  std::this_thread::sleep_for(std::chrono::seconds(3));
   jig.Signal(SIGINT);
   EXPECT_NE(jig.WaitFor("station stopped during test"), "");
   EXPECT_EQ(jig.Wait(), 1);
   EXPECT_EQ(Summary(jig.lines), "5 2 3");
+  EXPECT_EQ(Count(jig.lines, "864444444444444"), 0);
 }
 
 TEST_F(JigTest, TwoJigsShareOneServerAndItsOutagesLoseNothing) {

@@ -143,7 +143,7 @@ void LineRunner::Scan() {
   });
   for (const ports::PortEntry& entry : trackers) {
     const std::string key = PlugKey(entry, roots_.portsFolder);
-    if (stopping_ || ports_.contains(key)) continue;
+    if (ports_.contains(key)) continue;  // no scans while the line stops
     ports_[key] = PortState::kTesting;
     Spawn(entry, key);
     // Without a target or --watch: the first tracker, as the console would pick it.
