@@ -114,7 +114,9 @@ cmake --build --preset dev >/dev/null 2>&1
 total=$((killed + survived))
 [ "$total" -gt 0 ] || exit 1
 echo "score: $killed of $total killed ($((100 * killed / total)) %); $broken not applied or not built"
-# The suite's size beside its score: test C++ (tests/, bench/) against all C++, non-blank lines.
+# The suite's size beside its score, in non-blank C++ lines: the tests (tests/, their support
+# and fuzz targets included) against all C++, and with the benchmark programs (bench/) added.
 cxx_lines() { (cd "$top" && git ls-files -- "$@" | grep -E '\.(cpp|h)$' | xargs -r cat | grep -cv '^[[:space:]]*$'); }
-tests=$(cxx_lines tests bench) all=$(cxx_lines .)
-echo "test code: $tests of $all C++ lines ($((100 * tests / all)) %)"
+tests=$(cxx_lines tests) bench=$(cxx_lines bench) all=$(cxx_lines .)
+echo "test code: $tests of $all C++ lines ($((100 * tests / all)) %);" \
+  "with the benchmarks $((tests + bench)) ($((100 * (tests + bench) / all)) %)"
