@@ -6,10 +6,13 @@
 #include <libpq-fe.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <clocale>
 #include <cmath>
 #include <filesystem>
@@ -629,6 +632,40 @@ TEST(LineStoreFaults, EveryRecordOnceAfterTheFaultIsCleared) {
     EXPECT_EQ(station, b.make(1).station[0] == '\xB9' ? "工位 1" : MakeRecord(1).station);
     EXPECT_EQ(records::StoreTextBytes(operatorName), b.make(1).operatorName);
   }
+}
+
+// A server that hangs up on every connection is tried again after 2 s, then 4 s, never sooner;
+// meanwhile records go straight to the spool. The "server" is a socket that counts the tries.
+TEST(LineStoreFaults, AnAbsentServerIsLeftAloneLongerAfterEachFailure) {
+  const TempDir temp;
+  const std::string& folder = temp.path;
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/.s.PGSQL.5432", folder.c_str());
+  ASSERT_TRUE(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              listen(listener, 16) == 0);
+  std::atomic<int> tries{0};
+  std::thread hangUp([&] {
+    for (int peer; (peer = accept(listener, nullptr, nullptr)) >= 0; close(peer)) ++tries;
+  });
+  const records::SpoolSettings spool{folder + "/spool.sqlite", std::chrono::seconds(2),
+                                     std::chrono::seconds(30)};
+  records::StoreStatus status;
+  auto store = records::OpenSpooledStore("postgresql:///records?host=" + folder, spool, &status);
+  ASSERT_TRUE(store) << status.message;
+  const auto start = std::chrono::steady_clock::now();
+  const struct {
+    int second, tries;  // a record written then, and the tries counted after it
+  } steps[] = {{0, 2}, {1, 2}, {3, 3}, {6, 3}, {8, 4}};
+  for (const auto& step : steps) {
+    std::this_thread::sleep_until(start + std::chrono::seconds(step.second));
+    EXPECT_EQ(store->Append(MakeRecord(step.second)).place, records::RecordPlace::kSpool);
+    EXPECT_EQ(tries, step.tries) << "at " << step.second << " s";
+  }
+  shutdown(listener, SHUT_RDWR);
+  hangUp.join();
+  close(listener);
 }
 
 TEST(LineStoreUrl, PasswordsNeverShow) {
