@@ -562,6 +562,8 @@ TEST_F(JigTest, StoreFaultsLoseNoRecordAndTheExitStatusSaysSo) {
     row.clear();
     ASSERT_EQ(Count(jig.lines, "\"event\":\"record\""), 1) << jig.Out();
     EXPECT_EQ(Count(jig.lines, "\"event\":\"record\"", "\"kept\":\"" + row.kept + "\""), 1);
+    const bool safe = row.kept == "store" || row.kept == "spool";
+    EXPECT_EQ(Count(jig.lines, "\"stored\":" + std::string(safe ? "true" : "false")), 1);
     EXPECT_EQ(Count(jig.lines, "\"event\":\"record\"", row.told), 1);
     Jig list({"records", "list"});
     EXPECT_EQ(list.Wait(), row.kept == "store" ? 0 : 4);
