@@ -238,7 +238,15 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
   const std::string badProfile = root_ + "/bad.txt";
   std::ofstream(badProfile) << "format = 1\nnosuchkey = 1\n";
   // What befalls the run once its unit's test has begun.
-  enum Fault { kNone, kKillWorker, kStopWorker, kInterrupt, kHangUp, kStopWorkerInterruptTwice };
+  enum Fault {
+    kNone,
+    kKillWorker,
+    kStopWorker,
+    kStopWorkerInGps,
+    kInterrupt,
+    kHangUp,
+    kStopWorkerInterruptTwice
+  };
   const struct {
     const char* what;
     const char* unit;  // the simulator's options; nullptr: none plugged
@@ -263,6 +271,9 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
       {"worker crashed", "--no-test-result", "--all", 1, kKillWorker, "signal Killed", "1 0 1"},
       {"worker hung", "--no-test-result", "--all", 1, kStopWorker, "stopped answering during test",
        "1 0 1"},
+      // waited on for the fix limit, not the test's time-out (past this test's patience)
+      {"worker hung in the GPS step", "--no-fix", "--all --gps-criteria fix=7 --test-timeout 120",
+       1, kStopWorkerInGps, "stopped answering during gps", "1 0 1"},
       {"stopped by the operator", "--no-test-result", "--all", 1, kInterrupt,
        "station stopped during test", "1 0 1"},
       {"terminal hung up", "--no-test-result", "--all", 1, kHangUp, "station stopped during test",
@@ -275,12 +286,16 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
     if (c.unit != nullptr) Plug(Words(c.unit));
     Jig jig(Args(c.arguments));
     if (c.fault != kNone) {
-      ASSERT_NE(jig.WaitFor("\"step\":\"test\""), "");
+      ASSERT_NE(jig.WaitFor(c.fault == kStopWorkerInGps ? "\"step\":\"gps\"" : "\"step\":\"test\""),
+                "");
       const std::map<pid_t, bool> workers = JigsUnder(jig.Pid());
       ASSERT_EQ(workers.size(), 1u);
       const pid_t worker = workers.begin()->first;
       if (c.fault == kKillWorker) kill(worker, SIGKILL);
-      if (c.fault == kStopWorker || c.fault == kStopWorkerInterruptTwice) kill(worker, SIGSTOP);
+      if (c.fault == kStopWorker || c.fault == kStopWorkerInGps ||
+          c.fault == kStopWorkerInterruptTwice) {
+        kill(worker, SIGSTOP);
+      }
       if (c.fault == kInterrupt || c.fault == kStopWorkerInterruptTwice) jig.Signal(SIGINT);
       if (c.fault == kHangUp) jig.Signal(SIGHUP);
       if (c.fault == kStopWorkerInterruptTwice) {
