@@ -275,7 +275,7 @@ void TestE2eWindow::stationModeRunsAUnitToAVerdictAndARecord() {
                {texts::Id::kStationGpsStrong, 3},
                {texts::Id::kStationGpsDbHz, 31}};
   for (const auto& spin : spins) Named<QSpinBox>(panel, spin.id)->setValue(spin.value);
-  Named<QLineEdit>(panel, texts::Id::kStationName)->setText(QStringLiteral("L3"));
+  Named<QLineEdit>(panel, texts::Id::kStationName)->setText(QStringLiteral("line-3 jig 12"));
   Named<QLineEdit>(panel, texts::Id::kStationOperator)->setText(QStringLiteral("Wu"));
   panel->findChild<QCheckBox*>(QStringLiteral("stationMode"))->click();
   QVERIFY(panel->StationMode());
@@ -301,7 +301,7 @@ void TestE2eWindow::stationModeRunsAUnitToAVerdictAndARecord() {
   QVERIFY(panel->Verdict()->styleSheet().contains(QStringLiteral("#2e7d32")));  // on green
   QCOMPARE(panel->StatusLine()->text(), QStringLiteral("请拔出设备, 然后插入下一台"));
   QCOMPARE(QString::fromStdString(stored[0].profileName), QStringLiteral("line"));
-  QCOMPARE(stored[0].station + "/" + stored[0].operatorName, std::string("L3/Wu"));
+  QCOMPARE(stored[0].station + "/" + stored[0].operatorName, std::string("line-3 jig 12/Wu"));
   QCOMPARE(stored[0].recordId, panel->Station().Engine().LastRecord().recordId);
 
   sim.Signal(SIGUSR1);  // unplug: the panel waits for the next unit, the verdict stays
