@@ -671,6 +671,26 @@ TEST(CommandLines, EveryProgramAnswersAlike) {
       EXPECT_EQ(program.Out(), "");
     }
   }
+  // The simulator's default ports folder must be one the console reads: another that others may
+  // write to is refused, and why, instead of holding a port nobody will find.
+  const fs::path runtime = fs::temp_directory_path() / ("tc-runtime-" + std::to_string(getpid()));
+  fs::create_directories(runtime / "tracker-console/ports");
+  fs::permissions(runtime / "tracker-console", fs::perms::owner_all);
+  fs::permissions(runtime / "tracker-console/ports", fs::perms(0755));
+  const char* was = std::getenv("XDG_RUNTIME_DIR");
+  const std::string runtimeBefore = was != nullptr ? was : "";
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  Jig sim({"10", kSim}, "/usr/bin/timeout");
+  EXPECT_EQ(sim.Wait(), 1);
+  EXPECT_NE(sim.Err().find("ports: mode 0755), so the console would not look there"),
+            std::string::npos)
+      << sim.Err();
+  if (was != nullptr) {
+    setenv("XDG_RUNTIME_DIR", runtimeBefore.c_str(), 1);
+  } else {
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+  fs::remove_all(runtime);
 }
 
 }  // namespace
