@@ -6,11 +6,13 @@
 #include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <clocale>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -234,6 +236,25 @@ TEST(JigEvents, EveryKindReadsBackAsWritten) {
   std::setlocale(LC_ALL, "C");
 }
 
+// Holds `pid` where SIGCONT cannot wake it and only SIGKILL ends it, as a worker wedged in the
+// kernel would be. The returned thread reaps it for its tracer, so that its parent learns of it.
+std::thread HoldFast(pid_t pid) {
+  if (ptrace(PTRACE_SEIZE, pid, nullptr, nullptr) != 0 ||
+      ptrace(PTRACE_INTERRUPT, pid, nullptr, nullptr) != 0) {
+    ADD_FAILURE() << "cannot hold worker " << pid << ": " << std::strerror(errno);
+    return {};
+  }
+  return std::thread([pid] {
+    // Still ours to end if the jig never does: it is not reaped before then.
+    for (const auto lastResort = Clock::now() + 2 * kPatience;; usleep(20'000)) {
+      int status = 0;
+      const pid_t seen = waitpid(pid, &status, __WALL | WNOHANG);
+      if (seen < 0 || (seen == pid && (WIFEXITED(status) || WIFSIGNALED(status)))) return;
+      if (Clock::now() > lastResort) kill(pid, SIGKILL);
+    }
+  });
+}
+
 TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
   const std::string badProfile = root_ + "/bad.txt";
   std::ofstream(badProfile) << "format = 1\nnosuchkey = 1\n";
@@ -245,7 +266,8 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
     kStopWorkerInGps,
     kInterrupt,
     kHangUp,
-    kStopWorkerInterruptTwice
+    kStopWorkerInterruptTwice,
+    kHoldWorkerInterrupt
   };
   const struct {
     const char* what;
@@ -280,11 +302,15 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
        "1 0 1"},
       {"hung worker, two interrupts", "--no-test-result", "--watch", 1, kStopWorkerInterruptTwice,
        "station stopped during test", "1 0 1"},
+      // not even SIGCONT moves it: ended after the interrupt's grace, not the test's time-out
+      {"worker held fast, interrupted", "--no-test-result", "--all --test-timeout 120", 1,
+       kHoldWorkerInterrupt, "stopped answering during test", "1 0 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.unit != nullptr) Plug(Words(c.unit));
     Jig jig(Args(c.arguments));
+    std::thread held;
     if (c.fault != kNone) {
       ASSERT_NE(jig.WaitFor(c.fault == kStopWorkerInGps ? "\"step\":\"gps\"" : "\"step\":\"test\""),
                 "");
@@ -296,7 +322,11 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
           c.fault == kStopWorkerInterruptTwice) {
         kill(worker, SIGSTOP);
       }
-      if (c.fault == kInterrupt || c.fault == kStopWorkerInterruptTwice) jig.Signal(SIGINT);
+      if (c.fault == kHoldWorkerInterrupt) held = HoldFast(worker);
+      if (c.fault == kInterrupt || c.fault == kStopWorkerInterruptTwice ||
+          c.fault == kHoldWorkerInterrupt) {
+        jig.Signal(SIGINT);
+      }
       if (c.fault == kHangUp) jig.Signal(SIGHUP);
       if (c.fault == kStopWorkerInterruptTwice) {
         EXPECT_NE(jig.WaitFor("interrupt again"), "");
@@ -308,6 +338,7 @@ TEST_F(JigTest, ExitStatusSaysHowTheRunEnded) {
       jig.Signal(SIGKILL);
     }
     EXPECT_EQ(jig.Wait(), c.status);
+    if (held.joinable()) held.join();
     if (c.summary != nullptr) {
       EXPECT_EQ(Summary(jig.lines), c.summary);
       EXPECT_EQ(Count(jig.lines, "\"event\":\"verdict\"", c.verdict), 1);
